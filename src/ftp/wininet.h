@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+
+// The FTP connection operations the rest of PELNO uses, with the names, arguments and results that callers
+// rely on, implemented over libcurl.
+//
+// Contract:
+// - A root handle carries options; a connection handle is one logged-in control connection to one server and is
+//   reused for every operation made through it. Handles belong to the thread that opened them and are never
+//   shared; up to twenty threads hold connections at once.
+// - InternetConnectA returns a handle only when the control connection is open and USER/PASS were accepted.
+//   Flags 0 means active data connections (the server connects back: EPRT/PORT).
+// - The server text is a name or address, optionally with ":port" ("[v6]:port"); that port wins over the
+//   port argument.
+// - Options (set on the root handle before connecting, values in milliseconds except the retry count): send
+//   and receive time-outs bound each wait for a server reply, data time-outs bound a stalled transfer, the
+//   connect time-out bounds each connect attempt, retries and back-off repeat a refused or timed-out connect.
+//   Without options the defaults are close to the desktop library's (about 60 s).
+// - Remote paths are used exactly as given (absolute, from the server's root).
+// - FTP_TRANSFER_TYPE_ASCII sends "TYPE A" and the file as network text (line ends CR LF, an existing CR LF
+//   is not doubled); FTP_TRANSFER_TYPE_BINARY sends "TYPE I" and the bytes unchanged.
+// - Closing a null handle does nothing. Closing the root handle does not close its connections.
+
+struct InternetHandle;
+using HINTERNET = InternetHandle*;
+using DWORD = std::uint32_t;
+using DWORD_PTR = std::uintptr_t;
+using INTERNET_PORT = std::uint16_t;
+
+constexpr DWORD INTERNET_OPEN_TYPE_PRECONFIG = 0;
+constexpr DWORD INTERNET_OPEN_TYPE_DIRECT = 1;
+
+constexpr DWORD INTERNET_OPTION_CONNECT_TIMEOUT = 2;
+constexpr DWORD INTERNET_OPTION_CONNECT_RETRIES = 3;
+constexpr DWORD INTERNET_OPTION_CONNECT_BACKOFF = 4;
+constexpr DWORD INTERNET_OPTION_SEND_TIMEOUT = 5;
+constexpr DWORD INTERNET_OPTION_RECEIVE_TIMEOUT = 6;
+constexpr DWORD INTERNET_OPTION_DATA_SEND_TIMEOUT = 7;
+constexpr DWORD INTERNET_OPTION_DATA_RECEIVE_TIMEOUT = 8;
+
+constexpr INTERNET_PORT INTERNET_DEFAULT_FTP_PORT = 21;
+constexpr DWORD INTERNET_SERVICE_FTP = 1;
+constexpr DWORD INTERNET_FLAG_PASSIVE = 0x08000000;
+
+constexpr DWORD FTP_TRANSFER_TYPE_ASCII = 1;
+constexpr DWORD FTP_TRANSFER_TYPE_BINARY = 2;
+
+HINTERNET InternetOpenA(const char* agent, DWORD accessType, const char* proxy, const char* proxyBypass,
+                        DWORD flags);
+bool InternetSetOptionA(HINTERNET handle, DWORD option, const void* buffer, DWORD bufferLength);
+HINTERNET InternetConnectA(HINTERNET root, const char* serverName, INTERNET_PORT port, const char* userName,
+                           const char* password, DWORD service, DWORD flags, DWORD_PTR context);
+bool FtpPutFileA(HINTERNET connection, const char* localFile, const char* remoteFile, DWORD flags,
+                 DWORD_PTR context);
+bool FtpCreateDirectoryA(HINTERNET connection, const char* directory);
+bool FtpDeleteFileA(HINTERNET connection, const char* fileName);
+bool FtpRemoveDirectoryA(HINTERNET connection, const char* directory);
+bool InternetCloseHandle(HINTERNET handle);

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Reader and writer of AppConfig.ini, the one settings file, which lives beside the executable.
+//
+// Contract (main thread; every handler opens the file for its own reads or writes, nothing is cached):
+// - Format: lines "[section]" and "key=value"; section and key names compare without regard to letter case.
+//   The file is UTF-8. A new file is created readable and writable by its owner only (it holds passwords).
+// - Text values are returned exactly as written (enclosing quotes are kept), cut to 2047 bytes.
+// - Integers are written in decimal; a stored text longer than 2 characters that starts with "0x"/"0X" reads
+//   as hexadecimal, anything else as decimal; text that does not convert reads as the default.
+// - Booleans are written "1"/"0" and read as integers with default 1/0; any non-zero value is true.
+// - Readers return the default when the file, the section or the key is missing. Callers that must skip all
+//   their reads when the file is missing test exists() first.
+// - Writers create the file and the section when missing; a refused write throws AppError with the message
+//   "<full path> に書き込めません".
+class AppConfig
+{
+public:
+    // The settings file beside the running executable.
+    AppConfig();
+    explicit AppConfig(QString path);
+
+    static QString defaultPath();
+    const QString& path() const { return m_path; }
+    bool exists() const;
+
+    QString readString(const QString& section, const QString& key, const QString& defaultValue) const;
+    int readInteger(const QString& section, const QString& key, int defaultValue) const;
+    bool readBool(const QString& section, const QString& key, bool defaultValue) const;
+
+    void writeString(const QString& section, const QString& key, const QString& value);
+    void writeInteger(const QString& section, const QString& key, int value);
+    void writeBool(const QString& section, const QString& key, bool value);
+
+private:
+    QString m_path;
+};
+
+// The comma list of "cn_names". Names holding a character of code 32 or less, a double quote or a comma are
+// written in double quotes with inner quotes doubled; an empty list is the empty text and a list of one empty
+// name is two double quotes.
+QString writeCommaList(const QStringList& names);
+QStringList readCommaList(const QString& value);
