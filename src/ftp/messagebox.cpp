@@ -1,0 +1,16 @@
+#include "ftp/messagebox.h"
+
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QScreen>
+
+void showMessage(QWidget* parent, const QString& text)
+{
+    QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kApplicationTitle), text, QMessageBox::Ok, parent);
+    box.adjustSize();
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect area = screen->availableGeometry();
+        box.move(area.center() - QPoint(box.width() / 2, box.height() / 2));
+    }
+    box.exec();
+}
