@@ -1,0 +1,117 @@
+#!/usr/bin/python3
+"""FTP server for the tests: one user with full rights on a root folder, listening on 127.0.0.1.
+
+Prints "PORT <n>" on standard output once it listens. With --log FILE it appends one line per event to FILE, so
+that the tests can see what reached the server:
+  "LOGIN <session>"          a login was accepted
+  "CMD <session> <line>"     a command line as received (the argument of PASS is masked)
+The session number counts control connections from 1. Events never go to standard output: a test that does not
+read that pipe could otherwise stall the server once the pipe is full.
+"""
+
+import argparse
+import logging
+import os
+import sys
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import ActiveDTP, FTPHandler
+from pyftpdlib.servers import FTPServer
+
+FULL_PERMS = "elradfmwMT"
+
+
+EVENT_LOG = None
+
+
+def emit(text):
+    if EVENT_LOG is not None:
+        EVENT_LOG.write(text + "\n")
+        EVENT_LOG.flush()
+
+
+class HandedOverActiveDTP(ActiveDTP):
+    """An active data connector that lets go of its socket once the transfer owns it.
+
+    After the handover the connector still remembers the descriptor number. The next PORT/EPRT of the session
+    closes the old connector, which would unregister that number from the poller; by then the number may belong
+    to another session's socket, which then silently stops being served. Marking the connector closed at the
+    handover makes that later close a no-op.
+    """
+
+    def handle_connect(self):
+        ActiveDTP.handle_connect(self)
+        if not self._closed:
+            self._closed = True
+            self._fileno = None
+            self.socket = None
+            self.connected = False
+
+
+class RecordingHandler(FTPHandler):
+    active_dtp = HandedOverActiveDTP
+    banner = "PELNO test server ready."
+    sessions = 0
+
+    def on_connect(self):
+        RecordingHandler.sessions += 1
+        self.session_number = RecordingHandler.sessions
+
+    def pre_process_command(self, line, cmd, arg):
+        shown = line
+        if cmd == "PASS":
+            shown = "PASS ****"
+        emit("CMD %d %s" % (self.session_number, shown))
+        FTPHandler.pre_process_command(self, line, cmd, arg)
+
+    def on_login(self, username):
+        emit("LOGIN %d" % self.session_number)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--root", required=True)
+    parser.add_argument("--user", required=True)
+    parser.add_argument("--password", required=True)
+    parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--readonly", action="append", default=[])
+    parser.add_argument("--noenter", action="append", default=[])
+    parser.add_argument("--log")
+    args = parser.parse_args()
+
+    global EVENT_LOG
+    if args.log:
+        EVENT_LOG = open(args.log, "a", encoding="utf-8", errors="replace")
+
+    logging.basicConfig(level=logging.CRITICAL)
+    logging.getLogger("pyftpdlib").setLevel(logging.CRITICAL)
+
+    root = os.path.realpath(args.root)
+    authorizer = DummyAuthorizer()
+    authorizer.add_user(args.user, args.password, root, perm=FULL_PERMS)
+    for rel in args.readonly:
+        path = os.path.join(root, rel)
+        os.makedirs(path, exist_ok=True)
+        authorizer.override_perm(args.user, path, "elr", recursive=True)
+    for rel in args.noenter:
+        path = os.path.join(root, rel)
+        os.makedirs(path, exist_ok=True)
+        authorizer.override_perm(args.user, path, FULL_PERMS.replace("e", ""), recursive=True)
+
+    RecordingHandler.authorizer = authorizer
+    RecordingHandler.permit_privileged_ports = True
+    RecordingHandler.timeout = 600
+
+    FTPServer.max_cons = 0
+    FTPServer.max_cons_per_ip = 0
+    server = FTPServer(("127.0.0.1", args.port), RecordingHandler)
+    sys.stdout.write("PORT %d\n" % server.address[1])
+    sys.stdout.flush()
+    try:
+        server.serve_forever(handle_exit=True)
+    except KeyboardInterrupt:
+        pass
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,161 @@
+#include "ftpserverfixture.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+
+namespace {
+constexpr int kStartTimeoutMs = 10000;
+}
+
+FtpServerFixture::FtpServerFixture()
+{
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+}
+
+FtpServerFixture::~FtpServerFixture()
+{
+    stop();
+}
+
+QString FtpServerFixture::user()
+{
+    return QStringLiteral("tester");
+}
+
+QString FtpServerFixture::password()
+{
+    // ':' and '@' would break a password carried in a URL, so they check that it never is
+    return QStringLiteral("s3cret:P@ss");
+}
+
+bool FtpServerFixture::start(const Options& options)
+{
+    stop();
+    if (!m_root.isValid() || !m_work.isValid())
+        return false;
+    m_options = options;
+    const QString logPath = m_work.filePath(QStringLiteral("events.log"));
+    QFile::remove(logPath);
+    m_clearedEvents = 0;
+
+    // One retry on a fresh port covers the rare case that the old port was taken while the server was down.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        QStringList arguments{QStringLiteral(PELNO_FTPSERVER_SCRIPT),
+                              QStringLiteral("--root"),
+                              m_root.path(),
+                              QStringLiteral("--user"),
+                              user(),
+                              QStringLiteral("--password"),
+                              password(),
+                              QStringLiteral("--port"),
+                              QString::number(attempt == 0 ? m_port : 0),
+                              QStringLiteral("--log"),
+                              logPath};
+        for (const QString& dir : options.readOnlyDirs)
+            arguments << QStringLiteral("--readonly") << dir;
+        for (const QString& dir : options.noEnterDirs)
+            arguments << QStringLiteral("--noenter") << dir;
+
+        m_process.start(QStringLiteral("/usr/bin/python3"), arguments);
+        if (!m_process.waitForStarted(kStartTimeoutMs))
+            return false;
+
+        QByteArray received;
+        QDeadlineTimer deadline(kStartTimeoutMs);
+        while (!deadline.hasExpired() && m_process.state() == QProcess::Running) {
+            if (m_process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
+                received += m_process.readAllStandardOutput();
+            const int end = received.indexOf('\n');
+            if (received.startsWith("PORT ") && end > 0) {
+                bool ok = false;
+                const uint port = received.mid(5, end - 5).trimmed().toUInt(&ok);
+                if (ok && port > 0 && port <= 0xFFFF) {
+                    m_port = quint16(port);
+                    return true;
+                }
+                break;
+            }
+        }
+        stop();
+        if (m_port == 0)
+            return false;
+    }
+    return false;
+}
+
+void FtpServerFixture::stop()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(5000)) {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+}
+
+bool FtpServerFixture::isRunning() const
+{
+    return m_process.state() == QProcess::Running;
+}
+
+QString FtpServerFixture::root() const
+{
+    return m_root.path();
+}
+
+quint16 FtpServerFixture::port() const
+{
+    return m_port;
+}
+
+QString FtpServerFixture::host() const
+{
+    return QStringLiteral("127.0.0.1:%1").arg(m_port);
+}
+
+QStringList FtpServerFixture::events() const
+{
+    QFile file(m_work.filePath(QStringLiteral("events.log")));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const int cleared = m_clearedEvents;
+    return lines.mid(qMin(cleared, int(lines.size())));
+}
+
+QStringList FtpServerFixture::commands() const
+{
+    QStringList result;
+    for (const QString& line : events()) {
+        if (line.startsWith(QLatin1String("CMD ")))
+            result << line.mid(4);
+    }
+    return result;
+}
+
+QStringList FtpServerFixture::commandsOfSession(int session) const
+{
+    const QString prefix = QString::number(session) + QLatin1Char(' ');
+    QStringList result;
+    for (const QString& command : commands()) {
+        if (command.startsWith(prefix))
+            result << command.mid(prefix.size());
+    }
+    return result;
+}
+
+int FtpServerFixture::logins() const
+{
+    int count = 0;
+    for (const QString& line : events())
+        count += line.startsWith(QLatin1String("LOGIN ")) ? 1 : 0;
+    return count;
+}
+
+void FtpServerFixture::clearLog()
+{
+    m_clearedEvents = 0;
+    m_clearedEvents = int(events().size());
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// A real FTP server (pyftpdlib, tests/support/ftpserver.py) on 127.0.0.1 for the tests.
+//
+// Contract (use from the test's main thread):
+// - The server's root is a temporary folder that the fixture owns for its whole life; tests put files there and
+//   check what the server stored there.
+// - start() launches the server and returns once it listens (bounded wait of about 10 s); false when it did not
+//   come up. It may be called again after stop(): the server comes back on the same root and, when it can, on
+//   the same port, so a connection saved by the program under test stays valid.
+// - The one user is user() / password() with every right on the root; Options narrow the rights of folders
+//   below it (created when missing): read-only folders allow listing and reading only, no-enter folders refuse
+//   CWD into them. Data connections may be active (PORT/EPRT) or passive; connections are not limited.
+// - The server records what reached it: commands() and logins() read that record, which start() empties.
+class FtpServerFixture
+{
+public:
+    struct Options
+    {
+        QStringList readOnlyDirs; // relative to the root
+        QStringList noEnterDirs;  // relative to the root
+    };
+
+    FtpServerFixture();
+    ~FtpServerFixture();
+    FtpServerFixture(const FtpServerFixture&) = delete;
+    FtpServerFixture& operator=(const FtpServerFixture&) = delete;
+
+    bool start(const Options& options = {});
+    void stop();
+    bool isRunning() const;
+
+    QString root() const;
+    quint16 port() const;
+    QString host() const; // "127.0.0.1:<port>"
+    static QString user();
+    static QString password();
+
+    // Every command line received since start(), in order, as "<session> <line>" (the session numbers count the
+    // control connections from 1; the argument of PASS reads "****").
+    QStringList commands() const;
+    // Commands of one session only, without the session number.
+    QStringList commandsOfSession(int session) const;
+    // Number of accepted logins since start().
+    int logins() const;
+    // Forgets what was recorded so far (the session numbers keep counting).
+    void clearLog();
+
+private:
+    QStringList events() const;
+
+    QTemporaryDir m_root;
+    QTemporaryDir m_work; // the event log lives outside the root, so listings never show it
+    QProcess m_process;
+    quint16 m_port = 0;
+    int m_clearedEvents = 0;
+    Options m_options;
+};

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// Small file helpers for the tests.
+
+// The whole content of a file; empty when it cannot be read.
+QByteArray readAll(const QString& path);
+
+// Writes bytes to a file, replacing it and creating its parent folders; false when that fails.
+bool writeAll(const QString& path, const QByteArray& bytes);
+
+// Every file below a folder (any depth), as sorted relative paths with "/" separators; folders themselves are
+// not listed.
+QStringList filesBelow(const QString& folder);
