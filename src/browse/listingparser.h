@@ -1,17 +1,20 @@
 #pragma once
 
+#include <QMetaType>
 #include <QString>
 #include <QStringList>
 
 // One entry of a long listing line as "ls -al" prints it.
 struct TrecFileData
 {
-    QString Name;         // the ninth token and everything after it, blanks trimmed
-    qint64 Size = 0;      // the fifth token, decimal (64-bit: files of 2 GiB and more list with their size)
-    QString Permissions;  // the first token
-    QString Reserved;     // nothing writes or reads it
-    QString DateText;     // tokens six, seven and eight joined by single spaces
+    QString Name;        // the ninth token and everything after it, blanks trimmed
+    qint64 Size = 0;     // the fifth token, decimal (64-bit: files of 2 GiB and more list with their size)
+    QString Permissions; // the first token
+    QString Reserved;    // nothing writes or reads it
+    QString DateText;    // tokens six, seven and eight joined by single spaces
 };
+
+Q_DECLARE_METATYPE(TrecFileData)
 
 // Fills record from line. Throws AppError("'<token>' は整数ではありません") when the size token is not a decimal
 // number; Permissions then holds the first token and the other fields keep their previous values.

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QString>
+
+class QLabel;
+class QProgressBar;
+class QTimer;
+class QTreeWidget;
+class QWidget;
+class FileListView;
+class RemoteBrowser;
+struct MainState;
+
+// What the main window offers the browsing, upload and deletion code: its shared state, its status line, its
+// layouts, and the widgets they fill. The main window implements it; everything here runs on the main thread.
+class MainWindowPort
+{
+public:
+    enum class Layout
+    {
+        Start,
+        Browser,
+        Progress
+    };
+
+    struct UploadOptions
+    {
+        bool convert = false; // the check box "エンコード"
+        int charsetIndex = 0; // 0 "UFT-8", 1 "Shift-JIS", 2 "EUC-JP"; -1 when none is selected
+        QString charsetText;  // the text of the selected item, empty when none
+        bool mode1 = false;   // "アスキーモードで転送"
+        bool mode2 = false;   // "バイナリモードで転送"
+        bool mode3 = true;    // "自動判別で転送"
+    };
+
+    virtual ~MainWindowPort() = default;
+
+    virtual MainState& state() = 0;
+    virtual QWidget* window() = 0; // owner of the modal windows
+    virtual void setStatusText(const QString& text, bool repaintNow = true) = 0;
+    virtual void showLayout(Layout layout) = 0;
+
+    virtual RemoteBrowser& browser() = 0;    // listings of the tree and the file list
+    virtual QTreeWidget* tree() = 0;         // TreeView1
+    virtual FileListView* fileList() = 0;    // ListView1
+    virtual QLabel* plannedCountLabel() = 0; // "送信予定ファイル数："
+    virtual QLabel* sentCountLabel() = 0;    // "送信済みファイル数："
+    virtual QLabel* elapsedLabel() = 0;      // "経過時間："
+    virtual QProgressBar* progressBar() = 0;
+    virtual QTimer* elapsedTimer() = 0; // Timer1, 1000 ms
+
+    virtual UploadOptions uploadOptions() const = 0;
+    virtual void applyUploadOptions(const UploadOptions& options) = 0;
+};
