@@ -1,9 +1,10 @@
 #pragma once
 
+#include "upload/tthread_poster.h"
+
 #include <QObject>
 
 class MainWindowPort;
-class TThread_Poster;
 
 // The upload: the application-wide drop hook, the start of the upload workers, their batch exchange, the end of
 // each round with up to two resend rounds, and the failure report. Lives on the main thread.
