@@ -1,0 +1,29 @@
+# Debian packages PELNO needs, installed with apt-get only when one is missing, so a second run is fast.
+# Sourced by run.sh, test.sh and the benchmark.
+
+PELNO_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-webengine-dev libgl-dev
+    libcurl4-openssl-dev libuchardet-dev libicu-dev fonts-noto-cjk python3-pyftpdlib)
+PELNO_DISPLAY_PACKAGES=(xvfb xauth)
+
+pelno_ensure_packages() {
+    local missing=()
+    local package
+    for package in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+            missing+=("$package")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=()
+    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    "${sudo[@]}" apt-get update -q
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+pelno_build() {
+    local dir=$1
+    shift
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug "$@" >/dev/null
+    ninja -C "$dir" -j2
+}
