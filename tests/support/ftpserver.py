@@ -5,6 +5,8 @@ Prints "PORT <n>" on standard output once it listens. With --log FILE it appends
 that the tests can see what reached the server:
   "LOGIN <session>"          a login was accepted
   "CMD <session> <line>"     a command line as received (the argument of PASS is masked)
+  "RECEIVED <session> <n>"   an upload's data connection closed after n bytes as they came over the wire (before
+                             the ASCII line-end conversion of the server)
 The session number counts control connections from 1. Events never go to standard output: a test that does not
 read that pipe could otherwise stall the server once the pipe is full.
 """
@@ -15,7 +17,7 @@ import os
 import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import ActiveDTP, FTPHandler
+from pyftpdlib.handlers import ActiveDTP, DTPHandler, FTPHandler
 from pyftpdlib.servers import FTPServer
 
 FULL_PERMS = "elradfmwMT"
@@ -48,8 +50,16 @@ class HandedOverActiveDTP(ActiveDTP):
             self.connected = False
 
 
+class RecordingDTPHandler(DTPHandler):
+    def close(self):
+        if not self._closed and self.receive:
+            emit("RECEIVED %d %d" % (self.cmd_channel.session_number, self.tot_bytes_received))
+        DTPHandler.close(self)
+
+
 class RecordingHandler(FTPHandler):
     active_dtp = HandedOverActiveDTP
+    dtp_handler = RecordingDTPHandler
     banner = "PELNO test server ready."
     sessions = 0
 

@@ -159,3 +159,13 @@ void FtpServerFixture::clearLog()
     m_clearedEvents = 0;
     m_clearedEvents = int(events().size());
 }
+
+QList<qint64> FtpServerFixture::uploadWireBytes() const
+{
+    QList<qint64> result;
+    for (const QString& line : events()) {
+        if (line.startsWith(QLatin1String("RECEIVED ")))
+            result << line.section(QLatin1Char(' '), 2, 2).toLongLong();
+    }
+    return result;
+}

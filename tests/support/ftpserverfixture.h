@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -48,6 +49,9 @@ public:
     QStringList commandsOfSession(int session) const;
     // Number of accepted logins since start().
     int logins() const;
+    // For each upload's data connection, in the order they closed: the bytes as they came over the wire, before
+    // the server's own conversion of line ends in ASCII mode.
+    QList<qint64> uploadWireBytes() const;
     // Forgets what was recorded so far (the session numbers keep counting).
     void clearLog();
 
