@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# Upload benchmark: PELNO's real upload path against lftp's "mirror -R --parallel=10", same server, same
+# workload, direct and at 20 ms round-trip time on the control connection. A benchmark, not a test.
+#
+# usage: bench/run.sh [site|bulk|memory]...   (default: site bulk memory)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source tools/deps.sh
+pelno_ensure_packages "${PELNO_BUILD_PACKAGES[@]}" lftp time bc
+pelno_build build
+ninja -C build -j2 pelno_uploadbench >/dev/null
+
+work=$PWD/build/bench
+bin=$PWD/build/bin
+server_script=$PWD/tests/support/ftpserver.py
+proxy_script=$PWD/../shared/tools/delayproxy.py
+[ -f "$proxy_script" ] || proxy_script=$PWD/bench/delayproxy.py
+user=bench
+password=bench
+[ "$(id -u)" -eq 0 ] && export QTWEBENGINE_DISABLE_SANDBOX=1
+export QT_QPA_PLATFORM=offscreen QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu" PATH="$bin:$PATH"
+
+pids=()
+cleanup() { for p in "${pids[@]:-}"; do kill "$p" 2>/dev/null || true; done; }
+trap cleanup EXIT
+
+# start_server ROOT -> sets $server_port
+start_server() {
+    rm -rf "$1" && mkdir -p "$1"
+    local out=$work/server.out
+    /usr/bin/python3 "$server_script" --root "$1" --user $user --password $password --port 0 >"$out" 2>&1 &
+    pids+=($!)
+    server_pid=$!
+    for _ in $(seq 100); do grep -q '^PORT ' "$out" 2>/dev/null && break; sleep 0.1; done
+    server_port=$(sed -n 's/^PORT //p' "$out")
+}
+stop_server() { kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; }
+
+# control_port RTT_MS -> the port clients use: the server's own, or a delay proxy's in front of it
+control_port() {
+    if [ "$1" -eq 0 ]; then echo "$server_port"; return; fi
+    local listen
+    listen=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+    /usr/bin/python3 "$proxy_script" "$listen" "$server_port" $(($1 / 2)) >/dev/null &
+    pids+=($!)
+    proxy_pid=$!
+    sleep 0.5
+    echo "$listen"
+}
+
+digest() { (cd "$1" && find . -type f -print0 | sort -z | xargs -0 sha256sum | sha256sum | cut -c1-16); }
+count() { find "$1" -type f | wc -l; }
+bytes() { find "$1" -type f -printf '%s\n' | awk '{s+=$1} END {print s+0}'; }
+
+verify() { # verify SOURCE UPLOADED LABEL
+    local a b
+    a="$(count "$1") files, $(bytes "$1") bytes, $(digest "$1")"
+    b="$(count "$2") files, $(bytes "$2") bytes, $(digest "$2")"
+    if [ "$a" = "$b" ]; then echo "  $3 verified: $b"; else echo "  $3 MISMATCH: source $a, server $b"; fi
+}
+
+run_pair() { # run_pair KIND RTT
+    local kind=$1 rtt=$2 src=$work/data/$1/$1
+    start_server "$work/root-pelno"
+    local port
+    port=$(control_port "$rtt")
+    local t0 t1 pelno lftp_time
+    "$bin/pelno_uploadbench" "$src" "127.0.0.1:$port" $user $password >"$work/pelno.out" 2>&1 || true
+    # from the drop to the end message: the upload itself, its logins and the closing listing included
+    pelno=$(sed -n 's/^pelno \([0-9.]*\) s.*/\1/p' "$work/pelno.out")
+    [ -n "$pelno" ] || pelno=0
+    grep -E '^pelno|^failed' "$work/pelno.out" | head -5 | sed 's/^/  /'
+    verify "$src" "$work/root-pelno/$kind" "PELNO"
+    stop_server
+
+    start_server "$work/root-lftp"
+    port=$(control_port "$rtt")
+    t0=$(date +%s.%N)
+    lftp -c "set ftp:passive-mode off; set net:max-retries 1; open -u $user,$password -p $port 127.0.0.1; mirror -R --parallel=10 $src /$kind" >/dev/null 2>&1
+    t1=$(date +%s.%N)
+    lftp_time=$(echo "$t1 - $t0" | bc)
+    verify "$src" "$work/root-lftp/$kind" "lftp"
+    stop_server
+    printf '%-5s RTT %2d ms: PELNO %6.2f s (drop to end message), lftp %6.2f s, ratio PELNO/lftp %.2f\n' \
+        "$kind" "$rtt" "$pelno" "$lftp_time" "$(echo "$pelno / $lftp_time" | bc -l)"
+}
+
+memory() {
+    local src=$work/data/large/large
+    [ -d "$src" ] || /usr/bin/python3 bench/workload.py large "$src"
+    start_server "$work/root-memory"
+    /usr/bin/time -v "$bin/pelno_uploadbench" "$src" "127.0.0.1:$server_port" $user $password --convert \
+        >"$work/memory.out" 2>&1 || true
+    grep -E '^pelno|^failed' "$work/memory.out" | head -3 | sed 's/^/  /'
+    echo "memory: peak resident set of PELNO converting 10 x 200 MiB to Shift-JIS:" \
+        "$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$work/memory.out") KiB"
+    stop_server
+    rm -rf "$work/root-memory"
+}
+
+mkdir -p "$work"
+kinds=("$@")
+[ ${#kinds[@]} -eq 0 ] && kinds=(site bulk memory)
+for kind in "${kinds[@]}"; do
+    if [ "$kind" = memory ]; then memory; continue; fi
+    [ -d "$work/data/$kind/$kind" ] || /usr/bin/python3 bench/workload.py "$kind" "$work/data/$kind/$kind"
+    run_pair "$kind" 0
+    run_pair "$kind" 20
+done
