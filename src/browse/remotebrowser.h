@@ -7,8 +7,16 @@ class MainWindowPort;
 class QTreeWidgetItem;
 
 // Browsing the server: listing a directory into the tree and the file list, selecting and double-clicking, and
-// creating a directory. Lives on the main thread; listings run our command-line client and keep processing
-// events while it runs, so user input, worker exchanges and completion handlers may run in the middle.
+// creating a directory.
+//
+// Contract: constructed by the main window on the main thread once the tree and the file list exist; it wires
+// itself to the tree's selection changes, the tree's change guard and the file list's double-click. Listings run
+// our command-line client and keep processing events while it runs, so user input, worker exchanges and
+// completion handlers may run in the middle, a nested listing included. Each tree node carries the record it was
+// made from (column 0, Qt::UserRole, a TrecFileData by value). A listing whose node disappeared while the client
+// ran (an inner listing replaced its parent, or the tree was emptied) leaves the views to that inner listing.
+// A size that does not convert raises AppError, which reaches the application's error display; the script file
+// holding the password is removed in every case.
 class RemoteBrowser : public QObject
 {
     Q_OBJECT
@@ -24,14 +32,25 @@ public:
     void listRoot();
     // Lists the tree's selected node again; with no node selected, lists the root as connecting does.
     void listSelectedAgain();
+    // The node the commands act on: the current node when it is selected, else the first selected node, else
+    // none.
+    QTreeWidgetItem* selectedNode() const;
 
 public slots:
     void TreeView1Change(QTreeWidgetItem* node);
+    // While BusyLock is set, no selection change is allowed.
+    void TreeView1Changing(QTreeWidgetItem* node, bool& allowChange) const;
     void ListView1DblClick();
     void C2Click();
     void D2Click();
     void CreateRemoteDirectory(const QString& path);
 
 private:
+    void selectionChanged();
+    void askAndCreate();
+
     MainWindowPort& m_port;
+    // Set while a listing replaces nodes itself: the selection changes that follow from removing nodes are not
+    // the user's and list nothing.
+    bool m_replacingNodes = false;
 };

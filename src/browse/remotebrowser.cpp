@@ -1,0 +1,326 @@
+#include "browse/remotebrowser.h"
+
+#include "browse/filelistview.h"
+#include "browse/listingparser.h"
+#include "browse/mainstate.h"
+#include "browse/mainwindowport.h"
+#include "browse/remotetreewidget.h"
+#include "ftp/ftprunner.h"
+#include "ftp/messagebox.h"
+#include "ftp/wininet.h"
+
+#include <QInputDialog>
+#include <QPersistentModelIndex>
+#include <QTreeWidget>
+
+namespace {
+
+constexpr int kRecordRole = Qt::UserRole;
+
+// Runs a cleanup at scope exit, also when an error is on its way out.
+template <typename F> class ScopeExit
+{
+public:
+    explicit ScopeExit(F f) : m_f(std::move(f)) {}
+    ~ScopeExit() { m_f(); }
+    ScopeExit(const ScopeExit&) = delete;
+    ScopeExit& operator=(const ScopeExit&) = delete;
+
+private:
+    F m_f;
+};
+
+TrecFileData recordOf(const QTreeWidgetItem* node)
+{
+    return node->data(0, kRecordRole).value<TrecFileData>();
+}
+
+// A node's place in the tree's model. The runner processes events while the client runs, and an inner listing
+// may delete the node meanwhile; a persistent index notices that where a raw pointer would dangle.
+QModelIndex indexOfNode(const QTreeWidget* tree, QTreeWidgetItem* node)
+{
+    QTreeWidgetItem* parent = node->parent();
+    if (!parent)
+        return tree->model()->index(tree->indexOfTopLevelItem(node), 0);
+    return tree->model()->index(parent->indexOfChild(node), 0, indexOfNode(tree, parent));
+}
+
+QTreeWidgetItem* nodeAt(const QTreeWidget* tree, const QModelIndex& index)
+{
+    if (!index.isValid())
+        return nullptr;
+    if (!index.parent().isValid())
+        return tree->topLevelItem(index.row());
+    QTreeWidgetItem* parent = nodeAt(tree, index.parent());
+    return parent ? parent->child(index.row()) : nullptr;
+}
+
+QTreeWidgetItem* childNamed(const QTreeWidget* tree, const QTreeWidgetItem* node, const QString& name)
+{
+    const int count = node ? node->childCount() : tree->topLevelItemCount();
+    for (int i = 0; i < count; ++i) {
+        QTreeWidgetItem* child = node ? node->child(i) : tree->topLevelItem(i);
+        if (child->text(0) == name)
+            return child;
+    }
+    return nullptr;
+}
+
+// Depth first, each node before its children, siblings in order.
+QTreeWidgetItem* firstNodeNamed(QTreeWidgetItem* node, const QString& name)
+{
+    if (node->text(0) == name)
+        return node;
+    for (int i = 0; i < node->childCount(); ++i) {
+        if (QTreeWidgetItem* found = firstNodeNamed(node->child(i), name))
+            return found;
+    }
+    return nullptr;
+}
+
+bool isSelfOrParentEntry(const QString& name)
+{
+    return name == QLatin1String(".") || name == QLatin1String("..");
+}
+
+} // namespace
+
+RemoteBrowser::RemoteBrowser(MainWindowPort& port, QObject* parent) : QObject(parent), m_port(port)
+{
+    QTreeWidget* tree = m_port.tree();
+    if (auto* remoteTree = qobject_cast<RemoteTreeWidget*>(tree)) {
+        remoteTree->setChangeGuard([this] {
+            bool allow = true;
+            TreeView1Changing(nullptr, allow);
+            return !allow;
+        });
+    }
+    connect(tree, &QTreeWidget::itemSelectionChanged, this, &RemoteBrowser::selectionChanged);
+    connect(m_port.fileList(), &FileListView::itemDoubleClicked, this, &RemoteBrowser::ListView1DblClick);
+}
+
+QString RemoteBrowser::RemotePathOfNode(const QTreeWidgetItem* node) const
+{
+    QString path;
+    for (; node; node = node->parent())
+        path.prepend(QLatin1Char('/') + recordOf(node).Name);
+    return path;
+}
+
+void RemoteBrowser::ListRemoteDirectory(QTreeWidgetItem* node, const QString& path)
+{
+    QTreeWidget* tree = m_port.tree();
+    FileListView* list = m_port.fileList();
+    MainState& state = m_port.state();
+
+    // "/" lists the login directory itself; "/www/img/" changes into www/img first.
+    const QString dir = path.size() >= 2 ? path.mid(1, path.size() - 2) : QString();
+    QStringList script{QStringLiteral("open ") + state.credentials.server, state.credentials.userId,
+                       state.credentials.password};
+    if (!dir.isEmpty())
+        script << QStringLiteral("cd ") + dir;
+    script << QStringLiteral("ls -al");
+
+    const QPersistentModelIndex nodeIndex(node ? indexOfNode(tree, node) : QModelIndex());
+    QString output;
+    {
+        // The script holds the password: it goes as soon as the client is done, whatever happens.
+        ScopeExit removeScript([] { removeFtpScript(); });
+        // A script that cannot be written (or that a value with a line break would corrupt) is not run; the
+        // listing then has no entries, as when the client cannot log in.
+        if (writeFtpScript(script)) {
+            QString errors;
+            RunFtpScript(ftpCommandLine(), QString(), output, errors);
+        }
+    }
+
+    if (node) {
+        node = nodeAt(tree, nodeIndex);
+        if (!node)
+            return; // replaced while the client ran; the listing that replaced it has filled the views
+    }
+
+    {
+        m_replacingNodes = true;
+        ScopeExit endReplacing([this] { m_replacingNodes = false; });
+        if (node)
+            qDeleteAll(node->takeChildren());
+        list->clear();
+    }
+
+    state.ListingLines = splitListingOutput(output);
+    // A refused "cd" leaves the client in the login directory, and what it lists there is not this directory.
+    if (!dir.isEmpty() && transcriptShowsRefusedCd(state.ListingLines)) {
+        if (node)
+            node->setExpanded(true);
+        return;
+    }
+
+    for (const QString& line : std::as_const(state.ListingLines)) {
+        if (!line.startsWith(QLatin1Char('d')))
+            continue;
+        TrecFileData record;
+        ParseListingLine(record, line);
+        if (isSelfOrParentEntry(record.Name))
+            continue;
+        // A name met twice gets a second list item but never a second node.
+        if (!childNamed(tree, node, record.Name)) {
+            auto* child = node ? new QTreeWidgetItem(node) : new QTreeWidgetItem(tree);
+            child->setText(0, record.Name);
+            child->setData(0, kRecordRole, QVariant::fromValue(record));
+        }
+        list->addItem(record, FileListView::kDirectoryImage);
+    }
+    for (const QString& line : std::as_const(state.ListingLines)) {
+        if (!line.startsWith(QLatin1Char('-')))
+            continue;
+        TrecFileData record;
+        ParseListingLine(record, line);
+        list->addItem(record, FileListView::kFileImage);
+    }
+
+    if (node)
+        node->setExpanded(true);
+}
+
+void RemoteBrowser::listRoot()
+{
+    {
+        m_replacingNodes = true;
+        ScopeExit endReplacing([this] { m_replacingNodes = false; });
+        m_port.tree()->clear();
+    }
+    ListRemoteDirectory(nullptr, QStringLiteral("/"));
+}
+
+QTreeWidgetItem* RemoteBrowser::selectedNode() const
+{
+    QTreeWidget* tree = m_port.tree();
+    QTreeWidgetItem* current = tree->currentItem();
+    if (current && current->isSelected())
+        return current;
+    const QList<QTreeWidgetItem*> selected = tree->selectedItems();
+    return selected.isEmpty() ? nullptr : selected.first();
+}
+
+void RemoteBrowser::listSelectedAgain()
+{
+    if (QTreeWidgetItem* node = selectedNode())
+        ListRemoteDirectory(node, RemotePathOfNode(node) + QLatin1Char('/'));
+    else
+        listRoot();
+}
+
+void RemoteBrowser::selectionChanged()
+{
+    if (m_replacingNodes)
+        return;
+    // The newly selected node is the one the click or key made current; a Ctrl click that took a node out of
+    // the selection selects nothing new.
+    QTreeWidgetItem* current = m_port.tree()->currentItem();
+    if (current && current->isSelected())
+        TreeView1Change(current);
+}
+
+void RemoteBrowser::TreeView1Change(QTreeWidgetItem* node)
+{
+    if (!node)
+        return;
+    bool& lock = m_port.state().BusyLock;
+    const bool before = lock;
+    lock = true;
+    ScopeExit release([&lock, before] { lock = before; });
+    ListRemoteDirectory(node, RemotePathOfNode(node) + QLatin1Char('/'));
+}
+
+void RemoteBrowser::TreeView1Changing(QTreeWidgetItem*, bool& allowChange) const
+{
+    allowChange = !m_port.state().BusyLock;
+}
+
+void RemoteBrowser::ListView1DblClick()
+{
+    FileListView* list = m_port.fileList();
+    const QList<int> rows = list->selectedRows();
+    if (rows.isEmpty())
+        return;
+    // Only a directory leads to a node: a file that shares its name with a directory elsewhere in the tree must
+    // not select that directory.
+    if (list->imageIndex(rows.first()) != FileListView::kDirectoryImage)
+        return;
+    const QString caption = list->caption(rows.first());
+
+    QTreeWidget* tree = m_port.tree();
+    QTreeWidgetItem* match = nullptr;
+    if (QTreeWidgetItem* selected = selectedNode()) {
+        match = childNamed(tree, selected, caption);
+    } else {
+        for (int i = 0; i < tree->topLevelItemCount() && !match; ++i)
+            match = firstNodeNamed(tree->topLevelItem(i), caption);
+    }
+    if (match)
+        tree->setCurrentItem(match); // the selection change lists it
+}
+
+void RemoteBrowser::C2Click()
+{
+    m_port.state().DeleteContext = 0;
+    askAndCreate();
+}
+
+void RemoteBrowser::D2Click()
+{
+    m_port.state().DeleteContext = 1;
+    askAndCreate();
+}
+
+void RemoteBrowser::askAndCreate()
+{
+    bool accepted = false;
+    QString answer = QInputDialog::getText(m_port.window(), QStringLiteral("ディレクトリ作成"),
+                                           QStringLiteral("ディレクトリ名"), QLineEdit::Normal, QString(), &accepted);
+    if (!accepted)
+        answer.clear();
+    if (answer.isEmpty())
+        return;
+    // The selection is read after the prompt: whatever ran while it was open may have changed it.
+    CreateRemoteDirectory(RemotePathOfNode(selectedNode()) + QLatin1Char('/') + answer);
+}
+
+void RemoteBrowser::CreateRemoteDirectory(const QString& path)
+{
+    m_port.setStatusText(QStringLiteral("ディレクトリを作成しています"), true);
+    ScopeExit clearStatus([this] { m_port.setStatusText(QString(), true); });
+
+    MainState& state = m_port.state();
+    const QByteArray server = state.credentials.server.toUtf8();
+    const QByteArray user = state.credentials.userId.toUtf8();
+    const QByteArray password = state.credentials.password.toUtf8();
+    const QByteArray remotePath = path.toUtf8();
+
+    bool created = false;
+    HINTERNET root = InternetOpenA(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    if (root) {
+        const DWORD timeout = DWORD(state.TimeoutSeconds.toInt()) * 1000;
+        for (DWORD option :
+             {INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_DATA_SEND_TIMEOUT,
+              INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_CONNECT_BACKOFF})
+            InternetSetOptionA(root, option, &timeout, sizeof timeout);
+        const DWORD retries = DWORD(state.RetryCount.toInt());
+        InternetSetOptionA(root, INTERNET_OPTION_CONNECT_RETRIES, &retries, sizeof retries);
+
+        HINTERNET connection = InternetConnectA(root, server.constData(), INTERNET_DEFAULT_FTP_PORT, user.constData(),
+                                                password.constData(), INTERNET_SERVICE_FTP, 0, 0);
+        if (connection)
+            created = FtpCreateDirectoryA(connection, remotePath.constData());
+        InternetCloseHandle(connection);
+    }
+    InternetCloseHandle(root);
+
+    if (!created) {
+        showMessage(m_port.window(), QStringLiteral("ディレクトリの作成に失敗しました"));
+        return;
+    }
+    state.RemoteTarget = path + QLatin1Char('/');
+    listSelectedAgain();
+}
