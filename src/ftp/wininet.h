@@ -46,13 +46,11 @@ constexpr DWORD INTERNET_FLAG_PASSIVE = 0x08000000;
 constexpr DWORD FTP_TRANSFER_TYPE_ASCII = 1;
 constexpr DWORD FTP_TRANSFER_TYPE_BINARY = 2;
 
-HINTERNET InternetOpenA(const char* agent, DWORD accessType, const char* proxy, const char* proxyBypass,
-                        DWORD flags);
+HINTERNET InternetOpenA(const char* agent, DWORD accessType, const char* proxy, const char* proxyBypass, DWORD flags);
 bool InternetSetOptionA(HINTERNET handle, DWORD option, const void* buffer, DWORD bufferLength);
 HINTERNET InternetConnectA(HINTERNET root, const char* serverName, INTERNET_PORT port, const char* userName,
                            const char* password, DWORD service, DWORD flags, DWORD_PTR context);
-bool FtpPutFileA(HINTERNET connection, const char* localFile, const char* remoteFile, DWORD flags,
-                 DWORD_PTR context);
+bool FtpPutFileA(HINTERNET connection, const char* localFile, const char* remoteFile, DWORD flags, DWORD_PTR context);
 bool FtpCreateDirectoryA(HINTERNET connection, const char* directory);
 bool FtpDeleteFileA(HINTERNET connection, const char* fileName);
 bool FtpRemoveDirectoryA(HINTERNET connection, const char* directory);

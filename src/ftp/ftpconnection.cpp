@@ -1,0 +1,118 @@
+#include "ftp/ftpconnection.h"
+
+#include "ftp/internethandle.h"
+
+namespace {
+
+bool isPortText(const QString& text, quint16& port)
+{
+    if (text.isEmpty() || text.size() > 5)
+        return false;
+    for (QChar c : text) {
+        if (!c.isDigit() || c.unicode() > '9')
+            return false;
+    }
+    const uint value = text.toUInt();
+    if (value == 0 || value > 65535)
+        return false;
+    port = quint16(value);
+    return true;
+}
+
+bool isHostText(const QString& host)
+{
+    if (host.isEmpty())
+        return false;
+    for (QChar c : host) {
+        if (c.unicode() <= 0x20 || c.unicode() == 0x7f || QStringLiteral("/\\@?#[]").contains(c))
+            return false;
+    }
+    return true;
+}
+
+InternetHandle* connectionOf(HINTERNET handle)
+{
+    return handle && handle->kind == InternetHandle::Kind::Connection && handle->curl ? handle : nullptr;
+}
+
+} // namespace
+
+bool parseFtpServer(const QString& server, quint16 defaultPort, QString& host, quint16& port)
+{
+    const QString text = server.trimmed();
+    QString hostPart;
+    quint16 portValue = defaultPort;
+    if (text.startsWith(QLatin1Char('['))) {
+        const qsizetype close = text.indexOf(QLatin1Char(']'));
+        if (close < 0)
+            return false;
+        hostPart = text.mid(1, close - 1);
+        const QString rest = text.mid(close + 1);
+        if (!rest.isEmpty() && !(rest.startsWith(QLatin1Char(':')) && isPortText(rest.mid(1), portValue)))
+            return false;
+        if (!hostPart.contains(QLatin1Char(':')))
+            return false;
+        for (QChar c : hostPart) {
+            if (!(c.isDigit() || QStringLiteral("abcdefABCDEF:.").contains(c)) || c.unicode() > 0x7f)
+                return false;
+        }
+    } else {
+        const qsizetype colons = text.count(QLatin1Char(':'));
+        if (colons == 1) {
+            const qsizetype colon = text.indexOf(QLatin1Char(':'));
+            hostPart = text.left(colon);
+            if (!isPortText(text.mid(colon + 1), portValue))
+                return false;
+        } else {
+            // more than one colon: a bare IPv6 address, which cannot carry a port without brackets
+            hostPart = text;
+        }
+        if (colons != 1 && colons != 0) {
+            for (QChar c : hostPart) {
+                if (!(c.isDigit() || QStringLiteral("abcdefABCDEF:.").contains(c)) || c.unicode() > 0x7f)
+                    return false;
+            }
+        } else if (!isHostText(hostPart)) {
+            return false;
+        }
+    }
+    if (hostPart.isEmpty() || portValue == 0)
+        return false;
+    host = hostPart;
+    port = portValue;
+    return true;
+}
+
+bool ftpSetTranscript(HINTERNET handle, FtpTranscriptSink sink)
+{
+    if (!handle)
+        return false;
+    handle->transcript = std::move(sink);
+    return true;
+}
+
+int ftpSendCommand(HINTERNET connection, const QByteArray& command)
+{
+    InternetHandle* handle = connectionOf(connection);
+    return handle ? handle->sendCommand(command) : 0;
+}
+
+int ftpListing(HINTERNET connection, const QByteArray& command, const std::function<void(const QByteArray&)>& sink,
+               qint64* bytes)
+{
+    if (bytes)
+        *bytes = 0;
+    InternetHandle* handle = connectionOf(connection);
+    return handle ? handle->listing(command, sink, bytes) : 0;
+}
+
+QString ftpLoginDirectory(HINTERNET connection)
+{
+    InternetHandle* handle = connectionOf(connection);
+    return handle ? handle->loginDirectory : QString();
+}
+
+QString ftpLastError(HINTERNET handle)
+{
+    return handle ? handle->lastError : QString();
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "ftp/wininet.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+
+// Operations of our own on the handles of wininet.h, for our command-line client: a transcript of the control
+// connection, raw commands, listings and the login directory.
+//
+// Contract: same thread rules as wininet.h (a handle stays on the thread that opened it). The transcript sink is
+// called on that thread, during the call that caused the traffic, in the order of the traffic: every command
+// line sent (the argument of PASS replaced by "****") and every reply line received, without line ends.
+
+enum class FtpTranscriptKind
+{
+    Command,
+    Reply
+};
+using FtpTranscriptSink = std::function<void(FtpTranscriptKind kind, const QByteArray& line)>;
+
+// Splits "host", "host:port", "[v6]:port" or "[v6]" into host (brackets removed) and port (defaultPort when the
+// text has none). False for an empty host, a port that is not 1-65535, or characters that cannot be part of a
+// host name (blanks, "/", "@", control characters).
+bool parseFtpServer(const QString& server, quint16 defaultPort, QString& host, quint16& port);
+
+// Set on a root handle before InternetConnectA (the connection takes it over, the login included) or on a
+// connection handle. False for a null handle.
+bool ftpSetTranscript(HINTERNET handle, FtpTranscriptSink sink);
+
+// Sends one command line on the connection and returns the final reply code (0 when no reply came, or when the
+// command holds CR, LF or NUL and was not sent).
+int ftpSendCommand(HINTERNET connection, const QByteArray& command);
+
+// Runs a listing command such as "LIST -al", "LIST" or "NLST" for the server's current directory over a data
+// connection of the handle's mode. The listing's bytes go to sink as they arrive; bytes (if given) receives their
+// total. Returns the final reply code (226 when complete), 0 when no reply came.
+int ftpListing(HINTERNET connection, const QByteArray& command, const std::function<void(const QByteArray&)>& sink,
+               qint64* bytes = nullptr);
+
+// The directory the server reported right after the login (PWD), empty when unknown.
+QString ftpLoginDirectory(HINTERNET connection);
+
+// Why the last operation on the handle failed, such as "Connection refused"; for a failed InternetConnectA, read
+// it from the root handle. Empty when the last operation succeeded.
+QString ftpLastError(HINTERNET handle);

@@ -1,0 +1,382 @@
+#include "ftp/internethandle.h"
+
+#include <QFile>
+#include <QThread>
+
+#include <curl/curl.h>
+
+#include <cstring>
+
+namespace {
+
+long secondsRoundedUp(DWORD ms)
+{
+    return long(qMax<DWORD>(1, (ms + 999) / 1000));
+}
+
+bool isSafeCommandText(const QByteArray& text)
+{
+    return !text.isEmpty() && !text.contains('\r') && !text.contains('\n') && !text.contains('\0');
+}
+
+// The URL path of a remote path used exactly as given: a leading "/" is encoded, so that the server sees an
+// absolute path and not one relative to the login directory; everything but "/" and the unreserved characters
+// is percent-encoded (blanks, "#", "%", "?", non-ASCII bytes).
+QByteArray urlPathOf(const QByteArray& remote)
+{
+    if (remote.startsWith('/'))
+        return "%2F" + remote.mid(1).toPercentEncoding("/");
+    return remote.toPercentEncoding("/");
+}
+
+// Streams a file to libcurl. In ASCII mode libcurl itself sends every LF as CR LF, including the LF of an
+// existing CR LF, which would then go out as CR CR LF; so the reader hands it CR LF as a bare LF. A lone CR is
+// passed on unchanged. The wire thus carries CR LF for both LF and CR LF sources.
+struct UploadReader
+{
+    QFile* file = nullptr;
+    bool ascii = false;
+    bool failed = false;
+    bool heldCr = false; // a CR at the end of the last chunk, waiting to see whether LF follows
+    bool atEnd = false;
+    QByteArray pending;
+    qsizetype pendingPos = 0;
+
+    size_t read(char* buffer, size_t size)
+    {
+        if (!ascii) {
+            const qint64 n = file->read(buffer, qint64(size));
+            if (n < 0) {
+                failed = true;
+                return CURL_READFUNC_ABORT;
+            }
+            return size_t(n);
+        }
+        while (pendingPos >= pending.size()) {
+            if (atEnd)
+                return 0;
+            char raw[32768];
+            const qint64 n = file->read(raw, sizeof raw);
+            if (n < 0) {
+                failed = true;
+                return CURL_READFUNC_ABORT;
+            }
+            pending.clear();
+            pendingPos = 0;
+            if (n == 0) {
+                atEnd = true;
+                if (heldCr)
+                    pending.append('\r');
+                heldCr = false;
+                continue;
+            }
+            for (qint64 i = 0; i < n; ++i) {
+                const char c = raw[i];
+                if (heldCr) {
+                    heldCr = false;
+                    if (c == '\n') {
+                        pending.append('\n');
+                        continue;
+                    }
+                    pending.append('\r');
+                }
+                if (c == '\r')
+                    heldCr = true;
+                else
+                    pending.append(c);
+            }
+        }
+        const size_t count = qMin(size, size_t(pending.size() - pendingPos));
+        std::memcpy(buffer, pending.constData() + pendingPos, count);
+        pendingPos += qsizetype(count);
+        return count;
+    }
+};
+
+size_t readCallback(char* buffer, size_t size, size_t items, void* userp)
+{
+    return static_cast<UploadReader*>(userp)->read(buffer, size * items);
+}
+
+struct ListingWriter
+{
+    const std::function<void(const QByteArray&)>* sink = nullptr;
+    qint64 bytes = 0;
+};
+
+size_t writeCallback(char* data, size_t size, size_t items, void* userp)
+{
+    auto* writer = static_cast<ListingWriter*>(userp);
+    const size_t n = size * items;
+    writer->bytes += qint64(n);
+    if (*writer->sink)
+        (*writer->sink)(QByteArray(data, qsizetype(n)));
+    return n;
+}
+
+int debugCallback(CURL*, curl_infotype type, char* data, size_t size, void* userp)
+{
+    static_cast<InternetHandle*>(userp)->onDebug(int(type), data, size);
+    return 0;
+}
+
+// A reply line "ddd text" or "ddd" ends a reply; "ddd-text" and lines without a code continue it.
+int finalReplyCode(const QByteArray& line)
+{
+    if (line.size() < 3)
+        return 0;
+    for (int i = 0; i < 3; ++i) {
+        if (line[i] < '0' || line[i] > '9')
+            return 0;
+    }
+    if (line.size() > 3 && line[3] != ' ')
+        return 0;
+    return line.left(3).toInt();
+}
+
+} // namespace
+
+InternetHandle::~InternetHandle()
+{
+    close();
+}
+
+bool InternetHandle::setOption(DWORD option, DWORD value)
+{
+    // Zero time-outs would mean "wait for ever" to some and "fail at once" to others; refuse them.
+    switch (option) {
+    case INTERNET_OPTION_CONNECT_RETRIES:
+        options.retries = value;
+        return true;
+    case INTERNET_OPTION_CONNECT_BACKOFF:
+        options.backoffMs = value;
+        return true;
+    case INTERNET_OPTION_CONNECT_TIMEOUT:
+    case INTERNET_OPTION_SEND_TIMEOUT:
+    case INTERNET_OPTION_RECEIVE_TIMEOUT:
+    case INTERNET_OPTION_DATA_SEND_TIMEOUT:
+    case INTERNET_OPTION_DATA_RECEIVE_TIMEOUT:
+        if (value == 0)
+            return false;
+        break;
+    default:
+        return false;
+    }
+    switch (option) {
+    case INTERNET_OPTION_CONNECT_TIMEOUT:
+        options.connectTimeoutMs = value;
+        break;
+    case INTERNET_OPTION_SEND_TIMEOUT:
+        options.sendTimeoutMs = value;
+        break;
+    case INTERNET_OPTION_RECEIVE_TIMEOUT:
+        options.receiveTimeoutMs = value;
+        break;
+    case INTERNET_OPTION_DATA_SEND_TIMEOUT:
+        options.dataSendTimeoutMs = value;
+        break;
+    default:
+        options.dataReceiveTimeoutMs = value;
+        break;
+    }
+    return true;
+}
+
+void InternetHandle::prepare(const QByteArray& url)
+{
+    // Resetting the options keeps the connection: every operation starts from the same settings.
+    curl_easy_reset(curl);
+    curl_easy_setopt(curl, CURLOPT_URL, url.constData());
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp");
+    curl_easy_setopt(curl, CURLOPT_USERNAME, user.constData());
+    curl_easy_setopt(curl, CURLOPT_PASSWORD, password.constData());
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_PROXY, ""); // a proxy would not give us a control connection of our own
+    if (!passive)
+        curl_easy_setopt(curl, CURLOPT_FTPPORT, "-");
+    curl_easy_setopt(curl, CURLOPT_FTP_FILEMETHOD, long(CURLFTPMETHOD_NOCWD));
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, long(options.connectTimeoutMs));
+    const DWORD replyMs = qMax(options.sendTimeoutMs, options.receiveTimeoutMs);
+    curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, secondsRoundedUp(replyMs));
+    curl_easy_setopt(curl, CURLOPT_ACCEPTTIMEOUT_MS, long(replyMs));
+    // a transfer that moves no byte for the data time-out is abandoned
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME,
+                     secondsRoundedUp(qMax(options.dataSendTimeoutMs, options.dataReceiveTimeoutMs)));
+    curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L); // feeds the debug callback only, nothing is printed
+    curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, debugCallback);
+    curl_easy_setopt(curl, CURLOPT_DEBUGDATA, this);
+    errorBuffer[0] = '\0';
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
+}
+
+int InternetHandle::performCounted()
+{
+    lastReplyCode = 0;
+    const CURLcode rc = curl_easy_perform(curl);
+    if (rc == CURLE_OK)
+        lastError.clear();
+    else
+        noteFailure(rc);
+    return rc;
+}
+
+void InternetHandle::noteFailure(int code)
+{
+    long osError = 0;
+    if (code == CURLE_COULDNT_CONNECT && curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &osError) == CURLE_OK &&
+        osError != 0) {
+        lastError = QString::fromLocal8Bit(std::strerror(int(osError)));
+        return;
+    }
+    lastError = errorBuffer[0] ? QString::fromUtf8(errorBuffer) : QString::fromUtf8(curl_easy_strerror(CURLcode(code)));
+}
+
+void InternetHandle::onDebug(int type, const char* data, size_t size)
+{
+    if (type != CURLINFO_HEADER_OUT && type != CURLINFO_HEADER_IN)
+        return;
+    const QList<QByteArray> lines = QByteArray(data, qsizetype(size)).split('\n');
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        QByteArray line = lines[i];
+        if (i == lines.size() - 1 && line.isEmpty())
+            break; // the text ended with its line end
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (type == CURLINFO_HEADER_OUT) {
+            if (line.startsWith("PASS "))
+                line = "PASS ****";
+            if (watching.isEmpty() == false && line == watching)
+                awaitingWatchedReply = true;
+            if (transcript)
+                transcript(FtpTranscriptKind::Command, line);
+            continue;
+        }
+        if (const int code = finalReplyCode(line)) {
+            lastReplyCode = code;
+            if (awaitingWatchedReply && code >= 200) {
+                watchedReplyCode = code;
+                awaitingWatchedReply = false;
+            }
+        }
+        if (transcript)
+            transcript(FtpTranscriptKind::Reply, line);
+    }
+}
+
+bool InternetHandle::connect(const QString& host, quint16 port, const QByteArray& userName,
+                             const QByteArray& userPassword, bool passiveMode)
+{
+    curl = curl_easy_init();
+    if (!curl) {
+        lastError = QStringLiteral("out of memory");
+        return false;
+    }
+    const QByteArray hostText = host.contains(QLatin1Char(':')) ? "[" + host.toUtf8() + "]" : host.toUtf8();
+    baseUrl = "ftp://" + hostText + ":" + QByteArray::number(port);
+    user = userName;
+    password = userPassword;
+    passive = passiveMode;
+
+    for (DWORD attempt = 0;; ++attempt) {
+        prepare(baseUrl + "/");
+        curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+        const int rc = performCounted();
+        if (rc == CURLE_OK)
+            break;
+        if (rc != CURLE_COULDNT_CONNECT || attempt >= options.retries) {
+            curl_easy_cleanup(curl);
+            curl = nullptr;
+            return false;
+        }
+        QThread::msleep(options.backoffMs);
+    }
+    const char* entryPath = nullptr;
+    if (curl_easy_getinfo(curl, CURLINFO_FTP_ENTRY_PATH, &entryPath) == CURLE_OK && entryPath)
+        loginDirectory = QString::fromUtf8(entryPath);
+    return true;
+}
+
+bool InternetHandle::putFile(const QString& localFile, const QByteArray& remoteFile, bool ascii)
+{
+    if (!isSafeCommandText(remoteFile) || remoteFile.endsWith('/')) {
+        lastError = QStringLiteral("invalid remote file name");
+        return false;
+    }
+    QFile file(localFile);
+    if (!file.open(QIODevice::ReadOnly)) {
+        lastError = file.errorString();
+        return false;
+    }
+    UploadReader reader;
+    reader.file = &file;
+    reader.ascii = ascii;
+
+    prepare(baseUrl + "/" + urlPathOf(remoteFile));
+    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(curl, CURLOPT_READFUNCTION, readCallback);
+    curl_easy_setopt(curl, CURLOPT_READDATA, &reader);
+    curl_easy_setopt(curl, CURLOPT_TRANSFERTEXT, ascii ? 1L : 0L);
+    // A binary upload of a size known in advance lets libcurl notice a file that changed while it was sent.
+    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(ascii ? -1 : file.size()));
+    const int rc = performCounted();
+    if (reader.failed)
+        lastError = file.errorString();
+    return rc == CURLE_OK && !reader.failed && (lastReplyCode == 226 || lastReplyCode == 250);
+}
+
+int InternetHandle::sendCommand(const QByteArray& command)
+{
+    if (!isSafeCommandText(command)) {
+        lastError = QStringLiteral("invalid command text");
+        return 0;
+    }
+    prepare(baseUrl + "/");
+    curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+    // "*" lets the operation go on after a refusal: the reply code is the answer, not a libcurl error.
+    curl_slist* quote = curl_slist_append(nullptr, QByteArray("*" + command).constData());
+    curl_easy_setopt(curl, CURLOPT_QUOTE, quote);
+    watching = command.startsWith("PASS ") ? QByteArray("PASS ****") : command;
+    awaitingWatchedReply = false;
+    watchedReplyCode = 0;
+    performCounted();
+    curl_slist_free_all(quote);
+    watching.clear();
+    awaitingWatchedReply = false;
+    return watchedReplyCode;
+}
+
+int InternetHandle::listing(const QByteArray& command, const std::function<void(const QByteArray&)>& sink,
+                            qint64* bytes)
+{
+    if (!isSafeCommandText(command)) {
+        lastError = QStringLiteral("invalid command text");
+        return 0;
+    }
+    ListingWriter writer;
+    writer.sink = &sink;
+    prepare(baseUrl + "/");
+    curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, command.constData());
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, writeCallback);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &writer);
+    watching = command;
+    awaitingWatchedReply = false;
+    watchedReplyCode = 0;
+    performCounted();
+    watching.clear();
+    awaitingWatchedReply = false;
+    if (bytes)
+        *bytes = writer.bytes;
+    return watchedReplyCode;
+}
+
+void InternetHandle::close()
+{
+    if (!curl)
+        return;
+    // Freeing the easy handle closes its connection with QUIT; bound the wait for the goodbye.
+    curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT,
+                     qMin(5L, secondsRoundedUp(qMax(options.sendTimeoutMs, options.receiveTimeoutMs))));
+    curl_easy_cleanup(curl);
+    curl = nullptr;
+}

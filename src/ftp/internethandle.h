@@ -1,0 +1,84 @@
+#pragma once
+
+#include "ftp/ftpconnection.h"
+#include "ftp/wininet.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+
+typedef void CURL;
+
+// The object behind HINTERNET: a root handle (options only) or a connection handle (one libcurl easy handle, and
+// with it one logged-in control connection that every operation reuses).
+//
+// Contract: used only by wininet.cpp and ftpconnection.cpp, on the thread that opened the handle. Every
+// operation returns a result the caller must look at; nothing throws.
+struct InternetHandle
+{
+    enum class Kind
+    {
+        Root,
+        Connection
+    };
+
+    // Time-outs in milliseconds. A refused connect is repeated `retries` more times, `backoffMs` apart; a
+    // connect that timed out is not repeated, because the kernel already retransmits within one attempt and a
+    // repeat would multiply what an unreachable server costs. So a silent or unreachable server costs at most
+    // the connect time-out plus one reply time-out, a refusing one at most retries x back-off.
+    struct Options
+    {
+        DWORD connectTimeoutMs = 60000;
+        DWORD retries = 5;
+        DWORD backoffMs = 100;
+        DWORD sendTimeoutMs = 60000;
+        DWORD receiveTimeoutMs = 60000;
+        DWORD dataSendTimeoutMs = 60000;
+        DWORD dataReceiveTimeoutMs = 60000;
+    };
+
+    explicit InternetHandle(Kind kind) : kind(kind) {}
+    ~InternetHandle();
+    InternetHandle(const InternetHandle&) = delete;
+    InternetHandle& operator=(const InternetHandle&) = delete;
+
+    bool setOption(DWORD option, DWORD value);
+
+    // Opens the control connection and logs in; false (with lastError set) when that did not succeed.
+    bool connect(const QString& host, quint16 port, const QByteArray& user, const QByteArray& password, bool passive);
+    bool putFile(const QString& localFile, const QByteArray& remoteFile, bool ascii);
+    // Sends one command line; the final reply code, or 0 when the command did not get a reply.
+    int sendCommand(const QByteArray& command);
+    // Runs a listing command; data goes to the sink as it arrives. The final reply code, or 0.
+    int listing(const QByteArray& command, const std::function<void(const QByteArray&)>& sink, qint64* bytes);
+    // Sends QUIT (bounded wait) and frees the connection.
+    void close();
+
+    const Kind kind;
+    DWORD accessType = INTERNET_OPEN_TYPE_DIRECT;
+    Options options;
+    FtpTranscriptSink transcript;
+    QString lastError;
+    QString loginDirectory;
+
+    // internal state of a connection
+    CURL* curl = nullptr;
+    QByteArray baseUrl; // "ftp://host:port"
+    QByteArray user;
+    QByteArray password;
+    bool passive = false;
+    int lastReplyCode = 0;
+    QByteArray watching; // the command whose reply sendCommand() and listing() report
+    bool awaitingWatchedReply = false;
+    int watchedReplyCode = 0;
+    char errorBuffer[256] = {};
+
+    // called back by libcurl
+    void onDebug(int type, const char* data, size_t size);
+
+private:
+    void prepare(const QByteArray& url);
+    int performCounted();
+    void noteFailure(int code);
+};
