@@ -1,0 +1,348 @@
+#include "upload/uploadqueue.h"
+
+#include "testfiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLocale>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+class TestUploadQueue : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void splitEntry_data();
+    void splitEntry();
+    void splitPrefersTheExistingFile();
+    void remoteDirectories_data();
+    void remoteDirectories();
+    void droppedFolder_data();
+    void droppedFolder();
+    void droppedFileAndMissingNameArePlain();
+    void symbolicLinks();
+    void longPathsAreKeptWhole();
+    void maskNarrowsTheWalk();
+    void walkedEntriesSplitBack();
+    void plannedCount_data();
+    void plannedCount();
+};
+
+void TestUploadQueue::splitEntry_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<QString>("localPath");
+    QTest::addColumn<QString>("relativeName");
+
+    QTest::newRow("plain") << "/w/a.txt" << true << "/w/a.txt"
+                           << "a.txt";
+    QTest::newRow("plain with blanks and Japanese")
+        << "/home/u/デスク トップ/日本語 ファイル.txt" << true << "/home/u/デスク トップ/日本語 ファイル.txt"
+        << "日本語 ファイル.txt";
+    QTest::newRow("plain holding <>") << "/w/a<>b.txt" << true << "/w/a<>b.txt"
+                                      << "a<>b.txt";
+    QTest::newRow("plain dot file") << "/w/.htaccess" << true << "/w/.htaccess"
+                                    << ".htaccess";
+    QTest::newRow("folder file") << "<>/w/site<>/w/site/index.html" << true << "/w/site/index.html"
+                                 << "site/index.html";
+    QTest::newRow("nested") << "<>/w/site<>/w/site/img/logo.png" << true << "/w/site/img/logo.png"
+                            << "site/img/logo.png";
+    QTest::newRow("deeply nested") << "<>/site<>/site/a/b/c/d.css" << true << "/site/a/b/c/d.css"
+                                   << "site/a/b/c/d.css";
+    QTest::newRow("root folder") << "<>/<>/x/y.txt" << true << "/x/y.txt"
+                                 << "x/y.txt";
+    QTest::newRow("folder name holds <>") << "<>/w/a<>b<>/w/a<>b/c<>d.txt" << true << "/w/a<>b/c<>d.txt"
+                                          << "a<>b/c<>d.txt";
+    QTest::newRow("folder ends in <>") << "<>/w/x<><>/w/x<>/f" << true << "/w/x<>/f"
+                                       << "x<>/f";
+    QTest::newRow("prefix repeats in a folder name") << "<>/a<>/a<>/a<>/a/f" << true << "/a<>/a/f"
+                                                     << "a/f";
+    QTest::newRow("folder name is <>") << "<>/<><>/<>/f.txt" << true << "/<>/f.txt"
+                                       << "<>/f.txt";
+    QTest::newRow("Japanese folder with blanks")
+        << "<>/w/サイト 1<>/w/サイト 1/画像/ロゴ.png" << true << "/w/サイト 1/画像/ロゴ.png"
+        << "サイト 1/画像/ロゴ.png";
+    QTest::newRow("dot files below") << "<>/w/s<>/w/s/.git/.keep" << true << "/w/s/.git/.keep"
+                                     << "s/.git/.keep";
+    QTest::newRow("folder with trailing slash") << "<>/w/site/<>/w/site/a.txt" << true << "/w/site/a.txt"
+                                                << "site/a.txt";
+    QTest::newRow("sibling with a longer name") << "<>/w/s<>/w/site/a.txt" << false << ""
+                                                << "";
+    QTest::newRow("no second marker") << "<>/w/site" << false << ""
+                                      << "";
+    QTest::newRow("file outside the folder") << "<>/w/site<>/other/x" << false << ""
+                                             << "";
+    QTest::newRow("folder itself") << "<>/w/site<>/w/site/" << false << ""
+                                   << "";
+    QTest::newRow("empty") << "" << false << ""
+                           << "";
+    QTest::newRow("empty folder part") << "<><>/x" << false << ""
+                                       << "";
+}
+
+void TestUploadQueue::splitEntry()
+{
+    QFETCH(QString, entry);
+    QFETCH(bool, valid);
+    QFETCH(QString, localPath);
+    QFETCH(QString, relativeName);
+
+    const auto parts = splitUploadEntry(entry);
+    QCOMPARE(parts.has_value(), valid);
+    if (valid) {
+        QCOMPARE(parts->localPath, localPath);
+        QCOMPARE(parts->relativeName, relativeName);
+    }
+}
+
+// A folder "x<>" that holds the path of its own parent again (T/x<>/T/x/b): the entry also reads as folder T/x
+// with a file T/x/b<>..., and only the file system tells which reading is real.
+void TestUploadQueue::splitPrefersTheExistingFile()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString root = dir.path() + "/x<>" + dir.path() + "/x/b";
+    const QString file = root + "/f.txt";
+    QVERIFY(writeAll(file, "x"));
+
+    QStringList queue;
+    AddDroppedPath(root, queue);
+    QCOMPARE(queue, QStringList{"<>" + root + "<>" + file});
+
+    const auto parts = splitUploadEntry(queue.first(), [](const QString& path) { return QFileInfo::exists(path); });
+    QVERIFY(parts);
+    QCOMPARE(parts->localPath, file);
+    QCOMPARE(parts->relativeName, QStringLiteral("b/f.txt"));
+
+    // Asked about nothing, the first reading stands; a lookup is made only when there is a choice.
+    QVERIFY(splitUploadEntry(queue.first())->localPath != file);
+    int asked = 0;
+    splitUploadEntry("<>/w/site<>/w/site/a.txt", [&asked](const QString&) {
+        ++asked;
+        return false;
+    });
+    QCOMPARE(asked, 0);
+}
+
+void TestUploadQueue::remoteDirectories_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("relativeName");
+    QTest::addColumn<QStringList>("directories");
+
+    QTest::newRow("file only") << "/www/"
+                               << "a.txt" << QStringList{};
+    QTest::newRow("one level") << "/www/"
+                               << "site/index.html" << QStringList{"/www/site"};
+    QTest::newRow("two levels") << "/www/"
+                                << "site/img/logo.png" << QStringList{"/www/site", "/www/site/img"};
+    QTest::newRow("into the root") << "/"
+                                   << "x/y/z.txt" << QStringList{"/x", "/x/y"};
+    QTest::newRow("names with blanks and <>") << "/w w/"
+                                              << "a<>b/c d/e.txt" << QStringList{"/w w/a<>b", "/w w/a<>b/c d"};
+}
+
+void TestUploadQueue::remoteDirectories()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, relativeName);
+    QFETCH(QStringList, directories);
+    QCOMPARE(remoteDirectoriesOf(target, relativeName), directories);
+}
+
+void TestUploadQueue::droppedFolder_data()
+{
+    QTest::addColumn<QStringList>("files");        // created below the dropped folder
+    QTest::addColumn<QStringList>("emptyFolders"); // created below the dropped folder
+    QTest::addColumn<QString>("folderName");
+    QTest::addColumn<bool>("trailingSlash"); // the folder is dropped as ".../name/"
+
+    QTest::newRow("flat") << QStringList{"index.html", "style.css"} << QStringList{} << "site" << false;
+    QTest::newRow("nested") << QStringList{"index.html", "img/logo.png", "img/icons/a.ico", "js/app.js"}
+                            << QStringList{} << "site" << false;
+    QTest::newRow("hidden and dot files")
+        << QStringList{".htaccess", ".hidden/.keep", "a/.b", "..double"} << QStringList{} << "dots" << false;
+    QTest::newRow("only empty folders") << QStringList{} << QStringList{"e", "f/g/h"} << "empty" << false;
+    QTest::newRow("empty folders beside files")
+        << QStringList{"x/y.txt"} << QStringList{"e", "x/z"} << "mixed" << false;
+    QTest::newRow("Japanese, blanks and <>") << QStringList{"日本語 ページ.html", "画像/写真 1.jpg", "a<>b/c<>d.txt"}
+                                             << QStringList{} << "サイト <>" << false;
+    QTest::newRow("dropped with a trailing slash")
+        << QStringList{"a.txt", "b/c.txt"} << QStringList{} << "site" << true;
+}
+
+void TestUploadQueue::droppedFolder()
+{
+    QFETCH(QStringList, files);
+    QFETCH(QStringList, emptyFolders);
+    QFETCH(QString, folderName);
+    QFETCH(bool, trailingSlash);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString root = dir.path() + "/" + folderName;
+    QVERIFY(QDir().mkpath(root));
+    for (const QString& file : files)
+        QVERIFY(writeAll(root + "/" + file, file.toUtf8()));
+    for (const QString& folder : emptyFolders)
+        QVERIFY(QDir().mkpath(root + "/" + folder));
+
+    QStringList queue{"/earlier/entry.txt"};
+    AddDroppedPath(trailingSlash ? root + "/" : root, queue);
+
+    QCOMPARE(queue.size(), files.size() + 1);
+    QCOMPARE(queue.first(), QStringLiteral("/earlier/entry.txt"));
+    QStringList expected;
+    for (const QString& file : files)
+        expected << "<>" + root + "<>" + root + "/" + file;
+    QStringList queued = queue.mid(1);
+    queued.sort();
+    expected.sort();
+    QCOMPARE(queued, expected);
+}
+
+void TestUploadQueue::droppedFileAndMissingNameArePlain()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString file = dir.path() + "/a b.txt";
+    QVERIFY(writeAll(file, "a"));
+    const QString missing = dir.path() + "/gone/none.txt";
+    const QString folder = dir.path() + "/f";
+    QVERIFY(writeAll(folder + "/x.txt", "x"));
+
+    QStringList queue;
+    AddDroppedPath(file, queue);
+    AddDroppedPath(missing, queue);
+    AddDroppedPath(folder, queue);
+    QCOMPARE(queue, (QStringList{file, missing, "<>" + folder + "<>" + folder + "/x.txt"}));
+}
+
+void TestUploadQueue::symbolicLinks()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString root = dir.path() + "/site";
+    QVERIFY(writeAll(root + "/a/file.txt", "f"));
+    QVERIFY(writeAll(dir.path() + "/outside.txt", "o"));
+    QVERIFY(QFile::link(root, root + "/a/loop"));                   // leads back up: ends there
+    QVERIFY(QFile::link(root + "/a", root + "/again"));             // a second way into a: walked once
+    QVERIFY(QFile::link(dir.path() + "/outside.txt", root + "/l")); // a link to a file is a file
+    QVERIFY(QFile::link(dir.path() + "/nowhere", root + "/dead"));  // a dangling link is queued and fails later
+    QVERIFY(::mkfifo(QFile::encodeName(root + "/pipe").constData(), 0600) == 0);
+
+    QStringList queue;
+    AddDroppedPath(root, queue);
+    QStringList names;
+    for (const QString& entry : queue) {
+        QVERIFY(entry.startsWith("<>" + root + "<>" + root + "/"));
+        names << entry.mid(2 * root.size() + 5);
+    }
+    names.sort();
+    // a/file.txt is reached either directly or through "again", but only once.
+    QCOMPARE(names.size(), 4);
+    QVERIFY(names.contains("a/file.txt") != names.contains("again/file.txt"));
+    QVERIFY(names.contains("dead"));
+    QVERIFY(names.contains("l"));
+    QVERIFY(names.contains("pipe"));
+}
+
+void TestUploadQueue::longPathsAreKeptWhole()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString root = dir.path() + "/long";
+    QString path = root;
+    for (int level = 0; level < 15; ++level)
+        path += "/" + QString(60, QChar(u'あ' + level % 10));
+    const QString file = path + "/" + QString(100, u'x') + ".txt";
+    QVERIFY(file.toUtf8().size() > 2048);
+    QVERIFY(writeAll(file, "deep"));
+
+    QStringList queue;
+    AddDroppedPath(root, queue);
+    QCOMPARE(queue, QStringList{"<>" + root + "<>" + file});
+    QCOMPARE(splitUploadEntry(queue.first())->relativeName, file.mid(dir.path().size() + 1));
+}
+
+void TestUploadQueue::maskNarrowsTheWalk()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(writeAll(dir.path() + "/a.txt", ""));
+    QVERIFY(writeAll(dir.path() + "/b.html", ""));
+    QVERIFY(writeAll(dir.path() + "/noext", ""));
+
+    for (const QString& everything : {QString(), QStringLiteral("*"), QStringLiteral("*.*")}) {
+        QStringList queue;
+        CollectFolderFiles(queue, dir.path(), everything, dir.path());
+        QCOMPARE(queue.size(), 3);
+    }
+    QStringList queue;
+    CollectFolderFiles(queue, dir.path(), "*.txt", "/r");
+    QCOMPARE(queue, QStringList{"<>/r<>" + dir.path() + "/a.txt"});
+}
+
+// What the walk queues, a worker reads back as the same file under the folder's own name.
+void TestUploadQueue::walkedEntriesSplitBack()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString root = dir.path() + "/公開 <>site";
+    const QStringList files{"index.html", ".htaccess", "img/ロゴ 1.png", "a<>/b<>c/d"};
+    for (const QString& file : files)
+        QVERIFY(writeAll(root + "/" + file, "x"));
+
+    QStringList queue;
+    AddDroppedPath(root, queue);
+    QCOMPARE(queue.size(), files.size());
+    QStringList relative;
+    for (const QString& entry : queue) {
+        const auto parts = splitUploadEntry(entry, [](const QString& path) { return QFileInfo::exists(path); });
+        QVERIFY(parts);
+        QVERIFY(QFileInfo(parts->localPath).isFile());
+        relative << parts->relativeName;
+    }
+    relative.sort();
+    QStringList expected;
+    for (const QString& file : files)
+        expected << "公開 <>site/" + file;
+    expected.sort();
+    QCOMPARE(relative, expected);
+}
+
+void TestUploadQueue::plannedCount_data()
+{
+    QTest::addColumn<QLocale>("locale");
+    QTest::addColumn<qlonglong>("count");
+    QTest::addColumn<QString>("text");
+
+    const QLocale japanese(QLocale::Japanese, QLocale::Japan);
+    const QLocale german(QLocale::German, QLocale::Germany);
+    QTest::newRow("nothing") << japanese << 0LL << "0";
+    QTest::newRow("below a thousand") << japanese << 999LL << "999";
+    QTest::newRow("a thousand") << japanese << 1000LL << "1,000";
+    QTest::newRow("millions") << japanese << 1234567LL << "1,234,567";
+    QTest::newRow("German grouping") << german << 1234LL << "1.234";
+    QTest::newRow("C locale still groups") << QLocale::c() << 1234LL << "1,234";
+}
+
+void TestUploadQueue::plannedCount()
+{
+    QFETCH(QLocale, locale);
+    QFETCH(qlonglong, count);
+    QFETCH(QString, text);
+    const QLocale saved;
+    QLocale::setDefault(locale);
+    const QString shown = groupedCount(count);
+    QLocale::setDefault(saved);
+    QCOMPARE(shown, text);
+}
+
+QTEST_GUILESS_MAIN(TestUploadQueue)
+#include "tst_uploadqueue.moc"
