@@ -1,9 +1,45 @@
 #include "upload/uploadcontroller.h"
 
+#include "browse/filelistview.h"
+#include "browse/mainstate.h"
 #include "browse/mainwindowport.h"
-#include "upload/tthread_poster.h"
+#include "browse/remotebrowser.h"
+#include "ftp/messagebox.h"
+#include "settings/appconfig.h"
+#include "settings/apperror.h"
+#include "upload/batchexchange.h"
+#include "upload/tform5.h"
+#include "upload/uploadqueue.h"
 
+#include <QCollator>
 #include <QCoreApplication>
+#include <QDropEvent>
+#include <QLabel>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QTime>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QUrl>
+
+#include <algorithm>
+#include <exception>
+
+namespace {
+
+QStringList localFilesOf(const QMimeData* data)
+{
+    QStringList paths;
+    if (!data || !data->hasUrls())
+        return paths;
+    for (const QUrl& url : data->urls()) {
+        if (url.isLocalFile() && !url.toLocalFile().isEmpty())
+            paths.append(url.toLocalFile());
+    }
+    return paths;
+}
+
+} // namespace
 
 UploadController::UploadController(MainWindowPort& port, QObject* parent) : QObject(parent), m_port(port)
 {
@@ -15,15 +51,223 @@ UploadController::~UploadController()
     qApp->removeEventFilter(this);
 }
 
-void UploadController::StartUploadWorkers() {}
-
-void UploadController::Timer1Timer() {}
-
-void UploadController::Button2Click() {}
-
-void UploadController::UploadWorkerDone(TThread_Poster*) {}
-
 bool UploadController::eventFilter(QObject* watched, QEvent* event)
 {
+    switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+        // The views would refuse file URLs (their model takes only its own items), so the hook accepts the drag
+        // itself; otherwise no drop would ever arrive.
+        auto* drag = static_cast<QDragMoveEvent*>(event);
+        if (isDropTarget(watched) && !localFilesOf(drag->mimeData()).isEmpty()) {
+            drag->setDropAction(Qt::CopyAction);
+            drag->accept();
+            return true;
+        }
+        break;
+    }
+    case QEvent::Drop: {
+        auto* drop = static_cast<QDropEvent*>(event);
+        const QStringList paths = localFilesOf(drop->mimeData());
+        if (!paths.isEmpty())
+            AppMessageHook(watched, paths);
+        break;
+    }
+    default:
+        break;
+    }
     return QObject::eventFilter(watched, event);
+}
+
+bool UploadController::isDropTarget(const QObject* object)
+{
+    const auto* widget = qobject_cast<const QWidget*>(object);
+    if (!widget)
+        return false;
+    const QTreeWidget* tree = m_port.tree();
+    if (tree && (widget == tree || widget == tree->viewport()))
+        return true;
+    const FileListView* list = m_port.fileList();
+    return list && list->ownsWidget(widget);
+}
+
+QTreeWidgetItem* UploadController::selectedNode()
+{
+    QTreeWidget* tree = m_port.tree();
+    if (!tree)
+        return nullptr;
+    // With several siblings selected, the one the user touched last counts.
+    if (QTreeWidgetItem* current = tree->currentItem(); current && current->isSelected())
+        return current;
+    const QList<QTreeWidgetItem*> selected = tree->selectedItems();
+    return selected.isEmpty() ? nullptr : selected.first();
+}
+
+void UploadController::AppMessageHook(QObject* target, const QStringList& droppedPaths)
+{
+    MainState& state = m_port.state();
+    if (state.credentials.server.isEmpty()) {
+        showMessage(m_port.window(), QStringLiteral("サーバーに接続していません。"));
+        return;
+    }
+    if (!state.UploadQueue.isEmpty()) {
+        showMessage(m_port.window(), QStringLiteral("現在処理中です。\r\n処理が終了してから再度実行してください。"));
+        return;
+    }
+    if (!isDropTarget(target))
+        return;
+
+    m_port.showLayout(MainWindowPort::Layout::Progress);
+    // A drop on the file list targets the directory selected in the tree, too: the list shows that directory.
+    state.RemoteTarget = m_port.browser().RemotePathOfNode(selectedNode()) + QLatin1Char('/');
+    state.ResendRound = 0;
+    state.FailedList.clear();
+    m_port.setStatusText(QStringLiteral("ドロップされたファイルを解析しています"), true);
+    state.StartTime = QDateTime::currentDateTime();
+    m_port.elapsedTimer()->start();
+    Timer1Timer();
+    m_port.sentCountLabel()->setText(QStringLiteral("0"));
+    m_port.progressBar()->setValue(0);
+
+    try {
+        saveUploadOptions();
+    } catch (const AppError&) {
+        // Nothing is queued yet: give the user the browser back before the error is shown.
+        m_port.elapsedTimer()->stop();
+        m_port.setStatusText(QString(), true);
+        m_port.showLayout(MainWindowPort::Layout::Browser);
+        throw;
+    }
+
+    for (const QString& path : droppedPaths)
+        AddDroppedPath(path, state.UploadQueue);
+
+    const qsizetype count = state.UploadQueue.size();
+    m_port.plannedCountLabel()->setText(groupedCount(count));
+    // A range of 0..0 would show the bar as busy; an empty upload shows an empty bar instead.
+    m_port.progressBar()->setRange(0, int(std::max<qsizetype>(count, 1)));
+    m_port.progressBar()->setValue(0);
+    StartUploadWorkers();
+}
+
+void UploadController::saveUploadOptions()
+{
+    const MainWindowPort::UploadOptions options = m_port.uploadOptions();
+    const QString app = QStringLiteral("app");
+    AppConfig config;
+    config.writeString(app, QStringLiteral("dir"), m_port.state().RemoteTarget);
+    config.writeBool(app, QStringLiteral("conv"), options.convert);
+    config.writeInteger(app, QStringLiteral("charset"), options.charsetIndex);
+    config.writeBool(app, QStringLiteral("mode1"), options.mode1);
+    config.writeBool(app, QStringLiteral("mode2"), options.mode2);
+    config.writeBool(app, QStringLiteral("mode3"), options.mode3);
+}
+
+void UploadController::StartUploadWorkers()
+{
+    MainState& state = m_port.state();
+    m_port.setStatusText(QStringLiteral("ファイルを送信しています"), true);
+
+    const MainWindowPort::UploadOptions options = m_port.uploadOptions();
+    const int transferMode = options.mode3 ? 3 : options.mode2 ? 2 : options.mode1 ? 1 : 0;
+    const QString encodingName = options.convert ? options.charsetText : QString();
+
+    QCollator collator;
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    std::sort(state.UploadQueue.begin(), state.UploadQueue.end(),
+              [&collator](const QString& a, const QString& b) { return collator.compare(a, b) < 0; });
+
+    for (int slot = MainState::kUploadSlotFirst; slot < MainState::kUploadSlotFirst + MainState::kSlotsPerKind;
+         ++slot) {
+        if (state.WorkerSlots[slot])
+            continue;
+        auto* worker = new TThread_Poster(this);
+        state.WorkerSlots[slot] = worker;
+        worker->slotIndex = slot;
+        worker->transferMode = transferMode;
+        worker->encodingName = encodingName;
+        worker->server = state.credentials.server;
+        worker->user = state.credentials.userId;
+        worker->password = state.credentials.password;
+        worker->targetDirectory = state.RemoteTarget;
+        worker->dataDirectory = state.DataDirectory;
+        worker->start();
+    }
+}
+
+void UploadController::exchangeBatch(TThread_Poster* worker)
+{
+    ExchangeBatch(m_port, m_port.state().UploadQueue, worker->batch, worker->sentCount);
+}
+
+void UploadController::UploadWorkerDone(TThread_Poster* worker)
+{
+    MainState& state = m_port.state();
+    const int slot = worker->slotIndex;
+    if (slot >= 0 && slot < int(state.WorkerSlots.size()) && state.WorkerSlots[slot] == worker)
+        state.WorkerSlots[slot] = nullptr;
+    if (state.anyWorkerIn(MainState::kUploadSlotFirst))
+        return;
+
+    ++state.ResendRound;
+    if (state.closing) {
+        // The window frees the lists once its workers have ended; nothing may start or show now.
+        m_port.elapsedTimer()->stop();
+        return;
+    }
+    if (state.ResendRound < kRounds && !state.FailedList.isEmpty()) {
+        Button2Click();
+        return;
+    }
+    finishUpload();
+}
+
+void UploadController::finishUpload()
+{
+    MainState& state = m_port.state();
+    m_port.elapsedTimer()->stop();
+    m_port.setStatusText(QStringLiteral("ファイルを送信しました"), true);
+
+    // A listing that fails still lets the user see the outcome and get the browser back; its error follows.
+    std::exception_ptr listingError;
+    try {
+        m_port.browser().listSelectedAgain();
+    } catch (...) {
+        listingError = std::current_exception();
+    }
+
+    // The listing keeps the event loop running: the window may have begun to close meanwhile.
+    if (!state.closing) {
+        if (state.FailedList.isEmpty()) {
+            showMessage(m_port.window(), QStringLiteral("送信処理が終了しました。"));
+        } else {
+            TForm5 report(m_port.window());
+            report.setFailedEntries(state.FailedList);
+            report.exec();
+        }
+        m_port.showLayout(MainWindowPort::Layout::Browser);
+    }
+    if (listingError)
+        std::rethrow_exception(listingError);
+}
+
+void UploadController::Button2Click()
+{
+    MainState& state = m_port.state();
+    if (state.closing)
+        return;
+    m_port.elapsedTimer()->start();
+    state.UploadQueue.append(state.FailedList);
+    state.FailedList.clear();
+    StartUploadWorkers();
+}
+
+void UploadController::Timer1Timer()
+{
+    constexpr qint64 kDayMs = 24 * 60 * 60 * 1000;
+    const qint64 elapsed = m_port.state().StartTime.msecsTo(QDateTime::currentDateTime());
+    // The time of day of the difference: a run longer than a day shows its hours modulo 24.
+    const qint64 timeOfDay = ((elapsed % kDayMs) + kDayMs) % kDayMs;
+    m_port.elapsedLabel()->setText(
+        QTime::fromMSecsSinceStartOfDay(int(timeOfDay)).toString(QStringLiteral("hh:mm:ss")));
 }
