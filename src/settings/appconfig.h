@@ -10,12 +10,16 @@
 //   The file is UTF-8. A new file is created readable and writable by its owner only (it holds passwords).
 // - Text values are returned exactly as written (enclosing quotes are kept), cut to 2047 bytes.
 // - Integers are written in decimal; a stored text longer than 2 characters that starts with "0x"/"0X" reads
-//   as hexadecimal, anything else as decimal; text that does not convert reads as the default.
+//   as hexadecimal, anything else as decimal; text that does not convert reads as the default. Blanks in front
+//   are skipped and the leading digits count ("12abc" and " 12" read 12); no digits, or a number outside the
+//   range of int, reads as the default.
 // - Booleans are written "1"/"0" and read as integers with default 1/0; any non-zero value is true.
 // - Readers return the default when the file, the section or the key is missing. Callers that must skip all
 //   their reads when the file is missing test exists() first.
 // - Writers create the file and the section when missing; a refused write throws AppError with the message
-//   "<full path> に書き込めません".
+//   "<full path> に書き込めません". A write replaces the file in one step (a failed write leaves it as it was)
+//   and leaves it readable by its owner only. A section, key or value holding a line break (which would forge
+//   lines of its own), an empty key or one holding "=" is refused the same way.
 class AppConfig
 {
 public:
