@@ -24,7 +24,18 @@ bool isHostText(const QString& host)
     if (host.isEmpty())
         return false;
     for (QChar c : host) {
-        if (c.unicode() <= 0x20 || c.unicode() == 0x7f || QStringLiteral("/\\@?#[]").contains(c))
+        if (c.unicode() <= 0x20 || c.unicode() == 0x7f || QStringLiteral("/\\@?#[]:").contains(c))
+            return false;
+    }
+    return true;
+}
+
+bool isIpv6Text(const QString& host)
+{
+    if (!host.contains(QLatin1Char(':')))
+        return false;
+    for (QChar c : host) {
+        if (c.unicode() > 0x7f || !(c.isDigit() || QStringLiteral("abcdefABCDEF:.").contains(c)))
             return false;
     }
     return true;
@@ -40,8 +51,9 @@ InternetHandle* connectionOf(HINTERNET handle)
 bool parseFtpServer(const QString& server, quint16 defaultPort, QString& host, quint16& port)
 {
     const QString text = server.trimmed();
-    QString hostPart;
+    QString hostPart = text;
     quint16 portValue = defaultPort;
+    bool hostOk = false;
     if (text.startsWith(QLatin1Char('['))) {
         const qsizetype close = text.indexOf(QLatin1Char(']'));
         if (close < 0)
@@ -50,33 +62,16 @@ bool parseFtpServer(const QString& server, quint16 defaultPort, QString& host, q
         const QString rest = text.mid(close + 1);
         if (!rest.isEmpty() && !(rest.startsWith(QLatin1Char(':')) && isPortText(rest.mid(1), portValue)))
             return false;
-        if (!hostPart.contains(QLatin1Char(':')))
-            return false;
-        for (QChar c : hostPart) {
-            if (!(c.isDigit() || QStringLiteral("abcdefABCDEF:.").contains(c)) || c.unicode() > 0x7f)
-                return false;
-        }
+        hostOk = isIpv6Text(hostPart);
+    } else if (text.count(QLatin1Char(':')) == 1) {
+        const qsizetype colon = text.indexOf(QLatin1Char(':'));
+        hostPart = text.left(colon);
+        hostOk = isPortText(text.mid(colon + 1), portValue) && isHostText(hostPart);
     } else {
-        const qsizetype colons = text.count(QLatin1Char(':'));
-        if (colons == 1) {
-            const qsizetype colon = text.indexOf(QLatin1Char(':'));
-            hostPart = text.left(colon);
-            if (!isPortText(text.mid(colon + 1), portValue))
-                return false;
-        } else {
-            // more than one colon: a bare IPv6 address, which cannot carry a port without brackets
-            hostPart = text;
-        }
-        if (colons != 1 && colons != 0) {
-            for (QChar c : hostPart) {
-                if (!(c.isDigit() || QStringLiteral("abcdefABCDEF:.").contains(c)) || c.unicode() > 0x7f)
-                    return false;
-            }
-        } else if (!isHostText(hostPart)) {
-            return false;
-        }
+        // a bare IPv6 address cannot carry a port without brackets
+        hostOk = isHostText(hostPart) || isIpv6Text(hostPart);
     }
-    if (hostPart.isEmpty() || portValue == 0)
+    if (!hostOk || portValue == 0)
         return false;
     host = hostPart;
     port = portValue;
@@ -98,12 +93,12 @@ int ftpSendCommand(HINTERNET connection, const QByteArray& command)
 }
 
 int ftpListing(HINTERNET connection, const QByteArray& command, const std::function<void(const QByteArray&)>& sink,
-               qint64* bytes)
+               qint64* bytes, const QByteArray& directory)
 {
     if (bytes)
         *bytes = 0;
     InternetHandle* handle = connectionOf(connection);
-    return handle ? handle->listing(command, sink, bytes) : 0;
+    return handle ? handle->listing(command, sink, bytes, directory) : 0;
 }
 
 QString ftpLoginDirectory(HINTERNET connection)

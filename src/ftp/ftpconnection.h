@@ -34,11 +34,14 @@ bool ftpSetTranscript(HINTERNET handle, FtpTranscriptSink sink);
 // command holds CR, LF or NUL and was not sent).
 int ftpSendCommand(HINTERNET connection, const QByteArray& command);
 
-// Runs a listing command such as "LIST -al", "LIST" or "NLST" for the server's current directory over a data
-// connection of the handle's mode. The listing's bytes go to sink as they arrive; bytes (if given) receives their
+// Runs a listing command such as "LIST -al", "LIST" or "NLST" over a data connection of the handle's mode. With
+// a directory, the server's current directory is set to it first (CWD) in the same operation, so the listing is
+// of that directory even when the connection had to be made anew (which starts in the login directory); a
+// refused CWD ends the operation with its reply code and nothing is listed. Without one, the listing is of the
+// server's current directory. The listing's bytes go to sink as they arrive; bytes (if given) receives their
 // total. Returns the final reply code (226 when complete), 0 when no reply came.
 int ftpListing(HINTERNET connection, const QByteArray& command, const std::function<void(const QByteArray&)>& sink,
-               qint64* bytes = nullptr);
+               qint64* bytes = nullptr, const QByteArray& directory = QByteArray());
 
 // The directory the server reported right after the login (PWD), empty when unknown.
 QString ftpLoginDirectory(HINTERNET connection);

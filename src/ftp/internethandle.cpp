@@ -347,9 +347,11 @@ int InternetHandle::sendCommand(const QByteArray& command)
 }
 
 int InternetHandle::listing(const QByteArray& command, const std::function<void(const QByteArray&)>& sink,
-                            qint64* bytes)
+                            qint64* bytes, const QByteArray& directory)
 {
-    if (!isSafeCommandText(command)) {
+    if (bytes)
+        *bytes = 0;
+    if (!isSafeCommandText(command) || (!directory.isEmpty() && !isSafeCommandText(directory))) {
         lastError = QStringLiteral("invalid command text");
         return 0;
     }
@@ -359,14 +361,20 @@ int InternetHandle::listing(const QByteArray& command, const std::function<void(
     curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, command.constData());
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, writeCallback);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &writer);
+    // A refused CWD stops the listing: it would otherwise list whatever directory the server is in.
+    curl_slist* quote = directory.isEmpty() ? nullptr : curl_slist_append(nullptr, QByteArray("CWD " + directory));
+    curl_easy_setopt(curl, CURLOPT_QUOTE, quote);
     watching = command;
     awaitingWatchedReply = false;
     watchedReplyCode = 0;
-    performCounted();
+    const int rc = performCounted();
+    curl_slist_free_all(quote);
     watching.clear();
     awaitingWatchedReply = false;
     if (bytes)
         *bytes = writer.bytes;
+    if (rc == CURLE_QUOTE_ERROR && watchedReplyCode == 0)
+        return lastReplyCode; // the refusal of the CWD
     return watchedReplyCode;
 }
 

@@ -423,6 +423,36 @@ private slots:
         QCOMPARE(readAll(m_server.root() + QStringLiteral("/back.bin")), QByteArray("back"));
     }
 
+    void listingOfADirectory_data()
+    {
+        QTest::addColumn<QByteArray>("directory");
+        QTest::addColumn<int>("reply");
+        QTest::addColumn<QString>("listed"); // a name the listing must show, empty when nothing is listed
+        QTest::newRow("current directory") << QByteArray() << 226 << u"readonly"_s;
+        QTest::newRow("named directory") << QByteArray("/readonly") << 226 << u"kept.txt"_s;
+        QTest::newRow("refused directory") << QByteArray("/missing") << 550 << QString();
+        QTest::newRow("line break") << QByteArray("/readonly\r\nDELE /readonly/kept.txt") << 0 << QString();
+    }
+    void listingOfADirectory()
+    {
+        QFETCH(QByteArray, directory);
+        QFETCH(int, reply);
+        QFETCH(QString, listed);
+        Handles h;
+        QVERIFY(connectTo(h, m_server.host()));
+        QByteArray data;
+        qint64 bytes = -1;
+        const int code = ftpListing(
+            h.connection, "LIST -al", [&data](const QByteArray& chunk) { data += chunk; }, &bytes, directory);
+        QCOMPARE(code, reply);
+        QCOMPARE(bytes, qint64(data.size()));
+        if (listed.isEmpty())
+            QVERIFY(data.isEmpty());
+        else
+            QVERIFY2(QString::fromUtf8(data).contains(u' ' + listed + u'\n'), data.constData());
+        QCOMPARE(readAll(m_server.root() + u"/readonly/kept.txt"_s), QByteArray("kept"));
+    }
+
     void badArguments()
     {
         QVERIFY(!InternetOpenA(nullptr, 3, nullptr, nullptr, 0));

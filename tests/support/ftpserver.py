@@ -87,6 +87,7 @@ def main():
     parser.add_argument("--readonly", action="append", default=[])
     parser.add_argument("--noenter", action="append", default=[])
     parser.add_argument("--log")
+    parser.add_argument("--banner")
     args = parser.parse_args()
 
     global EVENT_LOG
@@ -109,6 +110,9 @@ def main():
         authorizer.override_perm(args.user, path, FULL_PERMS.replace("e", ""), recursive=True)
 
     RecordingHandler.authorizer = authorizer
+    if args.banner:
+        # "|" breaks the line; a banner longer than 75 characters goes out as a multi-line 220 reply
+        RecordingHandler.banner = args.banner.replace("|", "\r\n").ljust(76)
     RecordingHandler.permit_privileged_ports = True
     RecordingHandler.timeout = 600
 

@@ -34,7 +34,6 @@ bool FtpServerFixture::start(const Options& options)
     stop();
     if (!m_root.isValid() || !m_work.isValid())
         return false;
-    m_options = options;
     const QString logPath = m_work.filePath(QStringLiteral("events.log"));
     QFile::remove(logPath);
     m_clearedEvents = 0;
@@ -56,6 +55,8 @@ bool FtpServerFixture::start(const Options& options)
             arguments << QStringLiteral("--readonly") << dir;
         for (const QString& dir : options.noEnterDirs)
             arguments << QStringLiteral("--noenter") << dir;
+        if (!m_banner.isEmpty())
+            arguments << QStringLiteral("--banner") << m_banner;
 
         m_process.start(QStringLiteral("/usr/bin/python3"), arguments);
         if (!m_process.waitForStarted(kStartTimeoutMs))

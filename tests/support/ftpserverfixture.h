@@ -33,6 +33,9 @@ public:
     FtpServerFixture& operator=(const FtpServerFixture&) = delete;
 
     bool start(const Options& options = {});
+    // Greeting text for the next start(); each "|" in it starts a new line of a multi-line 220 reply. (Kept out
+    // of Options so that the tests' brace-initialised Options stay complete.)
+    void setBanner(const QString& banner) { m_banner = banner; }
     void stop();
     bool isRunning() const;
 
@@ -63,5 +66,5 @@ private:
     QProcess m_process;
     quint16 m_port = 0;
     int m_clearedEvents = 0;
-    Options m_options;
+    QString m_banner;
 };
