@@ -1,0 +1,54 @@
+#include "ftp/profiles.h"
+
+#include "settings/appconfig.h"
+
+namespace {
+const QString AppSection = QStringLiteral("app");
+const QString DefaultKey = QStringLiteral("defaultConnection");
+const QString NamesKey = QStringLiteral("cn_names");
+const QString ServerKey = QStringLiteral("server");
+const QString UserKey = QStringLiteral("userid");
+const QString PasswordKey = QStringLiteral("password");
+} // namespace
+
+QString ProfileSection(const QString& name)
+{
+    return QStringLiteral("cn_") + name;
+}
+
+ConnectionProfile readProfile(const AppConfig& config, const QString& name)
+{
+    const QString section = ProfileSection(name);
+    return {config.readString(section, ServerKey, QString()), config.readString(section, UserKey, QString()),
+            config.readString(section, PasswordKey, QString())};
+}
+
+QString readDefaultProfileName(const AppConfig& config)
+{
+    return config.readString(AppSection, DefaultKey, QString());
+}
+
+QStringList readProfileNames(const AppConfig& config)
+{
+    return readCommaList(config.readString(AppSection, NamesKey, QString()));
+}
+
+bool isProfileListed(const QStringList& names, const QString& name)
+{
+    return names.contains(name, Qt::CaseInsensitive);
+}
+
+void storeProfile(AppConfig& config, const QString& name, const ConnectionProfile& profile, QStringList& names)
+{
+    const QString section = ProfileSection(name);
+    config.writeString(section, ServerKey, profile.server);
+    config.writeString(section, UserKey, profile.userId);
+    config.writeString(section, PasswordKey, profile.password);
+    config.writeString(AppSection, DefaultKey, name);
+    if (isProfileListed(names, name))
+        return;
+    QStringList extended = names;
+    extended << name;
+    config.writeString(AppSection, NamesKey, writeCommaList(extended));
+    names = extended;
+}

@@ -1,0 +1,204 @@
+#include "ftp/tform2.h"
+
+#include "ftp/messagebox.h"
+#include "ftp/profiles.h"
+#include "ftp/wininet.h"
+#include "settings/appconfig.h"
+#include "settings/apperror.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalBlocker>
+
+namespace {
+
+const QString FailureText = QStringLiteral("接続に失敗しました");
+
+// The pointer shows the hourglass while the connection test blocks, and comes back however the click ends.
+class WaitCursor
+{
+public:
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { restore(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+    void restore()
+    {
+        if (m_active)
+            QApplication::restoreOverrideCursor();
+        m_active = false;
+    }
+
+private:
+    bool m_active = true;
+};
+
+// Sets the text of the profile list without a change notification and without the list picking an item of its
+// own (an editable list that gains its first item would otherwise show that item's text).
+void setProfileText(QComboBox* box, const QString& text)
+{
+    const QSignalBlocker blocker(box);
+    box->setCurrentIndex(box->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive));
+    box->setEditText(text);
+}
+
+} // namespace
+
+TForm2::TForm2(Credentials& target, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      m_target(target)
+{
+    setWindowTitle(QStringLiteral("接続情報設定"));
+    QFont dialogFont(QStringLiteral("ＭＳ Ｐゴシック"));
+    dialogFont.setPixelSize(12);
+    setFont(dialogFont);
+    setFixedSize(260, 160);
+
+    const QStringList captions = {QStringLiteral("設定名"), QStringLiteral("サーバー"), QStringLiteral("ユーザー"),
+                                  QStringLiteral("パスワード")};
+    for (int row = 0; row < captions.size(); ++row) {
+        auto* label = new QLabel(captions.at(row), this);
+        label->setObjectName(QStringLiteral("Label%1").arg(row + 1));
+        label->setGeometry(16, 12 + 24 * row, 66, 21);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    }
+
+    m_profileName = new QComboBox(this);
+    m_profileName->setObjectName(QStringLiteral("ComboBox1"));
+    m_profileName->setEditable(true);
+    // Typing names a profile; only "接続" adds a name to the list, and typed text is never completed into
+    // another stored name behind the user's back.
+    m_profileName->setInsertPolicy(QComboBox::NoInsert);
+    m_profileName->setCompleter(nullptr);
+    m_profileName->setGeometry(84, 12, 169, 21);
+
+    m_server = new QLineEdit(this);
+    m_server->setObjectName(QStringLiteral("Edit1"));
+    m_server->setGeometry(84, 36, 169, 21);
+    m_user = new QLineEdit(this);
+    m_user->setObjectName(QStringLiteral("Edit2"));
+    m_user->setGeometry(84, 60, 169, 21);
+    m_password = new QLineEdit(this);
+    m_password->setObjectName(QStringLiteral("Edit3"));
+    m_password->setGeometry(84, 84, 169, 21);
+
+    auto* rule = new QFrame(this);
+    rule->setObjectName(QStringLiteral("Bevel1"));
+    rule->setFrameShape(QFrame::HLine);
+    rule->setFrameShadow(QFrame::Sunken);
+    rule->setGeometry(12, 112, 241, 2);
+
+    m_connect = new QPushButton(QStringLiteral("接続"), this);
+    m_connect->setObjectName(QStringLiteral("Button1"));
+    m_connect->setGeometry(92, 128, 75, 25);
+    m_connect->setDefault(true);
+    m_cancel = new QPushButton(QStringLiteral("中止"), this);
+    m_cancel->setObjectName(QStringLiteral("Button2"));
+    m_cancel->setGeometry(176, 128, 75, 25);
+
+    setTabOrder(m_server, m_user);
+    setTabOrder(m_user, m_password);
+    setTabOrder(m_password, m_connect);
+    setTabOrder(m_connect, m_cancel);
+    setTabOrder(m_cancel, m_profileName);
+    m_server->setFocus();
+
+    connect(m_connect, &QPushButton::clicked, this, &TForm2::Button1Click);
+    connect(m_cancel, &QPushButton::clicked, this, &TForm2::Button2Click);
+
+    m_profileName->setEditText(QStringLiteral("ComboBox1"));
+    FormCreate();
+    // Picking a name from the list changes the edit text as well, so this one signal covers picking and typing.
+    connect(m_profileName, &QComboBox::editTextChanged, this, &TForm2::ComboBox1Change);
+}
+
+void TForm2::FormCreate()
+{
+    const AppConfig config;
+    if (!config.exists())
+        return;
+    const QString name = readDefaultProfileName(config);
+    {
+        const QSignalBlocker blocker(m_profileName);
+        m_profileName->addItems(readProfileNames(config));
+    }
+    setProfileText(m_profileName, name);
+    const ConnectionProfile profile = readProfile(config, name);
+    m_server->setText(profile.server);
+    m_user->setText(profile.userId);
+    m_password->setText(profile.password);
+}
+
+void TForm2::ComboBox1Change()
+{
+    const AppConfig config;
+    if (!config.exists())
+        return;
+    const ConnectionProfile profile = readProfile(config, m_profileName->currentText());
+    m_server->setText(profile.server);
+    m_user->setText(profile.userId);
+    m_password->setText(profile.password);
+}
+
+void TForm2::Button1Click()
+{
+    WaitCursor hourglass;
+    bool accepted = false;
+    try {
+        if (TestConnection()) {
+            m_target.server = m_server->text();
+            m_target.userId = m_user->text();
+            m_target.password = m_password->text();
+            storeCurrentProfile();
+            accepted = true;
+        }
+    } catch (const std::exception&) {
+        // A refused settings write ends here like a refused login; Credentials keep what was copied.
+        accepted = false;
+    }
+    hourglass.restore();
+    if (accepted)
+        accept();
+    else
+        showMessage(this, FailureText);
+}
+
+void TForm2::Button2Click()
+{
+    reject();
+}
+
+bool TForm2::TestConnection() const
+{
+    HINTERNET root = InternetOpenA(nullptr, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    if (!root)
+        return false;
+    HINTERNET connection = InternetConnectA(root, m_server->text().toUtf8().constData(), INTERNET_DEFAULT_FTP_PORT,
+                                            m_user->text().toUtf8().constData(),
+                                            m_password->text().toUtf8().constData(), INTERNET_SERVICE_FTP, 0, 0);
+    const bool connected = connection != nullptr;
+    InternetCloseHandle(connection);
+    InternetCloseHandle(root);
+    return connected;
+}
+
+void TForm2::storeCurrentProfile()
+{
+    const QString name = m_profileName->currentText();
+    if (name.isEmpty())
+        return;
+    AppConfig config;
+    QStringList names;
+    for (int i = 0; i < m_profileName->count(); ++i)
+        names << m_profileName->itemText(i);
+    storeProfile(config, name, {m_server->text(), m_user->text(), m_password->text()}, names);
+    if (names.size() > m_profileName->count()) {
+        const QSignalBlocker blocker(m_profileName);
+        m_profileName->addItem(names.last());
+        setProfileText(m_profileName, name);
+    }
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "ftp/credentials.h"
+
+#include <QDialog>
+
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+
+// The connect dialog: picks or names a connection profile, tests the connection and, once the server has
+// accepted the login, hands server, user ID and password to the main window's Credentials and stores the profile.
+//
+// Contract: created once by the application on the main thread and shown modally on each connect command; between
+// shows it keeps whatever its fields hold. exec() returns Accepted only after a successful connection test; a
+// failed test or a refused settings write shows "接続に失敗しました" and keeps the dialog open. The connection test
+// blocks the main thread for at most the FTP layer's default time-outs, under the hourglass pointer.
+class TForm2 : public QDialog
+{
+    Q_OBJECT
+
+public:
+    TForm2(Credentials& target, QWidget* parent = nullptr);
+
+    QComboBox* ProfileName() const { return m_profileName; }
+    QLineEdit* serverEdit() const { return m_server; }
+    QLineEdit* userEdit() const { return m_user; }
+    QLineEdit* passwordEdit() const { return m_password; }
+    QPushButton* connectButton() const { return m_connect; }
+    QPushButton* cancelButton() const { return m_cancel; }
+
+public slots:
+    void ComboBox1Change();
+    void Button1Click();
+    void Button2Click();
+
+private:
+    void FormCreate();
+    bool TestConnection() const;
+    void storeCurrentProfile();
+
+    Credentials& m_target;
+    QComboBox* m_profileName = nullptr;
+    QLineEdit* m_server = nullptr;
+    QLineEdit* m_user = nullptr;
+    QLineEdit* m_password = nullptr;
+    QPushButton* m_connect = nullptr;
+    QPushButton* m_cancel = nullptr;
+};

@@ -1,0 +1,122 @@
+#include "ftp/profiles.h"
+#include "settings/appconfig.h"
+#include "settings/apperror.h"
+
+#include "testfiles.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+// The profile rules on a real settings file in a private folder.
+class TestProfiles : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString iniPath() const { return m_dir.filePath(QStringLiteral("AppConfig.ini")); }
+
+private slots:
+    void init() { QFile::remove(iniPath()); }
+
+    void storedProfileReadsBack_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("storedList");
+        QTest::newRow("plain") << QStringLiteral("site") << QStringLiteral("site");
+        QTest::newRow("two words") << QStringLiteral("my site") << QStringLiteral("\"my site\"");
+        QTest::newRow("comma") << QStringLiteral("a,b") << QStringLiteral("\"a,b\"");
+        QTest::newRow("japanese") << QStringLiteral("本番サーバー") << QStringLiteral("本番サーバー");
+    }
+    void storedProfileReadsBack()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, storedList);
+        AppConfig config(iniPath());
+        QStringList names;
+        storeProfile(config, name, {QStringLiteral("127.0.0.1:2121"), QStringLiteral("user"), QStringLiteral("p w")},
+                     names);
+
+        QCOMPARE(names, QStringList{name});
+        QCOMPARE(config.readString(QStringLiteral("app"), QStringLiteral("cn_names"), QString()), storedList);
+        QCOMPARE(readProfileNames(config), QStringList{name});
+        QCOMPARE(readDefaultProfileName(config), name);
+        const ConnectionProfile profile = readProfile(config, name);
+        QCOMPARE(profile.server, QStringLiteral("127.0.0.1:2121"));
+        QCOMPARE(profile.userId, QStringLiteral("user"));
+        QCOMPARE(profile.password, QStringLiteral("p w"));
+        QCOMPARE(config.readString(QStringLiteral("cn_") + name, QStringLiteral("server"), QString()), profile.server);
+    }
+
+    void nameDifferingOnlyInCaseIsTheSameProfile_data()
+    {
+        QTest::addColumn<QString>("second");
+        QTest::newRow("upper") << QStringLiteral("SITE");
+        QTest::newRow("mixed") << QStringLiteral("Site");
+        QTest::newRow("same") << QStringLiteral("site");
+    }
+    void nameDifferingOnlyInCaseIsTheSameProfile()
+    {
+        QFETCH(QString, second);
+        AppConfig config(iniPath());
+        QStringList names;
+        storeProfile(config, QStringLiteral("site"), {QStringLiteral("old"), QStringLiteral("u"), QStringLiteral("p")},
+                     names);
+        storeProfile(config, second, {QStringLiteral("new"), QStringLiteral("u2"), QStringLiteral("p2")}, names);
+
+        QCOMPARE(names, QStringList{QStringLiteral("site")});
+        QCOMPARE(readProfileNames(config), QStringList{QStringLiteral("site")});
+        QCOMPARE(readDefaultProfileName(config), second);
+        // one section, found under either spelling
+        QCOMPARE(readProfile(config, QStringLiteral("site")).server, QStringLiteral("new"));
+        QCOMPARE(QString::fromUtf8(readAll(iniPath())).count(QStringLiteral("server="), Qt::CaseInsensitive), 1);
+    }
+
+    void newNamesAreAppendedInOrder()
+    {
+        AppConfig config(iniPath());
+        QStringList names;
+        for (const QString& name : {QStringLiteral("b"), QStringLiteral("a"), QStringLiteral("c d")})
+            storeProfile(config, name, {name, name, name}, names);
+        const QStringList expected = {QStringLiteral("b"), QStringLiteral("a"), QStringLiteral("c d")};
+        QCOMPARE(names, expected);
+        QCOMPARE(readProfileNames(config), expected);
+        QCOMPARE(readDefaultProfileName(config), QStringLiteral("c d"));
+        QCOMPARE(readProfile(config, QStringLiteral("a")).userId, QStringLiteral("a"));
+    }
+
+    void missingValuesReadEmpty()
+    {
+        AppConfig config(iniPath());
+        QVERIFY(writeAll(iniPath(), "[cn_half]\nserver=host\n"));
+        const ConnectionProfile half = readProfile(config, QStringLiteral("half"));
+        QCOMPARE(half.server, QStringLiteral("host"));
+        QCOMPARE(half.userId, QString());
+        QCOMPARE(half.password, QString());
+        QCOMPARE(readProfile(config, QStringLiteral("other")).server, QString());
+        QCOMPARE(readDefaultProfileName(config), QString());
+        QCOMPARE(readProfileNames(config), QStringList());
+    }
+
+    void refusedWriteKeepsTheListAsTheFileHasIt()
+    {
+        // A folder in place of the settings file makes every write fail.
+        QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("AppConfig.ini")));
+        AppConfig config(iniPath());
+        QStringList names = {QStringLiteral("old")};
+        QString message;
+        try {
+            storeProfile(config, QStringLiteral("new"), {QStringLiteral("h"), QStringLiteral("u"), QStringLiteral("p")},
+                         names);
+        } catch (const AppError& error) {
+            message = error.message();
+        }
+        QVERIFY(QDir(m_dir.path()).rmdir(QStringLiteral("AppConfig.ini")));
+        QCOMPARE(message, iniPath() + QStringLiteral(" に書き込めません"));
+        QCOMPARE(names, QStringList{QStringLiteral("old")});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProfiles)
+#include "tst_profiles.moc"

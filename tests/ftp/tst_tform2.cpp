@@ -1,0 +1,415 @@
+#include "ftp/tform2.h"
+#include "settings/appconfig.h"
+
+#include "ftpserverfixture.h"
+#include "modal.h"
+#include "testfiles.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+// The connect dialog with its real widgets, against the real test server and the real settings file beside the
+// test program.
+class TestTForm2 : public QObject
+{
+    Q_OBJECT
+
+private:
+    FtpServerFixture m_server;
+
+    static QString iniPath() { return AppConfig::defaultPath(); }
+
+    static void writeSettings(const QByteArray& text) { QVERIFY(writeAll(iniPath(), text)); }
+
+    QByteArray storedProfiles() const
+    {
+        return "[app]\ndefaultConnection=work\ncn_names=home,work\n"
+               "[cn_home]\nserver=home.example\nuserid=me\npassword=pw1\n"
+               "[cn_work]\nserver=" +
+               m_server.host().toUtf8() + "\nuserid=" + FtpServerFixture::user().toUtf8() +
+               "\npassword=" + FtpServerFixture::password().toUtf8() + "\n";
+    }
+
+    static void fill(TForm2& dialog, const QString& name, const QString& server, const QString& user,
+                     const QString& password)
+    {
+        dialog.ProfileName()->setEditText(name);
+        dialog.serverEdit()->setText(server);
+        dialog.userEdit()->setText(user);
+        dialog.passwordEdit()->setText(password);
+    }
+
+    static QStringList items(const QComboBox* box)
+    {
+        QStringList list;
+        for (int i = 0; i < box->count(); ++i)
+            list << box->itemText(i);
+        return list;
+    }
+
+    static QStringList fields(const TForm2& dialog)
+    {
+        return {dialog.serverEdit()->text(), dialog.userEdit()->text(), dialog.passwordEdit()->text()};
+    }
+
+    // Presses "接続" and answers a message box like a user would; returns the message shown, if any. The answering
+    // timer lives only for this click, so it never answers a box of a later test.
+    static QString connectAndAnswer(TForm2& dialog)
+    {
+        QString shown;
+        bool cursorDuringMessage = false;
+        QTimer answer;
+        QObject::connect(&answer, &QTimer::timeout, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (!modal || !modal->isVisible() || modal == &dialog)
+                return;
+            shown = modal->windowTitle() + QLatin1Char('|') + modalText(modal);
+            cursorDuringMessage = QApplication::overrideCursor() != nullptr;
+            pressButton(modal);
+        });
+        answer.start(20);
+        QTest::mouseClick(dialog.connectButton(), Qt::LeftButton);
+        // no hourglass is left behind, neither under the message nor after it
+        if (cursorDuringMessage || QApplication::overrideCursor())
+            return QStringLiteral("hourglass left on");
+        return shown;
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(m_server.start()); }
+    void cleanupTestCase() { m_server.stop(); }
+    void init() { QFile::remove(iniPath()); }
+    void cleanup()
+    {
+        QDir().rmdir(iniPath());
+        QFile::remove(iniPath());
+    }
+
+    void layoutAsTheUserSeesIt()
+    {
+        Credentials credentials;
+        TForm2 dialog(credentials);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("接続情報設定"));
+        QCOMPARE(dialog.size(), QSize(260, 160));
+        QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
+        const Qt::WindowFlags flags = dialog.windowFlags();
+        QVERIFY(flags & Qt::WindowCloseButtonHint);
+        QVERIFY(
+            !(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::WindowContextHelpButtonHint)));
+        QCOMPARE(dialog.passwordEdit()->echoMode(), QLineEdit::Normal);
+
+        // each caption stands on the row of its field, whole and inside the window, and nothing overlaps
+        const QStringList captions = {QStringLiteral("設定名"), QStringLiteral("サーバー"), QStringLiteral("ユーザー"),
+                                      QStringLiteral("パスワード")};
+        const QList<QWidget*> fieldsInRows = {dialog.ProfileName(), dialog.serverEdit(), dialog.userEdit(),
+                                              dialog.passwordEdit()};
+        QList<QRect> taken = {dialog.connectButton()->geometry(), dialog.cancelButton()->geometry()};
+        for (int row = 0; row < captions.size(); ++row) {
+            QLabel* label = nullptr;
+            for (QLabel* candidate : dialog.findChildren<QLabel*>()) {
+                if (candidate->text() == captions.at(row))
+                    label = candidate;
+            }
+            QVERIFY2(label && label->isVisible(), qPrintable(captions.at(row)));
+            QVERIFY(label->sizeHint().width() <= label->width());
+            QVERIFY(qAbs(label->geometry().center().y() - fieldsInRows.at(row)->geometry().center().y()) <= 2);
+            taken << label->geometry() << fieldsInRows.at(row)->geometry();
+        }
+        for (int a = 0; a < taken.size(); ++a) {
+            QVERIFY(dialog.rect().contains(taken.at(a)));
+            for (int b = a + 1; b < taken.size(); ++b)
+                QVERIFY2(!taken.at(a).intersects(taken.at(b)),
+                         qPrintable(QString::number(a) + "/" + QString::number(b)));
+        }
+    }
+
+    void tabOrderStartsAtTheServer()
+    {
+        Credentials credentials;
+        TForm2 dialog(credentials);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        const QList<QWidget*> order = {dialog.serverEdit(),    dialog.userEdit(),     dialog.passwordEdit(),
+                                       dialog.connectButton(), dialog.cancelButton(), dialog.ProfileName(),
+                                       dialog.serverEdit()};
+        QTRY_COMPARE(QApplication::focusWidget(), order.first());
+        for (int i = 1; i < order.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QWidget* focused = QApplication::focusWidget();
+            // the drop-down's own line edit holds the focus for it
+            if (focused && focused->parentWidget() == dialog.ProfileName())
+                focused = dialog.ProfileName();
+            QCOMPARE(focused, order.at(i));
+        }
+    }
+
+    void noSettingsFileGivesTheInitialContents()
+    {
+        Credentials credentials;
+        TForm2 dialog(credentials);
+        QCOMPARE(dialog.ProfileName()->currentText(), QStringLiteral("ComboBox1"));
+        QCOMPARE(dialog.ProfileName()->count(), 0);
+        QCOMPARE(fields(dialog), QStringList({QString(), QString(), QString()}));
+
+        // without the file, changing the name reads nothing and keeps what was typed
+        dialog.serverEdit()->setText(QStringLiteral("typed"));
+        QTest::keyClicks(dialog.ProfileName()->lineEdit(), QStringLiteral("x"));
+        QCOMPARE(dialog.serverEdit()->text(), QStringLiteral("typed"));
+        QVERIFY(!QFile::exists(iniPath()));
+    }
+
+    void storedDefaultProfileIsLoaded()
+    {
+        writeSettings(storedProfiles());
+        Credentials credentials;
+        TForm2 dialog(credentials);
+        QCOMPARE(items(dialog.ProfileName()), QStringList({QStringLiteral("home"), QStringLiteral("work")}));
+        // the list starts with "home", but the text stays the default profile's name
+        QCOMPARE(dialog.ProfileName()->currentText(), QStringLiteral("work"));
+        QCOMPARE(fields(dialog),
+                 QStringList({m_server.host(), FtpServerFixture::user(), FtpServerFixture::password()}));
+    }
+
+    void changingTheNameReadsItsProfile_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("new name empties the fields") << QStringLiteral("new") << QStringList({"", "", ""});
+        QTest::newRow("stored name fills them") << QStringLiteral("home") << QStringList({"home.example", "me", "pw1"});
+        QTest::newRow("stored name in other case")
+            << QStringLiteral("HOME") << QStringList({"home.example", "me", "pw1"});
+    }
+    void changingTheNameReadsItsProfile()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QStringList, expected);
+        writeSettings(storedProfiles());
+        Credentials credentials;
+        TForm2 dialog(credentials);
+        QLineEdit* edit = dialog.ProfileName()->lineEdit();
+        edit->selectAll();
+        QTest::keyClicks(edit, typed);
+        QCOMPARE(dialog.ProfileName()->currentText(), typed);
+        QCOMPARE(fields(dialog), expected);
+    }
+
+    void pickingFromTheListReadsItsProfile()
+    {
+        writeSettings(storedProfiles());
+        Credentials credentials;
+        TForm2 dialog(credentials);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        dialog.ProfileName()->setFocus();
+        QTest::keyClick(dialog.ProfileName()->lineEdit(), Qt::Key_Up);
+        QCOMPARE(dialog.ProfileName()->currentText(), QStringLiteral("home"));
+        QCOMPARE(fields(dialog), QStringList({"home.example", "me", "pw1"}));
+    }
+
+    void successfulConnectStoresTheProfile()
+    {
+        Credentials credentials;
+        TForm2 dialog(credentials);
+        const int loginsBefore = m_server.logins();
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        fill(dialog, QStringLiteral("ComboBox1"), m_server.host(), FtpServerFixture::user(),
+             FtpServerFixture::password());
+        // Enter in a field presses the default button
+        QTest::keyClick(dialog.passwordEdit(), Qt::Key_Return);
+
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QVERIFY(!dialog.isVisible());
+        QVERIFY(!QApplication::overrideCursor());
+        QCOMPARE(m_server.logins(), loginsBefore + 1);
+        QCOMPARE(credentials.server, m_server.host());
+        QCOMPARE(credentials.userId, FtpServerFixture::user());
+        QCOMPARE(credentials.password, FtpServerFixture::password());
+
+        const AppConfig config;
+        QVERIFY(config.exists());
+        QCOMPARE(config.readString("app", "defaultConnection", "-"), QStringLiteral("ComboBox1"));
+        QCOMPARE(config.readString("app", "cn_names", "-"), QStringLiteral("ComboBox1"));
+        QCOMPARE(config.readString("cn_ComboBox1", "server", "-"), m_server.host());
+        QCOMPARE(config.readString("cn_ComboBox1", "userid", "-"), FtpServerFixture::user());
+        QCOMPARE(config.readString("cn_ComboBox1", "password", "-"), FtpServerFixture::password());
+        QCOMPARE(items(dialog.ProfileName()), QStringList({QStringLiteral("ComboBox1")}));
+        QCOMPARE(dialog.ProfileName()->currentText(), QStringLiteral("ComboBox1"));
+    }
+
+    void enterInTheProfileNameConnectsWithoutListingTwice()
+    {
+        Credentials credentials;
+        TForm2 dialog(credentials);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        fill(dialog, QString(), m_server.host(), FtpServerFixture::user(), FtpServerFixture::password());
+        dialog.ProfileName()->setFocus();
+        QTest::keyClicks(dialog.ProfileName()->lineEdit(), QStringLiteral("typed"));
+        // the typed name alone empties the fields (the settings file does not exist yet, so it does not)
+        QCOMPARE(fields(dialog),
+                 QStringList({m_server.host(), FtpServerFixture::user(), FtpServerFixture::password()}));
+        QTest::keyClick(dialog.ProfileName()->lineEdit(), Qt::Key_Return);
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(items(dialog.ProfileName()), QStringList({QStringLiteral("typed")}));
+        QCOMPARE(AppConfig().readString("app", "cn_names", "-"), QStringLiteral("typed"));
+    }
+
+    void emptyProfileNameConnectsAndWritesNothing_data()
+    {
+        QTest::addColumn<bool>("fileExists");
+        QTest::newRow("no settings file") << false;
+        QTest::newRow("stored profiles") << true;
+    }
+    void emptyProfileNameConnectsAndWritesNothing()
+    {
+        QFETCH(bool, fileExists);
+        if (fileExists)
+            writeSettings(storedProfiles());
+        const QByteArray before = readAll(iniPath());
+        Credentials credentials;
+        TForm2 dialog(credentials);
+        dialog.show();
+        fill(dialog, QString(), m_server.host(), FtpServerFixture::user(), FtpServerFixture::password());
+        QCOMPARE(connectAndAnswer(dialog), QString());
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(credentials.server, m_server.host());
+        QCOMPARE(QFile::exists(iniPath()), fileExists);
+        QCOMPARE(readAll(iniPath()), before);
+    }
+
+    void nameInOtherCaseWritesTheSameProfile()
+    {
+        writeSettings(storedProfiles());
+        Credentials credentials;
+        TForm2 dialog(credentials);
+        dialog.show();
+        fill(dialog, QStringLiteral("WORK"), m_server.host(), FtpServerFixture::user(), FtpServerFixture::password());
+        QCOMPARE(connectAndAnswer(dialog), QString());
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+
+        const AppConfig config;
+        QCOMPARE(config.readString("app", "cn_names", "-"), QStringLiteral("home,work"));
+        QCOMPARE(config.readString("app", "defaultConnection", "-"), QStringLiteral("WORK"));
+        QCOMPARE(items(dialog.ProfileName()), QStringList({QStringLiteral("home"), QStringLiteral("work")}));
+        const QString text = QString::fromUtf8(readAll(iniPath()));
+        QCOMPARE(text.count(QStringLiteral("[cn_work]"), Qt::CaseInsensitive), 1);
+        QCOMPARE(text.count(QStringLiteral("server="), Qt::CaseInsensitive), 2);
+    }
+
+    void nameWithASpaceComesBackWhole()
+    {
+        writeSettings(storedProfiles());
+        Credentials credentials;
+        {
+            TForm2 dialog(credentials);
+            dialog.show();
+            fill(dialog, QStringLiteral("my site"), m_server.host(), FtpServerFixture::user(),
+                 FtpServerFixture::password());
+            QCOMPARE(connectAndAnswer(dialog), QString());
+            QCOMPARE(dialog.result(), int(QDialog::Accepted));
+            QCOMPARE(items(dialog.ProfileName()),
+                     QStringList({QStringLiteral("home"), QStringLiteral("work"), QStringLiteral("my site")}));
+        }
+        QCOMPARE(AppConfig().readString("app", "cn_names", "-"), QStringLiteral("home,work,\"my site\""));
+
+        // the next start of the program shows it again as one name
+        TForm2 next(credentials);
+        QCOMPARE(items(next.ProfileName()),
+                 QStringList({QStringLiteral("home"), QStringLiteral("work"), QStringLiteral("my site")}));
+        QCOMPARE(next.ProfileName()->currentText(), QStringLiteral("my site"));
+        QCOMPARE(fields(next), QStringList({m_server.host(), FtpServerFixture::user(), FtpServerFixture::password()}));
+    }
+
+    void refusedLoginKeepsTheDialogOpen_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<QString>("password");
+        QTest::newRow("wrong password") << QString() << QStringLiteral("wrong");
+        QTest::newRow("nobody listening") << QStringLiteral("127.0.0.1:1") << FtpServerFixture::password();
+        QTest::newRow("empty server") << QStringLiteral("-") << FtpServerFixture::password();
+    }
+    void refusedLoginKeepsTheDialogOpen()
+    {
+        QFETCH(QString, server);
+        QFETCH(QString, password);
+        if (server.isEmpty())
+            server = m_server.host();
+        else if (server == QLatin1String("-"))
+            server.clear();
+        Credentials credentials{QStringLiteral("live"), QStringLiteral("liveuser"), QStringLiteral("livepw")};
+        TForm2 dialog(credentials);
+        dialog.show();
+        fill(dialog, QStringLiteral("site"), server, FtpServerFixture::user(), password);
+
+        QCOMPARE(connectAndAnswer(dialog), QStringLiteral("PELNO2.0|接続に失敗しました"));
+        QVERIFY(dialog.isVisible());
+        QVERIFY(dialog.result() != QDialog::Accepted);
+        QCOMPARE(dialog.ProfileName()->currentText(), QStringLiteral("site"));
+        QCOMPARE(fields(dialog), QStringList({server, FtpServerFixture::user(), password}));
+        QCOMPARE(credentials.server, QStringLiteral("live"));
+        QCOMPARE(credentials.userId, QStringLiteral("liveuser"));
+        QCOMPARE(credentials.password, QStringLiteral("livepw"));
+        QVERIFY(!QFile::exists(iniPath()));
+    }
+
+    void refusedSettingsWriteShowsTheFailure()
+    {
+        // a folder in the place of the settings file refuses every write
+        QVERIFY(QDir().mkdir(iniPath()));
+        Credentials credentials;
+        TForm2 dialog(credentials);
+        dialog.show();
+        fill(dialog, QStringLiteral("site"), m_server.host(), FtpServerFixture::user(), FtpServerFixture::password());
+
+        QCOMPARE(connectAndAnswer(dialog), QStringLiteral("PELNO2.0|接続に失敗しました"));
+        QVERIFY(dialog.isVisible());
+        QVERIFY(dialog.result() != QDialog::Accepted);
+        // the connection itself was accepted before the write failed
+        QCOMPARE(credentials.server, m_server.host());
+        QCOMPARE(credentials.password, FtpServerFixture::password());
+        QCOMPARE(dialog.ProfileName()->count(), 0);
+    }
+
+    void cancelWritesAndCopiesNothing_data()
+    {
+        QTest::addColumn<bool>("escape");
+        QTest::newRow("中止") << false;
+        QTest::newRow("Esc") << true;
+    }
+    void cancelWritesAndCopiesNothing()
+    {
+        QFETCH(bool, escape);
+        const int loginsBefore = m_server.logins();
+        Credentials credentials;
+        TForm2 dialog(credentials);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        fill(dialog, QStringLiteral("site"), m_server.host(), FtpServerFixture::user(), FtpServerFixture::password());
+        if (escape)
+            QTest::keyClick(dialog.serverEdit(), Qt::Key_Escape);
+        else
+            QTest::mouseClick(dialog.cancelButton(), Qt::LeftButton);
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(credentials.server, QString());
+        QVERIFY(!QFile::exists(iniPath()));
+        QCOMPARE(m_server.logins(), loginsBefore);
+        // shown again, the dialog still holds what was typed
+        dialog.show();
+        QCOMPARE(fields(dialog),
+                 QStringList({m_server.host(), FtpServerFixture::user(), FtpServerFixture::password()}));
+    }
+};
+
+QTEST_MAIN(TestTForm2)
+#include "tst_tform2.moc"
