@@ -193,6 +193,35 @@ sys.stdout.write('served' if os.path.exists(sys.argv[1]) else 'not served')
         QVERIFY(workerAnswered);
     }
 
+    void runInsideARunEndsFirst()
+    {
+        // A listing started from an event while another listing runs ends first; the outer one still gets its
+        // own output once its client ends.
+        QTemporaryDir flags;
+        const QString flag = flags.filePath(QStringLiteral("inner done"));
+        const QString outer = client(QStringLiteral("outer"), R"(
+import os, sys, time
+deadline = time.time() + 30
+while not os.path.exists(sys.argv[1]) and time.time() < deadline:
+    time.sleep(0.02)
+sys.stdout.write('outer')
+)");
+        const QString inner = client(QStringLiteral("inner"), "import sys\nsys.stdout.write('inner')\n");
+        QString innerOutput;
+        QString innerErrors;
+        bool innerStarted = false;
+        QTimer::singleShot(50, [&] {
+            innerStarted = RunFtpScript(inner, QString(), innerOutput, innerErrors);
+            writeAll(flag, "1");
+        });
+        QString output;
+        QString errors;
+        QVERIFY(RunFtpScript(outer + QStringLiteral(" \"%1\"").arg(flag), QString(), output, errors));
+        QVERIFY(innerStarted);
+        QCOMPARE(innerOutput, QStringLiteral("inner"));
+        QCOMPARE(output, QStringLiteral("outer"));
+    }
+
     void crashingClientEndsTheRun()
     {
         const QString command = client(QStringLiteral("crash"), R"(
