@@ -114,6 +114,11 @@ size_t writeCallback(char* data, size_t size, size_t items, void* userp)
     return n;
 }
 
+int progressCallback(void* userp, curl_off_t downloaded, curl_off_t, curl_off_t, curl_off_t uploaded)
+{
+    return static_cast<InternetHandle*>(userp)->onProgress(qint64(downloaded) + qint64(uploaded)) ? 0 : 1;
+}
+
 int debugCallback(CURL*, curl_infotype type, char* data, size_t size, void* userp)
 {
     static_cast<InternetHandle*>(userp)->onDebug(int(type), data, size);
@@ -199,21 +204,29 @@ void InternetHandle::prepare(const QByteArray& url)
     const DWORD replyMs = qMax(options.sendTimeoutMs, options.receiveTimeoutMs);
     curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, secondsRoundedUp(replyMs));
     curl_easy_setopt(curl, CURLOPT_ACCEPTTIMEOUT_MS, long(replyMs));
-    // a transfer that moves no byte for the data time-out is abandoned
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME,
-                     secondsRoundedUp(qMax(options.dataSendTimeoutMs, options.dataReceiveTimeoutMs)));
+    // The data time-out is watched in the progress callback (libcurl calls it at least once a second): its own
+    // low-speed limit averages over five seconds and so would notice a stall seconds late.
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, progressCallback);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
     curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L); // feeds the debug callback only, nothing is printed
     curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, debugCallback);
     curl_easy_setopt(curl, CURLOPT_DEBUGDATA, this);
-    errorBuffer[0] = '\0';
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
 }
 
-int InternetHandle::performCounted()
+int InternetHandle::performCounted(const QByteArray& watchedCommand)
 {
     lastReplyCode = 0;
+    refusal.clear();
+    watching = watchedCommand;
+    awaitingWatchedReply = false;
+    watchedReplyCode = 0;
+    dataPhase = false;
+    stalled = false;
     const CURLcode rc = curl_easy_perform(curl);
+    watching.clear();
+    awaitingWatchedReply = false;
+    dataPhase = false;
     if (rc == CURLE_OK)
         lastError.clear();
     else
@@ -229,7 +242,35 @@ void InternetHandle::noteFailure(int code)
         lastError = QString::fromLocal8Bit(std::strerror(int(osError)));
         return;
     }
-    lastError = errorBuffer[0] ? QString::fromUtf8(errorBuffer) : QString::fromUtf8(curl_easy_strerror(CURLcode(code)));
+    if (stalled) {
+        lastError = QStringLiteral("no data moved for %1 ms").arg(dataTimeoutMs());
+        return;
+    }
+    // libcurl's error buffer is not used: it keeps the first message of an operation, which is often an
+    // unrelated remark about an address. The server's refusal says more.
+    lastError = QString::fromUtf8(curl_easy_strerror(CURLcode(code)));
+    if (!refusal.isEmpty())
+        lastError += QStringLiteral(": ") + QString::fromUtf8(refusal);
+}
+
+DWORD InternetHandle::dataTimeoutMs() const
+{
+    return qMax(options.dataSendTimeoutMs, options.dataReceiveTimeoutMs);
+}
+
+bool InternetHandle::onProgress(qint64 bytes)
+{
+    if (!dataPhase)
+        return true;
+    if (bytes != progressBytes) {
+        progressBytes = bytes;
+        progressClock.restart();
+        return true;
+    }
+    if (progressClock.elapsed() < qint64(dataTimeoutMs()))
+        return true;
+    stalled = true;
+    return false;
 }
 
 void InternetHandle::onDebug(int type, const char* data, size_t size)
@@ -254,9 +295,17 @@ void InternetHandle::onDebug(int type, const char* data, size_t size)
         }
         if (const int code = finalReplyCode(line)) {
             lastReplyCode = code;
-            if (awaitingWatchedReply && code >= 200) {
+            if (code >= 400)
+                refusal = line;
+            if (awaitingWatchedReply && code < 200) {
+                // the data connection is open: from now on the data time-out applies
+                dataPhase = true;
+                progressBytes = -1;
+                progressClock.restart();
+            } else if (awaitingWatchedReply) {
                 watchedReplyCode = code;
                 awaitingWatchedReply = false;
+                dataPhase = false;
             }
         }
         if (transcript)
@@ -281,7 +330,7 @@ bool InternetHandle::connect(const QString& host, quint16 port, const QByteArray
     for (DWORD attempt = 0;; ++attempt) {
         prepare(baseUrl + "/");
         curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
-        const int rc = performCounted();
+        const int rc = performCounted({});
         if (rc == CURLE_OK)
             break;
         if (rc != CURLE_COULDNT_CONNECT || attempt >= options.retries) {
@@ -319,10 +368,11 @@ bool InternetHandle::putFile(const QString& localFile, const QByteArray& remoteF
     curl_easy_setopt(curl, CURLOPT_TRANSFERTEXT, ascii ? 1L : 0L);
     // A binary upload of a size known in advance lets libcurl notice a file that changed while it was sent.
     curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(ascii ? -1 : file.size()));
-    const int rc = performCounted();
+    // libcurl sends the path as it decoded it from the URL
+    const int rc = performCounted("STOR " + remoteFile);
     if (reader.failed)
         lastError = file.errorString();
-    return rc == CURLE_OK && !reader.failed && (lastReplyCode == 226 || lastReplyCode == 250);
+    return rc == CURLE_OK && !reader.failed && (watchedReplyCode == 226 || watchedReplyCode == 250);
 }
 
 int InternetHandle::sendCommand(const QByteArray& command)
@@ -336,13 +386,8 @@ int InternetHandle::sendCommand(const QByteArray& command)
     // "*" lets the operation go on after a refusal: the reply code is the answer, not a libcurl error.
     curl_slist* quote = curl_slist_append(nullptr, QByteArray("*" + command).constData());
     curl_easy_setopt(curl, CURLOPT_QUOTE, quote);
-    watching = command.startsWith("PASS ") ? QByteArray("PASS ****") : command;
-    awaitingWatchedReply = false;
-    watchedReplyCode = 0;
-    performCounted();
+    performCounted(command.startsWith("PASS ") ? QByteArray("PASS ****") : command);
     curl_slist_free_all(quote);
-    watching.clear();
-    awaitingWatchedReply = false;
     return watchedReplyCode;
 }
 
@@ -364,13 +409,8 @@ int InternetHandle::listing(const QByteArray& command, const std::function<void(
     // A refused CWD stops the listing: it would otherwise list whatever directory the server is in.
     curl_slist* quote = directory.isEmpty() ? nullptr : curl_slist_append(nullptr, QByteArray("CWD " + directory));
     curl_easy_setopt(curl, CURLOPT_QUOTE, quote);
-    watching = command;
-    awaitingWatchedReply = false;
-    watchedReplyCode = 0;
-    const int rc = performCounted();
+    const int rc = performCounted(command);
     curl_slist_free_all(quote);
-    watching.clear();
-    awaitingWatchedReply = false;
     if (bytes)
         *bytes = writer.bytes;
     if (rc == CURLE_QUOTE_ERROR && watchedReplyCode == 0)

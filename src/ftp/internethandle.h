@@ -4,6 +4,7 @@
 #include "ftp/wininet.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QString>
 
 #include <functional>
@@ -71,16 +72,22 @@ struct InternetHandle
     QByteArray password;
     bool passive = false;
     int lastReplyCode = 0;
-    QByteArray watching; // the command whose reply sendCommand() and listing() report
+    QByteArray refusal;  // the last reply of 400 or more in this operation
+    QByteArray watching; // the command whose final reply the operation reports
     bool awaitingWatchedReply = false;
     int watchedReplyCode = 0;
-    char errorBuffer[256] = {};
+    bool dataPhase = false; // between the 1xx and the final reply of the watched command
+    bool stalled = false;
+    qint64 progressBytes = -1;
+    QElapsedTimer progressClock;
 
     // called back by libcurl
     void onDebug(int type, const char* data, size_t size);
+    bool onProgress(qint64 bytes); // false stops the operation
 
 private:
     void prepare(const QByteArray& url);
-    int performCounted();
+    int performCounted(const QByteArray& watchedCommand);
+    DWORD dataTimeoutMs() const;
     void noteFailure(int code);
 };

@@ -453,6 +453,26 @@ private slots:
         QCOMPARE(readAll(m_server.root() + u"/readonly/kept.txt"_s), QByteArray("kept"));
     }
 
+    void dataTimeoutEndsAStalledUpload()
+    {
+        FtpServerFixture server;
+        server.setStalledUploadName(u"stall.bin"_s);
+        QVERIFY(server.start());
+        const QString big = localFile(QByteArray(64 << 20, 'z')); // far more than the socket buffers hold
+        Handles h;
+        QVERIFY(connectTo(h, server.host()));
+        setShortTimeouts(h.connection, 1000);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!FtpPutFileA(h.connection, big.toUtf8(), "/stall.bin", FTP_TRANSFER_TYPE_BINARY, 0));
+        QVERIFY2(clock.elapsed() < 4000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(ftpLastError(h.connection), u"no data moved for 1000 ms"_s);
+        // the handle stays usable
+        QVERIFY(FtpPutFileA(h.connection, localFile("ok").toUtf8(), "/ok.bin", FTP_TRANSFER_TYPE_BINARY, 0));
+        QCOMPARE(readAll(server.root() + u"/ok.bin"_s), QByteArray("ok"));
+        QFile::remove(big);
+    }
+
     void badArguments()
     {
         QVERIFY(!InternetOpenA(nullptr, 3, nullptr, nullptr, 0));

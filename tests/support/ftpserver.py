@@ -24,6 +24,7 @@ FULL_PERMS = "elradfmwMT"
 
 
 EVENT_LOG = None
+STALLED_NAME = None
 
 
 def emit(text):
@@ -51,6 +52,12 @@ class HandedOverActiveDTP(ActiveDTP):
 
 
 class RecordingDTPHandler(DTPHandler):
+    def enable_receiving(self, type, cmd):
+        DTPHandler.enable_receiving(self, type, cmd)
+        if STALLED_NAME and os.path.basename(self.file_obj.name) == STALLED_NAME:
+            # never read again: the client's sends back up until it gives up
+            self.del_channel()
+
     def close(self):
         if not self._closed and self.receive:
             emit("RECEIVED %d %d" % (self.cmd_channel.session_number, self.tot_bytes_received))
@@ -88,9 +95,11 @@ def main():
     parser.add_argument("--noenter", action="append", default=[])
     parser.add_argument("--log")
     parser.add_argument("--banner")
+    parser.add_argument("--stall")
     args = parser.parse_args()
 
-    global EVENT_LOG
+    global EVENT_LOG, STALLED_NAME
+    STALLED_NAME = args.stall
     if args.log:
         EVENT_LOG = open(args.log, "a", encoding="utf-8", errors="replace")
 

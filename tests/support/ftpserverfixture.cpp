@@ -57,6 +57,8 @@ bool FtpServerFixture::start(const Options& options)
             arguments << QStringLiteral("--noenter") << dir;
         if (!m_banner.isEmpty())
             arguments << QStringLiteral("--banner") << m_banner;
+        if (!m_stalledName.isEmpty())
+            arguments << QStringLiteral("--stall") << m_stalledName;
 
         m_process.start(QStringLiteral("/usr/bin/python3"), arguments);
         if (!m_process.waitForStarted(kStartTimeoutMs))

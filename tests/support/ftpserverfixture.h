@@ -36,6 +36,9 @@ public:
     // Greeting text for the next start(); each "|" in it starts a new line of a multi-line 220 reply. (Kept out
     // of Options so that the tests' brace-initialised Options stay complete.)
     void setBanner(const QString& banner) { m_banner = banner; }
+    // From the next start(), an upload of a file with this name (any folder) is never read after it began, so the
+    // client's data connection stalls.
+    void setStalledUploadName(const QString& name) { m_stalledName = name; }
     void stop();
     bool isRunning() const;
 
@@ -67,4 +70,5 @@ private:
     quint16 m_port = 0;
     int m_clearedEvents = 0;
     QString m_banner;
+    QString m_stalledName;
 };
