@@ -13,11 +13,18 @@
 //   Flags 0 means active data connections (the server connects back: EPRT/PORT).
 // - The server text is a name or address, optionally with ":port" ("[v6]:port"); that port wins over the
 //   port argument.
-// - Options (set on the root handle before connecting, values in milliseconds except the retry count): send
-//   and receive time-outs bound each wait for a server reply, data time-outs bound a stalled transfer, the
-//   connect time-out bounds each connect attempt, retries and back-off repeat a refused or timed-out connect.
-//   Without options the defaults are close to the desktop library's (about 60 s).
-// - Remote paths are used exactly as given (absolute, from the server's root).
+// - Options (set on the root handle before connecting, or on a connection for its later operations; values in
+//   milliseconds except the retry count; a zero time-out or an unknown option is refused with false): send and
+//   receive time-outs bound each wait for a server reply (in whole seconds, rounded up) and the wait for the
+//   server's active data connection; data time-outs end a transfer that moved no byte for that long; the connect
+//   time-out bounds each connect attempt. Retries and back-off repeat a refused connect; a timed-out connect is
+//   not repeated (the kernel already retransmits within one attempt), so an unreachable or silent server costs
+//   about one connect time-out plus one reply time-out. Defaults: 60 s for every time-out, 5 retries, 100 ms
+//   back-off.
+// - Both access types connect directly; no proxy is used.
+// - Remote paths are used exactly as given (absolute, from the server's root). A path or name holding CR, LF or
+//   NUL is refused before anything is sent. A failed operation leaves the handle usable; a connection that the
+//   server closed is made anew (with a new login) by the next operation.
 // - FTP_TRANSFER_TYPE_ASCII sends "TYPE A" and the file as network text (line ends CR LF, an existing CR LF
 //   is not doubled); FTP_TRANSFER_TYPE_BINARY sends "TYPE I" and the bytes unchanged.
 // - Closing a null handle does nothing. Closing the root handle does not close its connections.
