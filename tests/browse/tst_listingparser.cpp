@@ -1,0 +1,363 @@
+#include "browse/listingparser.h"
+#include "ftp/ftprunner.h"
+#include "settings/apperror.h"
+
+#include "ftpserverfixture.h"
+#include "testfiles.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QLocale>
+#include <QProcess>
+#include <QTest>
+#include <QTimeZone>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+// The parser on listings captured at run time from the real test server (through our client) and from the
+// system's own "ls -al" over the same folder, plus the rules for lines that neither of them prints.
+class TestListingParser : public QObject
+{
+    Q_OBJECT
+
+private:
+    struct Entry
+    {
+        QString rawName; // as stored on disk, blanks included
+        bool directory = false;
+    };
+
+    FtpServerFixture m_server;
+    QList<Entry> m_entries;
+    QDateTime m_oldTime;
+    QDateTime m_recentTime;
+    QStringList m_serverLines;
+    QStringList m_lsLines;
+    QString m_serverOutput;
+
+    static bool setModified(const QString& path, const QDateTime& time)
+    {
+        struct timespec times[2];
+        times[0].tv_sec = times[1].tv_sec = time.toSecsSinceEpoch();
+        times[0].tv_nsec = times[1].tv_nsec = 0;
+        return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW) == 0;
+    }
+
+    static qint64 statSize(const QString& path)
+    {
+        struct stat info;
+        if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
+            return -1;
+        return info.st_size;
+    }
+
+    // Runs our client on a script against the test server and returns its standard output.
+    QString runClient(const QStringList& commands, const QString& password = FtpServerFixture::password())
+    {
+        QStringList lines = {QStringLiteral("open ") + m_server.host(), FtpServerFixture::user(), password};
+        lines += commands;
+        if (!writeFtpScript(lines))
+            return QString();
+        QString output;
+        QString errors;
+        RunFtpScript(ftpCommandLine(), QString(), output, errors);
+        removeFtpScript();
+        return output;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_server.start({{}, {QStringLiteral("locked")}}));
+        const QDir root(m_server.root());
+        QVERIFY(root.mkpath(QStringLiteral("list/my docs")));
+        QVERIFY(root.mkpath(QStringLiteral("list/empty")));
+        const QString list = root.filePath(QStringLiteral("list"));
+        QVERIFY(writeAll(list + QStringLiteral("/two  spaces.txt"), "seven!!"));
+        QVERIFY(writeAll(list + QStringLiteral("/trailing blank "), "x"));
+        QVERIFY(writeAll(list + QStringLiteral("/日本語ファイル.txt"), QStringLiteral("こんにちは").toUtf8()));
+        QVERIFY(writeAll(list + QStringLiteral("/.hidden"), "h\n"));
+        QVERIFY(writeAll(list + QStringLiteral("/recent.txt"), "recent"));
+        QFile big(list + QStringLiteral("/big.bin"));
+        QVERIFY(big.open(QIODevice::WriteOnly));
+        QVERIFY(big.resize(5LL * 1024 * 1024 * 1024)); // sparse: takes no room
+        big.close();
+        QVERIFY(QFile::link(QStringLiteral("two  spaces.txt"), list + QStringLiteral("/link")));
+
+        m_entries = {{QStringLiteral("my docs"), true},
+                     {QStringLiteral("empty"), true},
+                     {QStringLiteral("two  spaces.txt"), false},
+                     {QStringLiteral("trailing blank "), false},
+                     {QStringLiteral("日本語ファイル.txt"), false},
+                     {QStringLiteral(".hidden"), false},
+                     {QStringLiteral("big.bin"), false},
+                     {QStringLiteral("recent.txt"), false}};
+
+        // A date far back shows its year, a recent one its time of day; day 5 is padded by ls.
+        m_oldTime = QDateTime(QDate(2020, 1, 5), QTime(12, 34), QTimeZone::utc());
+        m_recentTime = QDateTime::currentDateTimeUtc().addSecs(-3600);
+        m_recentTime.setTime(QTime(m_recentTime.time().hour(), m_recentTime.time().minute()));
+        for (const Entry& entry : m_entries) {
+            const QDateTime time = entry.rawName == QLatin1String("recent.txt") ? m_recentTime : m_oldTime;
+            QVERIFY(setModified(list + QLatin1Char('/') + entry.rawName, time));
+        }
+
+        m_serverOutput = runClient({QStringLiteral("cd list"), QStringLiteral("ls -al")});
+        m_serverLines = splitListingOutput(m_serverOutput);
+
+        QProcess ls;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TZ"), QStringLiteral("UTC"));
+        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+        env.insert(QStringLiteral("QUOTING_STYLE"), QStringLiteral("literal"));
+        ls.setProcessEnvironment(env);
+        ls.setWorkingDirectory(list);
+        ls.start(QStringLiteral("/bin/ls"), {QStringLiteral("-al")});
+        QVERIFY(ls.waitForFinished(30000));
+        m_lsLines = splitListingOutput(QString::fromUtf8(ls.readAllStandardOutput()));
+        QVERIFY(!m_lsLines.isEmpty());
+    }
+
+    void cleanupTestCase() { m_server.stop(); }
+
+    void parsesRealListings_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("permissions");
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<QString>("dateText");
+
+        const QString list = m_server.root() + QStringLiteral("/list/");
+        const QLocale c = QLocale::c();
+        const struct
+        {
+            const char* source;
+            const QStringList& lines;
+            QString oldDate;
+            QString recentDate;
+        } sources[] = {
+            {"server", m_serverLines, QStringLiteral("Jan 05 2020"),
+             c.toString(m_recentTime, QStringLiteral("MMM dd HH:mm"))},
+            {"ls", m_lsLines, QStringLiteral("Jan 5 2020"), c.toString(m_recentTime, QStringLiteral("MMM d HH:mm"))},
+        };
+        for (const auto& source : sources) {
+            for (const Entry& entry : m_entries) {
+                // the one entry line that ends with the name (the link line also ends with a name, but with "l")
+                QStringList matches;
+                for (const QString& line : source.lines) {
+                    if ((line.startsWith(QLatin1Char('d')) || line.startsWith(QLatin1Char('-'))) &&
+                        line.endsWith(QLatin1Char(' ') + entry.rawName))
+                        matches << line;
+                }
+                // a name listed twice or not at all fails in the test itself, with the whole listing
+                const QString date = entry.rawName == QLatin1String("recent.txt") ? source.recentDate : source.oldDate;
+                QTest::addRow("%s: %s", source.source, qPrintable(entry.rawName))
+                    << (matches.size() == 1 ? matches.first() : QString()) << entry.rawName.trimmed()
+                    << QString::fromLatin1(entry.directory ? "drwxr-xr-x" : "-rw-r--r--")
+                    << statSize(list + entry.rawName) << date;
+            }
+        }
+    }
+    void parsesRealListings()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, name);
+        QFETCH(QString, permissions);
+        QFETCH(qint64, size);
+        QFETCH(QString, dateText);
+        QVERIFY2(!line.isEmpty(), qPrintable(QStringLiteral("not listed exactly once in:\n") + m_serverOutput +
+                                             QStringLiteral("\n") + m_lsLines.join(QLatin1Char('\n'))));
+        TrecFileData record;
+        ParseListingLine(record, line);
+        QCOMPARE(record.Name, name);
+        QCOMPARE(record.Size, size);
+        QCOMPARE(record.Permissions, permissions);
+        QCOMPARE(record.DateText, dateText);
+        QCOMPARE(record.Reserved, QString());
+    }
+
+    void realListingsShowLinksApart()
+    {
+        // The link is listed, but as an "l" line, which the callers never hand over.
+        for (const QStringList* lines : {&m_serverLines, &m_lsLines}) {
+            const QStringList linkLines = lines->filter(QStringLiteral(" link -> "));
+            QCOMPARE(linkLines.size(), 1);
+            QVERIFY(linkLines.first().startsWith(QLatin1Char('l')));
+        }
+    }
+
+    void parsesLineRules_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<QString>("dateText");
+
+        QTest::newRow("name of two words")
+            << QStringLiteral("drwxr-xr-x 2 u g 4096 Jan 1 12:00 my docs") << QStringLiteral("my docs") << qint64(4096)
+            << QStringLiteral("Jan 1 12:00");
+        QTest::newRow("padded size and day")
+            << QStringLiteral("-rw-r--r--    1 user     group          123456 Jan  1 12:00 file.txt")
+            << QStringLiteral("file.txt") << qint64(123456) << QStringLiteral("Jan 1 12:00");
+        QTest::newRow("trailing blanks and controls")
+            << QStringLiteral("-rw-r--r-- 1 u g 1 Jan 1 12:00 name \t \r") << QStringLiteral("name") << qint64(1)
+            << QStringLiteral("Jan 1 12:00");
+        QTest::newRow("inner runs of spaces kept")
+            << QStringLiteral("-rw-r--r-- 1 u g 1 Jan 1 12:00 a  b   c") << QStringLiteral("a  b   c") << qint64(1)
+            << QStringLiteral("Jan 1 12:00");
+        QTest::newRow("eight tokens") << QStringLiteral("-rw-r--r-- 1 u g 5 Jan 1 name") << QStringLiteral("name")
+                                      << qint64(5) << QStringLiteral("Jan 1 ");
+        QTest::newRow("seven tokens") << QStringLiteral("-rw-r--r-- 1 u g 5 Jan name") << QStringLiteral("name")
+                                      << qint64(5) << QStringLiteral("Jan  ");
+        QTest::newRow("six tokens") << QStringLiteral("-rw-r--r-- 1 u g 5 name") << QStringLiteral("name") << qint64(5)
+                                    << QStringLiteral("  ");
+        QTest::newRow("2 GiB") << QStringLiteral("-rw-r--r-- 1 u g 2147483648 Jan 1 12:00 big") << QStringLiteral("big")
+                               << qint64(2147483648LL) << QStringLiteral("Jan 1 12:00");
+        QTest::newRow("largest 64-bit size")
+            << QStringLiteral("-rw-r--r-- 1 u g 9223372036854775807 Jan 1 12:00 huge") << QStringLiteral("huge")
+            << qint64(9223372036854775807LL) << QStringLiteral("Jan 1 12:00");
+        QTest::newRow("plus sign") << QStringLiteral("-rw-r--r-- 1 u g +12 Jan 1 12:00 f") << QStringLiteral("f")
+                                   << qint64(12) << QStringLiteral("Jan 1 12:00");
+        QTest::newRow("minus sign") << QStringLiteral("-rw-r--r-- 1 u g -1 Jan 1 12:00 f") << QStringLiteral("f")
+                                    << qint64(-1) << QStringLiteral("Jan 1 12:00");
+        QTest::newRow("leading zeros") << QStringLiteral("-rw-r--r-- 1 u g 007 Jan 1 12:00 f") << QStringLiteral("f")
+                                       << qint64(7) << QStringLiteral("Jan 1 12:00");
+    }
+    void parsesLineRules()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, name);
+        QFETCH(qint64, size);
+        QFETCH(QString, dateText);
+        TrecFileData record;
+        record.DateText = QStringLiteral("earlier");
+        ParseListingLine(record, line);
+        QCOMPARE(record.Name, name);
+        QCOMPARE(record.Size, size);
+        QCOMPARE(record.DateText, dateText);
+        QCOMPARE(record.Permissions, line.section(QLatin1Char(' '), 0, 0));
+    }
+
+    void sizeTokenThatIsNotANumber_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("token");
+        QTest::addColumn<QString>("permissions");
+
+        QTest::newRow("letters (another layout)") << QStringLiteral("-rw-r--r-- 1 u abc Jan 1 12:00 2020 f")
+                                                  << QStringLiteral("Jan") << QStringLiteral("-rw-r--r--");
+        QTest::newRow("abc") << QStringLiteral("drwx 1 u g abc Jan 1 12:00 d") << QStringLiteral("abc")
+                             << QStringLiteral("drwx");
+        QTest::newRow("size ends the line") << QStringLiteral("-rw 1 u g 12") << QString() << QStringLiteral("-rw");
+        QTest::newRow("five tokens padded")
+            << QStringLiteral("-rw 1 u g   12   ") << QString() << QStringLiteral("-rw");
+        QTest::newRow("beyond 64 bits") << QStringLiteral("-rw 1 u g 9223372036854775808 Jan 1 12:00 f")
+                                        << QStringLiteral("9223372036854775808") << QStringLiteral("-rw");
+        QTest::newRow("unit suffix") << QStringLiteral("-rw 1 u g 12k Jan 1 12:00 f") << QStringLiteral("12k")
+                                     << QStringLiteral("-rw");
+        QTest::newRow("hexadecimal") << QStringLiteral("-rw 1 u g 0x10 Jan 1 12:00 f") << QStringLiteral("0x10")
+                                     << QStringLiteral("-rw");
+        QTest::newRow("fraction") << QStringLiteral("-rw 1 u g 1.5 Jan 1 12:00 f") << QStringLiteral("1.5")
+                                  << QStringLiteral("-rw");
+        QTest::newRow("two signs") << QStringLiteral("-rw 1 u g +-1 Jan 1 12:00 f") << QStringLiteral("+-1")
+                                   << QStringLiteral("-rw");
+        QTest::newRow("sign alone") << QStringLiteral("-rw 1 u g - Jan 1 12:00 f") << QStringLiteral("-")
+                                    << QStringLiteral("-rw");
+        QTest::newRow("full-width digits")
+            << QStringLiteral("-rw 1 u g １２ Jan 1 12:00 f") << QStringLiteral("１２") << QStringLiteral("-rw");
+        QTest::newRow("tab inside") << QStringLiteral("-rw 1 u g 12\t3 Jan 1 12:00 f") << QStringLiteral("12\t3")
+                                    << QStringLiteral("-rw");
+    }
+    void sizeTokenThatIsNotANumber()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, token);
+        QFETCH(QString, permissions);
+        TrecFileData record;
+        record.Name = QStringLiteral("previous name");
+        record.Size = 77;
+        record.Permissions = QStringLiteral("previous permissions");
+        record.DateText = QStringLiteral("previous date");
+        QString message;
+        try {
+            ParseListingLine(record, line);
+        } catch (const AppError& error) {
+            message = error.message();
+        }
+        QCOMPARE(message, QStringLiteral("'%1' は整数ではありません").arg(token));
+        QCOMPARE(record.Permissions, permissions);
+        QCOMPARE(record.Name, QStringLiteral("previous name"));
+        QCOMPARE(record.Size, qint64(77));
+        QCOMPARE(record.DateText, QStringLiteral("previous date"));
+    }
+
+    void splitsAtEveryKindOfLineBreak_data()
+    {
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("empty") << QString() << QStringList();
+        QTest::newRow("CR LF") << QStringLiteral("a\r\nb\r\n") << QStringList{"a", "b"};
+        QTest::newRow("mixed") << QStringLiteral("a\rb\nc\r\nd") << QStringList{"a", "b", "c", "d"};
+        QTest::newRow("empty lines kept") << QStringLiteral("a\r\n\r\n\nb") << QStringList{"a", "", "", "b"};
+        QTest::newRow("LF CR is two breaks") << QStringLiteral("a\n\rb") << QStringList{"a", "", "b"};
+        QTest::newRow("lone break") << QStringLiteral("\r\n") << QStringList{""};
+    }
+    void splitsAtEveryKindOfLineBreak()
+    {
+        QFETCH(QString, output);
+        QFETCH(QStringList, lines);
+        QCOMPARE(splitListingOutput(output), lines);
+    }
+
+    void refusedCdOnRealTranscripts_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("existing folder") << QStringLiteral("list") << FtpServerFixture::password() << false;
+        QTest::newRow("folder with a space") << QStringLiteral("list/my docs") << FtpServerFixture::password() << false;
+        QTest::newRow("missing folder") << QStringLiteral("nothere") << FtpServerFixture::password() << true;
+        QTest::newRow("folder that may not be entered")
+            << QStringLiteral("locked") << FtpServerFixture::password() << true;
+        QTest::newRow("a file") << QStringLiteral("list/recent.txt") << FtpServerFixture::password() << true;
+        QTest::newRow("login refused") << QStringLiteral("list") << QStringLiteral("wrong password") << true;
+    }
+    void refusedCdOnRealTranscripts()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QString, password);
+        QFETCH(bool, refused);
+        const QString output = runClient({QStringLiteral("cd ") + folder, QStringLiteral("ls -al")}, password);
+        QVERIFY2(!output.isEmpty(), "the client printed nothing");
+        QVERIFY2(transcriptShowsRefusedCd(splitListingOutput(output)) == refused, qPrintable(output));
+    }
+
+    void refusedCdInTranscriptShapes_data()
+    {
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("no cd at all") << QStringList{"ftp> ls -al", "550 No such file"} << false;
+        QTest::newRow("accepted") << QStringList{"ftp> cd www", "250 OK", "ftp> ls -al", "550 x"} << false;
+        QTest::newRow("refused") << QStringList{"ftp> cd www", "550 No such directory."} << true;
+        QTest::newRow("temporary failure") << QStringList{"ftp> cd www", "421 Closing."} << true;
+        QTest::newRow("not connected") << QStringList{"ftp> cd www", "Not connected."} << true;
+        QTest::newRow("multi-line reply") << QStringList{"ftp> cd www", "250-Welcome", "250 OK"} << false;
+        QTest::newRow("text before the reply") << QStringList{"ftp> cd www", "notice", "530 Login"} << true;
+        QTest::newRow("digits without a code") << QStringList{"ftp> cd www", "5500 bytes", "250 OK"} << false;
+        QTest::newRow("second cd refused") << QStringList{"ftp> cd a", "250 OK", "ftp> cd b", "550 No"} << true;
+        QTest::newRow("no reply before the next command")
+            << QStringList{"ftp> cd www", "ftp> ls -al", "550 failed"} << false;
+    }
+    void refusedCdInTranscriptShapes()
+    {
+        QFETCH(QStringList, lines);
+        QFETCH(bool, refused);
+        QCOMPARE(transcriptShowsRefusedCd(lines), refused);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestListingParser)
+#include "tst_listingparser.moc"
