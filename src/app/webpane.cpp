@@ -2,6 +2,8 @@
 
 #include "app/sidepanerule.h"
 
+#include <QTimer>
+
 namespace {
 QString defaultFallback()
 {
@@ -18,12 +20,13 @@ WebPane::WebPane(QWidget* parent, const QString& fallbackHtml)
         if (ok || m_showsFallback)
             return;
         m_showsFallback = true;
-        auto* side = qobject_cast<SidePanePage*>(page());
-        if (side)
-            side->m_loadingFallback = true;
-        // setHtml navigates asynchronously; the side page lets exactly that one navigation through.
-        setHtml(m_fallbackHtml, QUrl(QStringLiteral("about:blank")));
-        emit fallbackShown();
+        // The built-in page is loaded from the event loop, not from inside the failed load's own notification.
+        QTimer::singleShot(0, this, [this] {
+            if (auto* side = qobject_cast<SidePanePage*>(page()))
+                side->m_loadingFallback = true; // the side page lets exactly this navigation through
+            setHtml(m_fallbackHtml, QUrl(QStringLiteral("about:blank")));
+            emit fallbackShown();
+        });
     });
 }
 
