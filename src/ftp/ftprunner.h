@@ -16,7 +16,9 @@
 //   the run.
 bool RunFtpScript(const QString& commandLine, const QString& input, QString& output, QString& errors);
 
-QString ftpScriptPath();   // <folder of the executable>/ftpcmd.txt
-QString ftpCommandLine();  // ftp -s:"<folder of the executable>/ftpcmd.txt"
+QString ftpScriptPath();  // <folder of the executable>/ftpcmd.txt
+QString ftpCommandLine(); // ftp -s:"<folder of the executable>/ftpcmd.txt"
+// Removes any earlier script first, so an old one is never run instead; false (and no file) when a line holds a
+// CR or LF, which would smuggle further commands into the script, or when the file cannot be written.
 bool writeFtpScript(const QStringList& lines);
 void removeFtpScript();

@@ -18,6 +18,7 @@
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 
 namespace {
