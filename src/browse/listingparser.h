@@ -20,6 +20,10 @@ Q_DECLARE_METATYPE(TrecFileData)
 // number; Permissions then holds the first token and the other fields keep their previous values.
 void ParseListingLine(TrecFileData& record, const QString& line);
 
+// The entry's name exactly as ParseListingLine stores it in Name (the ninth token and everything after it, blanks
+// trimmed), without converting any column: a size that is not a number does not stop it.
+QString ListingEntryName(const QString& line);
+
 // Splits captured client output into lines at CR LF, CR or LF.
 QStringList splitListingOutput(const QString& output);
 

@@ -1,0 +1,89 @@
+#include "remove/deletionplan.h"
+
+#include "browse/listingparser.h"
+#include "ftp/credentials.h"
+#include "ftp/ftprunner.h"
+
+QList<ListedEntry> plannableEntries(const QStringList& lines)
+{
+    QList<ListedEntry> entries;
+    // After a refused "cd" the client lists the directory it is still in; taking those entries as children
+    // would delete the wrong files and, with subdirectories there, recurse without end.
+    if (transcriptShowsRefusedCd(lines))
+        return entries;
+    for (const QString& line : lines) {
+        if (line.isEmpty())
+            continue;
+        const QChar kind = line.at(0);
+        if (kind != QLatin1Char('d') && kind != QLatin1Char('-'))
+            continue;
+        const QString name = ListingEntryName(line);
+        if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") ||
+            name.contains(QLatin1Char('/')))
+            continue;
+        entries.append({name, kind == QLatin1Char('d')});
+    }
+    return entries;
+}
+
+QString directoryEntry(const QString& path)
+{
+    return QLatin1Char(' ') + path;
+}
+
+QStringList collectionScript(const Credentials& credentials, const QString& path)
+{
+    // The path keeps both its slashes: the "cd" names the directory from the server's root, the same path the
+    // delete operations receive.
+    return {QStringLiteral("open ") + credentials.server, credentials.userId, credentials.password,
+            QStringLiteral("cd ") + path, QStringLiteral("dir")};
+}
+
+void CollectRemoteTree(const Credentials& credentials, const QString& path, QStringList& queue)
+{
+    QString output;
+    QString errors;
+    // A script that cannot be written is not run: writeFtpScript has already removed any older one, so no
+    // stale script can list another directory in its place.
+    if (writeFtpScript(collectionScript(credentials, path)))
+        RunFtpScript(ftpCommandLine(), QString(), output, errors);
+    removeFtpScript();
+
+    const QList<ListedEntry> entries = plannableEntries(splitListingOutput(output));
+    for (const ListedEntry& entry : entries) {
+        if (entry.directory) {
+            CollectRemoteTree(credentials, path + entry.name + QLatin1Char('/'), queue);
+            queue.append(directoryEntry(path + entry.name));
+        } else {
+            queue.append(path + entry.name);
+        }
+    }
+}
+
+QString trimmedBlanks(const QString& text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text.at(begin).unicode() <= 0x20)
+        ++begin;
+    while (end > begin && text.at(end - 1).unicode() <= 0x20)
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+DeletionSplit splitDeletionPlan(const QStringList& plan)
+{
+    DeletionSplit split;
+    for (const QString& entry : plan) {
+        if (entry.startsWith(QLatin1Char(' ')))
+            split.directories.append(trimmedBlanks(entry));
+        else
+            split.files.append(entry);
+    }
+    // Without files there is nothing to wait for: the directories go to the workers at once.
+    if (split.files.isEmpty()) {
+        split.files.swap(split.directories);
+        split.mode = kDeleteDirectoryMode;
+    }
+    return split;
+}
