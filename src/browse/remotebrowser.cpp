@@ -110,7 +110,6 @@ QString RemoteBrowser::RemotePathOfNode(const QTreeWidgetItem* node) const
 void RemoteBrowser::ListRemoteDirectory(QTreeWidgetItem* node, const QString& path)
 {
     QTreeWidget* tree = m_port.tree();
-    FileListView* list = m_port.fileList();
     MainState& state = m_port.state();
 
     // "/" lists the login directory itself; "/www/img/" changes into www/img first.
@@ -122,6 +121,25 @@ void RemoteBrowser::ListRemoteDirectory(QTreeWidgetItem* node, const QString& pa
     script << QStringLiteral("ls -al");
 
     const QPersistentModelIndex nodeIndex(node ? indexOfNode(tree, node) : QModelIndex());
+    if (m_listing) {
+        // Every listing writes the one script file; started now, this one could replace the script before the
+        // running client has read it, and that client would list the wrong directory. It runs when the running
+        // listing is done.
+        m_pending << [this, nodeIndex, root = !node, path] {
+            if (root)
+                ListRemoteDirectory(nullptr, path);
+            else if (QTreeWidgetItem* target = nodeAt(m_port.tree(), nodeIndex))
+                ListRemoteDirectory(target, path);
+        };
+        return;
+    }
+    m_listing = true;
+    ScopeExit endListing([this] {
+        m_listing = false;
+        if (!m_pending.isEmpty())
+            QMetaObject::invokeMethod(this, &RemoteBrowser::runPending, Qt::QueuedConnection);
+    });
+
     QString output;
     {
         // The script holds the password: it goes as soon as the client is done, whatever happens.
@@ -140,6 +158,14 @@ void RemoteBrowser::ListRemoteDirectory(QTreeWidgetItem* node, const QString& pa
             return; // replaced while the client ran; the listing that replaced it has filled the views
     }
 
+    state.ListingLines = splitListingOutput(output);
+    showListing(node, state.ListingLines);
+}
+
+void RemoteBrowser::showListing(QTreeWidgetItem* node, const QStringList& lines)
+{
+    QTreeWidget* tree = m_port.tree();
+    FileListView* list = m_port.fileList();
     {
         m_replacingNodes = true;
         ScopeExit endReplacing([this] { m_replacingNodes = false; });
@@ -148,15 +174,14 @@ void RemoteBrowser::ListRemoteDirectory(QTreeWidgetItem* node, const QString& pa
         list->clear();
     }
 
-    state.ListingLines = splitListingOutput(output);
     // A refused "cd" leaves the client in the login directory, and what it lists there is not this directory.
-    if (!dir.isEmpty() && transcriptShowsRefusedCd(state.ListingLines)) {
+    if (transcriptShowsRefusedCd(lines)) {
         if (node)
             node->setExpanded(true);
         return;
     }
 
-    for (const QString& line : std::as_const(state.ListingLines)) {
+    for (const QString& line : lines) {
         if (!line.startsWith(QLatin1Char('d')))
             continue;
         TrecFileData record;
@@ -171,7 +196,7 @@ void RemoteBrowser::ListRemoteDirectory(QTreeWidgetItem* node, const QString& pa
         }
         list->addItem(record, FileListView::kDirectoryImage);
     }
-    for (const QString& line : std::as_const(state.ListingLines)) {
+    for (const QString& line : lines) {
         if (!line.startsWith(QLatin1Char('-')))
             continue;
         TrecFileData record;
@@ -183,8 +208,18 @@ void RemoteBrowser::ListRemoteDirectory(QTreeWidgetItem* node, const QString& pa
         node->setExpanded(true);
 }
 
+void RemoteBrowser::runPending()
+{
+    while (!m_listing && !m_pending.isEmpty())
+        m_pending.takeFirst()();
+}
+
 void RemoteBrowser::listRoot()
 {
+    if (m_listing) {
+        m_pending << [this] { listRoot(); };
+        return;
+    }
     {
         m_replacingNodes = true;
         ScopeExit endReplacing([this] { m_replacingNodes = false; });
@@ -226,6 +261,16 @@ void RemoteBrowser::TreeView1Change(QTreeWidgetItem* node)
 {
     if (!node)
         return;
+    if (m_listing) {
+        // Listed once the running listing is done, if it is still selected then.
+        const QPersistentModelIndex nodeIndex(indexOfNode(m_port.tree(), node));
+        m_pending << [this, nodeIndex] {
+            QTreeWidgetItem* target = nodeAt(m_port.tree(), nodeIndex);
+            if (target && target->isSelected())
+                TreeView1Change(target);
+        };
+        return;
+    }
     bool& lock = m_port.state().BusyLock;
     const bool before = lock;
     lock = true;

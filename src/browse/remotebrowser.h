@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
 #include <QString>
+#include <functional>
 
 class MainWindowPort;
 class QTreeWidgetItem;
@@ -12,9 +14,11 @@ class QTreeWidgetItem;
 // Contract: constructed by the main window on the main thread once the tree and the file list exist; it wires
 // itself to the tree's selection changes, the tree's change guard and the file list's double-click. Listings run
 // our command-line client and keep processing events while it runs, so user input, worker exchanges and
-// completion handlers may run in the middle, a nested listing included. Each tree node carries the record it was
+// completion handlers may run in the middle. A listing asked for meanwhile (a selection, the end of an upload or a
+// deletion, a reconnect) is not started inside the running one, since both would use the one script file: it
+// runs, in order, from the event loop once the running listing is done. Each tree node carries the record it was
 // made from (column 0, Qt::UserRole, a TrecFileData by value). A listing whose node disappeared while the client
-// ran (an inner listing replaced its parent, or the tree was emptied) leaves the views to that inner listing.
+// ran leaves the views as they are.
 // A size that does not convert raises AppError, which reaches the application's error display; the script file
 // holding the password is removed in every case.
 class RemoteBrowser : public QObject
@@ -28,6 +32,11 @@ public:
     // Lists path (begins and ends with "/") into node's children (root-level nodes without a node) and the file
     // list.
     void ListRemoteDirectory(QTreeWidgetItem* node, const QString& path);
+    // The second half of a listing: replaces node's children (root-level nodes are added without a node) and the
+    // file list with what the client's captured output lines hold. Directories become nodes and items, files
+    // items after them; "." and ".." are skipped; a name already a child of node makes no second node. A
+    // transcript that shows a refused "cd" holds no entries of the wanted directory and shows none.
+    void showListing(QTreeWidgetItem* node, const QStringList& lines);
     // Empties the tree and lists the root, as connecting does.
     void listRoot();
     // Lists the tree's selected node again; with no node selected, lists the root as connecting does.
@@ -48,9 +57,12 @@ public slots:
 private:
     void selectionChanged();
     void askAndCreate();
+    void runPending();
 
     MainWindowPort& m_port;
     // Set while a listing replaces nodes itself: the selection changes that follow from removing nodes are not
     // the user's and list nothing.
     bool m_replacingNodes = false;
+    bool m_listing = false;                 // a listing runs its client or fills the views
+    QList<std::function<void()>> m_pending; // listings asked for meanwhile, oldest first
 };

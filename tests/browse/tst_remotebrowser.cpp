@@ -1,0 +1,813 @@
+#include "app/application.h"
+#include "app/tform1.h"
+#include "browse/filelistview.h"
+#include "browse/remotebrowser.h"
+#include "ftp/ftprunner.h"
+#include "ftp/tform2.h"
+#include "ftpserverfixture.h"
+#include "modal.h"
+#include "testfiles.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFile>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QListView>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <memory>
+
+namespace {
+
+// The main window connected to the test server the way a user connects: the connect dialog answered, then the
+// root listed.
+struct Session
+{
+    FtpServerFixture server;
+    std::unique_ptr<TForm1> form;
+
+    QTreeWidget* tree() const { return form->tree(); }
+    FileListView* list() const { return form->fileList(); }
+    RemoteBrowser& browser() const { return form->browser(); }
+};
+
+void connectSession(Session& s, const FtpServerFixture::Options& options = {})
+{
+    QVERIFY(s.server.start(options));
+    s.form = std::make_unique<TForm1>();
+    auto* dialog = new TForm2(s.form->state().credentials, s.form.get());
+    s.form->setConnectDialog(dialog);
+    s.form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(s.form.get()));
+    whenModal([&s](QWidget* modal) {
+        auto* d = qobject_cast<TForm2*>(modal);
+        QVERIFY(d);
+        d->ProfileName()->setEditText(QString());
+        d->serverEdit()->setText(s.server.host());
+        d->userEdit()->setText(FtpServerFixture::user());
+        d->passwordEdit()->setText(FtpServerFixture::password());
+        d->connectButton()->click();
+    });
+    s.form->C1Click();
+    QCOMPARE(s.form->currentLayout(), MainWindowPort::Layout::Browser);
+    QVERIFY(!s.form->state().BusyLock);
+}
+
+QTreeWidgetItem* nodeNamed(QTreeWidget* tree, const QString& name)
+{
+    const QList<QTreeWidgetItem*> found = tree->findItems(name, Qt::MatchExactly | Qt::MatchRecursive);
+    return found.isEmpty() ? nullptr : found.first();
+}
+
+QStringList childNames(QTreeWidget* tree, const QTreeWidgetItem* node)
+{
+    QStringList names;
+    const int count = node ? node->childCount() : tree->topLevelItemCount();
+    for (int i = 0; i < count; ++i)
+        names << (node ? node->child(i) : tree->topLevelItem(i))->text(0);
+    return names;
+}
+
+QStringList sorted(QStringList names)
+{
+    names.sort();
+    return names;
+}
+
+QStringList captions(FileListView* list, int imageIndex = -1)
+{
+    QStringList names;
+    for (int row = 0; row < list->count(); ++row)
+        if (imageIndex < 0 || list->imageIndex(row) == imageIndex)
+            names << list->caption(row);
+    return names;
+}
+
+int rowOf(FileListView* list, const QString& caption)
+{
+    for (int row = 0; row < list->count(); ++row)
+        if (list->caption(row) == caption)
+            return row;
+    return -1;
+}
+
+QPoint centreOf(QTreeWidget* tree, QTreeWidgetItem* node)
+{
+    tree->scrollToItem(node);
+    return tree->visualItemRect(node).center();
+}
+
+void clickNode(QTreeWidget* tree, QTreeWidgetItem* node, Qt::KeyboardModifiers modifiers = {},
+               Qt::MouseButton button = Qt::LeftButton)
+{
+    QTest::mouseClick(tree->viewport(), button, modifiers, centreOf(tree, node));
+    // A right click opens the tree's context menu; the user closes it again.
+    if (QWidget* popup = QApplication::activePopupWidget())
+        popup->close();
+}
+
+QStringList selectedNames(QTreeWidget* tree)
+{
+    QStringList names;
+    for (QTreeWidgetItem* node : tree->selectedItems())
+        names << node->text(0);
+    return sorted(names);
+}
+
+bool scriptExists()
+{
+    return QFile::exists(ftpScriptPath());
+}
+
+// Answers the directory-creation prompt: checks its texts, types the answer, presses OK (or Cancel).
+void answerPrompt(const QString& answer, bool cancel, QString* seen)
+{
+    whenModal([answer, cancel, seen](QWidget* modal) {
+        auto* prompt = qobject_cast<QInputDialog*>(modal);
+        QVERIFY(prompt);
+        *seen = prompt->windowTitle() + QLatin1Char('|') + prompt->labelText() + QLatin1Char('|') + prompt->textValue();
+        auto* edit = prompt->findChild<QLineEdit*>();
+        QVERIFY(edit);
+        QTest::keyClicks(edit, answer);
+        auto* buttons = prompt->findChild<QDialogButtonBox*>();
+        QVERIFY(buttons);
+        buttons->button(cancel ? QDialogButtonBox::Cancel : QDialogButtonBox::Ok)->click();
+    });
+}
+
+void triggerAction(TForm1& form, const char* name)
+{
+    auto* action = form.findChild<QAction*>(QString::fromLatin1(name));
+    QVERIFY(action);
+    action->trigger();
+}
+
+} // namespace
+
+class TestRemoteBrowser : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void connectListsRoot();
+    void selectingNodeListsIt();
+    void listingTwiceReplacesChildren();
+    void directoryPassRules();
+    void doubleClick_data();
+    void doubleClick();
+    void selectionRefusedWhileListing();
+    void refusedCdYieldsEmptyListing();
+    void failedLoginYieldsEmptyListing();
+    void unusualNames_data();
+    void unusualNames();
+    void sizeBeyondFourGiB();
+    void sizeThatDoesNotConvert();
+    void selectionDuringUnlockedListing();
+    void nodeDeletedWhileListing();
+    void viewStyles_data();
+    void viewStyles();
+    void siblingOnlySelection();
+    void rightClickSelects();
+    void createDirectory_data();
+    void createDirectory();
+    void createDirectoryFails_data();
+    void createDirectoryFails();
+    void createDirectoryCancelled_data();
+    void createDirectoryCancelled();
+};
+
+void TestRemoteBrowser::init()
+{
+    QFile::remove(QCoreApplication::applicationDirPath() + QStringLiteral("/AppConfig.ini"));
+}
+
+void TestRemoteBrowser::connectListsRoot()
+{
+    Session s;
+    QDir root;
+    QVERIFY(root.mkpath(s.server.root() + QStringLiteral("/www/img")));
+    QVERIFY(root.mkpath(s.server.root() + QStringLiteral("/cgi-bin")));
+    QVERIFY(writeAll(s.server.root() + QStringLiteral("/index.html"), QByteArray(1234, 'x')));
+    QVERIFY(writeAll(s.server.root() + QStringLiteral("/empty.txt"), QByteArray()));
+    connectSession(s);
+    if (QTest::currentTestFailed())
+        return;
+
+    QCOMPARE(sorted(childNames(s.tree(), nullptr)), (QStringList{"cgi-bin", "www"}));
+    QCOMPARE(nodeNamed(s.tree(), "www")->childCount(), 0); // a node gets children only when it is listed
+    QCOMPARE(sorted(captions(s.list())), (QStringList{"cgi-bin", "empty.txt", "index.html", "www"}));
+    // Directories first, then files, whatever the server's order.
+    QCOMPARE(sorted(captions(s.list()).mid(0, 2)), (QStringList{"cgi-bin", "www"}));
+    QCOMPARE(s.list()->sizeText(rowOf(s.list(), "index.html")), QStringLiteral("1234"));
+    QCOMPARE(s.list()->sizeText(rowOf(s.list(), "empty.txt")), QStringLiteral("0"));
+    QCOMPARE(s.list()->imageIndex(rowOf(s.list(), "www")), FileListView::kDirectoryImage);
+    QCOMPARE(s.list()->record(rowOf(s.list(), "index.html")).Size, 1234);
+    QVERIFY(s.list()->record(rowOf(s.list(), "www")).Permissions.startsWith('d'));
+    QVERIFY(!s.form->state().ListingLines.isEmpty());
+    QVERIFY(!scriptExists());
+    // The root listing changes no directory.
+    QVERIFY(!s.server.commands().join('\n').contains("CWD"));
+    QCOMPARE(s.browser().RemotePathOfNode(nullptr), QString());
+    QCOMPARE(s.browser().RemotePathOfNode(nodeNamed(s.tree(), "www")), QStringLiteral("/www"));
+}
+
+void TestRemoteBrowser::selectingNodeListsIt()
+{
+    Session s;
+    QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/img/icons")));
+    QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/css")));
+    QVERIFY(writeAll(s.server.root() + QStringLiteral("/www/img/logo.png"), QByteArray(77, 'p')));
+    connectSession(s);
+    if (QTest::currentTestFailed())
+        return;
+
+    QTreeWidgetItem* www = nodeNamed(s.tree(), "www");
+    clickNode(s.tree(), www);
+    QCOMPARE(sorted(childNames(s.tree(), www)), (QStringList{"css", "img"}));
+    QVERIFY(www->isExpanded());
+    QCOMPARE(sorted(captions(s.list())), (QStringList{"css", "img"}));
+    QVERIFY(!s.form->state().BusyLock);
+    QVERIFY(!scriptExists());
+
+    QTreeWidgetItem* img = nodeNamed(s.tree(), "img");
+    clickNode(s.tree(), img);
+    QCOMPARE(s.browser().RemotePathOfNode(img), QStringLiteral("/www/img"));
+    QCOMPARE(childNames(s.tree(), img), QStringList{"icons"});
+    QCOMPARE(captions(s.list()), (QStringList{"icons", "logo.png"}));
+    QCOMPARE(s.list()->sizeText(1), QStringLiteral("77"));
+    QVERIFY(s.server.commands().join('\n').contains("CWD /www/img"));
+    QVERIFY(!scriptExists());
+}
+
+void TestRemoteBrowser::listingTwiceReplacesChildren()
+{
+    Session s;
+    QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/img/deep")));
+    QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/css")));
+    connectSession(s);
+    if (QTest::currentTestFailed())
+        return;
+
+    QTreeWidgetItem* www = nodeNamed(s.tree(), "www");
+    clickNode(s.tree(), www);
+    clickNode(s.tree(), nodeNamed(s.tree(), "img"));
+    QCOMPARE(childNames(s.tree(), nodeNamed(s.tree(), "img")), QStringList{"deep"});
+
+    clickNode(s.tree(), www);
+    QCOMPARE(sorted(childNames(s.tree(), www)), (QStringList{"css", "img"}));
+    QCOMPARE(nodeNamed(s.tree(), "img")->childCount(), 0);
+    QVERIFY(!nodeNamed(s.tree(), "deep"));
+
+    s.browser().listSelectedAgain();
+    QCOMPARE(sorted(childNames(s.tree(), www)), (QStringList{"css", "img"}));
+    QCOMPARE(sorted(captions(s.list())), (QStringList{"css", "img"}));
+    QVERIFY(!scriptExists());
+}
+
+// A disk cannot hold a name twice, and this server lists no "." and "..": the output of a real listing gets such
+// lines added, made from its own lines, and is shown as a listing.
+void TestRemoteBrowser::directoryPassRules()
+{
+    Session s;
+    QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/img")));
+    QVERIFY(writeAll(s.server.root() + QStringLiteral("/www/a.html"), "<p>"));
+    connectSession(s);
+    if (QTest::currentTestFailed())
+        return;
+    QTreeWidgetItem* www = nodeNamed(s.tree(), "www");
+    clickNode(s.tree(), www);
+
+    QStringList lines = s.form->state().ListingLines;
+    const qsizetype dirLine = lines.indexOf(QRegularExpression("^d.* img$"));
+    const qsizetype fileLine = lines.indexOf(QRegularExpression("^-.* a\\.html$"));
+    QVERIFY(dirLine >= 0 && fileLine >= 0);
+    QString dot = lines[dirLine];
+    dot.chop(3);
+    // The file line comes first: directory items still lead the list.
+    lines = QStringList{lines[fileLine], dot + ".", dot + "..", lines[dirLine], lines[dirLine]};
+    s.browser().showListing(www, lines);
+
+    QCOMPARE(childNames(s.tree(), www), QStringList{"img"});
+    QCOMPARE(captions(s.list()), (QStringList{"img", "img", "a.html"}));
+}
+
+void TestRemoteBrowser::doubleClick_data()
+{
+    QTest::addColumn<int>("preparation"); // 0 www selected; 1 www listed, nothing selected; 2 then the root
+    QTest::addColumn<QString>("item");
+    QTest::addColumn<QString>("expectedNode"); // empty: nothing changes
+
+    QTest::newRow("directory item below the selected node") << 0 << "img"
+                                                            << "img";
+    QTest::newRow("file item") << 0 << "img.txt"
+                               << "";
+    QTest::newRow("no node selected: first node of the name in tree order") << 1 << "img"
+                                                                            << "img";
+    QTest::newRow("no node selected: a file named like a node elsewhere") << 2 << "img"
+                                                                          << "";
+}
+
+void TestRemoteBrowser::doubleClick()
+{
+    QFETCH(int, preparation);
+    QFETCH(QString, item);
+    QFETCH(QString, expectedNode);
+
+    Session s;
+    QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/img/x")));
+    QVERIFY(writeAll(s.server.root() + QStringLiteral("/www/img.txt"), "t"));
+    QVERIFY(writeAll(s.server.root() + QStringLiteral("/img"), "a file in the root"));
+    connectSession(s);
+    if (QTest::currentTestFailed())
+        return;
+    QTreeWidgetItem* www = nodeNamed(s.tree(), "www");
+    if (preparation == 0) {
+        clickNode(s.tree(), www);
+    } else {
+        s.browser().ListRemoteDirectory(www, "/www/");
+        if (preparation == 2) {
+            s.browser().ListRemoteDirectory(nullptr, "/");
+            QCOMPARE(childNames(s.tree(), nullptr), QStringList{"www"}); // no second root-level www
+        }
+        QVERIFY(s.tree()->selectedItems().isEmpty());
+    }
+    const QStringList listBefore = captions(s.list());
+    const QStringList selectedBefore = selectedNames(s.tree());
+
+    const int row = rowOf(s.list(), item);
+    QVERIFY(row >= 0);
+    // A user's double click: press, release, the double click, release.
+    QAbstractItemView* view = s.list()->currentView();
+    const QPoint at = view->visualRect(view->model()->index(row, 0)).center();
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, at);
+
+    if (expectedNode.isEmpty()) {
+        QCOMPARE(selectedNames(s.tree()), selectedBefore);
+        QCOMPARE(captions(s.list()), listBefore);
+    } else {
+        QCOMPARE(selectedNames(s.tree()), QStringList{expectedNode});
+        QTreeWidgetItem* node = s.tree()->selectedItems().first();
+        QCOMPARE(s.browser().RemotePathOfNode(node), QStringLiteral("/www/img"));
+        QCOMPARE(childNames(s.tree(), node), QStringList{"x"});
+        QCOMPARE(captions(s.list()), QStringList{"x"});
+    }
+    QVERIFY(!scriptExists());
+}
+
+void TestRemoteBrowser::selectionRefusedWhileListing()
+{
+    Session s;
+    QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/img")));
+    QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/cgi-bin/perl")));
+    connectSession(s);
+    if (QTest::currentTestFailed())
+        return;
+    QTreeWidgetItem* www = nodeNamed(s.tree(), "www");
+    QTreeWidgetItem* cgi = nodeNamed(s.tree(), "cgi-bin");
+
+    bool triedDuringListing = false;
+    bool currentKept = false;
+    QTimer::singleShot(0, this, [&] {
+        triedDuringListing = s.form->state().BusyLock;
+        clickNode(s.tree(), cgi);
+        QTest::keyClick(s.tree(), Qt::Key_Down);
+        QTest::keyClick(s.tree(), Qt::Key_Up);
+        currentKept = s.tree()->currentItem() == www;
+        s.tree()->setCurrentItem(cgi);
+    });
+    clickNode(s.tree(), www);
+
+    QVERIFY(triedDuringListing);
+    QVERIFY(currentKept);
+    QCOMPARE(selectedNames(s.tree()), QStringList{"www"});
+    QCOMPARE(captions(s.list()), QStringList{"img"});
+    QCOMPARE(cgi->childCount(), 0);
+    QVERIFY(!s.form->state().BusyLock);
+    QVERIFY(!s.server.commands().join('\n').contains("CWD /cgi-bin"));
+
+    // Afterwards the same change goes through.
+    clickNode(s.tree(), cgi);
+    QCOMPARE(selectedNames(s.tree()), QStringList{"cgi-bin"});
+    QCOMPARE(captions(s.list()), QStringList{"perl"});
+}
+
+void TestRemoteBrowser::refusedCdYieldsEmptyListing()
+{
+    Session s;
+    QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/locked/inner")));
+    QVERIFY(writeAll(s.server.root() + QStringLiteral("/locked/secret.txt"), "s"));
+    QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www")));
+    FtpServerFixture::Options options;
+    options.noEnterDirs << QStringLiteral("locked");
+    connectSession(s, options);
+    if (QTest::currentTestFailed())
+        return;
+
+    QTreeWidgetItem* locked = nodeNamed(s.tree(), "locked");
+    clickNode(s.tree(), locked);
+    // The client stayed in the login directory; its entries are not shown as locked's.
+    QCOMPARE(locked->childCount(), 0);
+    QCOMPARE(s.list()->count(), 0);
+    QVERIFY(!QApplication::activeModalWidget());
+    QVERIFY(!s.form->state().BusyLock);
+    QVERIFY(!scriptExists());
+}
+
+void TestRemoteBrowser::failedLoginYieldsEmptyListing()
+{
+    Session s;
+    QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/img")));
+    connectSession(s);
+    if (QTest::currentTestFailed())
+        return;
+    QTreeWidgetItem* www = nodeNamed(s.tree(), "www");
+    clickNode(s.tree(), www);
+    QCOMPARE(www->childCount(), 1);
+
+    s.form->state().credentials.password = QStringLiteral("wrong");
+    s.browser().listSelectedAgain();
+    QCOMPARE(www->childCount(), 0);
+    QCOMPARE(s.list()->count(), 0);
+    QVERIFY(!QApplication::activeModalWidget());
+    QVERIFY(!scriptExists());
+}
+
+void TestRemoteBrowser::unusualNames_data()
+{
+    QTest::addColumn<QString>("directory");
+    QTest::addColumn<QString>("file");
+
+    QTest::newRow("blanks") << "my docs"
+                            << "a  b.txt";
+    QTest::newRow("Japanese") << "日本語 フォルダ"
+                              << "資料一覧.txt";
+}
+
+void TestRemoteBrowser::unusualNames()
+{
+    QFETCH(QString, directory);
+    QFETCH(QString, file);
+
+    Session s;
+    QVERIFY(QDir().mkpath(s.server.root() + '/' + directory + "/sub"));
+    QVERIFY(writeAll(s.server.root() + '/' + directory + '/' + file, "12345"));
+    connectSession(s);
+    if (QTest::currentTestFailed())
+        return;
+
+    QTreeWidgetItem* node = nodeNamed(s.tree(), directory);
+    QVERIFY(node);
+    clickNode(s.tree(), node);
+    QCOMPARE(childNames(s.tree(), node), QStringList{"sub"});
+    QCOMPARE(captions(s.list()), (QStringList{"sub", file}));
+    QCOMPARE(s.list()->sizeText(1), QStringLiteral("5"));
+    QCOMPARE(s.browser().RemotePathOfNode(node), '/' + directory);
+}
+
+void TestRemoteBrowser::sizeBeyondFourGiB()
+{
+    Session s;
+    const qint64 size = 5LL * 1024 * 1024 * 1024 + 7;
+    QFile big(s.server.root() + QStringLiteral("/big.iso"));
+    QVERIFY(big.open(QIODevice::WriteOnly));
+    QVERIFY(big.resize(size)); // sparse: no disk space used
+    big.close();
+    connectSession(s);
+    if (QTest::currentTestFailed())
+        return;
+
+    const int row = rowOf(s.list(), "big.iso");
+    QVERIFY(row >= 0);
+    QCOMPARE(s.list()->sizeText(row), QString::number(size));
+    QCOMPARE(s.list()->record(row).Size, size);
+}
+
+// A name holding a line break makes the listing show a line whose size column is no number.
+void TestRemoteBrowser::sizeThatDoesNotConvert()
+{
+    Session s;
+    QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/bad/sub")));
+    QVERIFY(writeAll(s.server.root() + QStringLiteral("/bad/x\n-rw-r--r-- 1 u g many Jan 1 12:00 y"), "z"));
+    connectSession(s);
+    if (QTest::currentTestFailed())
+        return;
+
+    QString message;
+    whenModal([&message](QWidget* modal) {
+        message = modalText(modal);
+        pressButton(modal);
+    });
+    QTreeWidgetItem* bad = nodeNamed(s.tree(), "bad");
+    clickNode(s.tree(), bad);
+    QTRY_COMPARE(message, QStringLiteral("'many' は整数ではありません"));
+    QCOMPARE(childNames(s.tree(), bad), QStringList{"sub"}); // what came before the line stays
+    QVERIFY(!bad->isExpanded());
+    QVERIFY(!s.form->state().BusyLock);
+    QVERIFY(!scriptExists()); // it holds the password
+    // The window stays usable.
+    clickNode(s.tree(), nodeNamed(s.tree(), "sub"));
+    QCOMPARE(selectedNames(s.tree()), QStringList{"sub"});
+}
+
+void TestRemoteBrowser::selectionDuringUnlockedListing()
+{
+    Session s;
+    QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/img/icons")));
+    QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/css")));
+    connectSession(s);
+    if (QTest::currentTestFailed())
+        return;
+    clickNode(s.tree(), nodeNamed(s.tree(), "www"));
+    clickNode(s.tree(), nodeNamed(s.tree(), "img"));
+
+    // A listing that sets no lock (the end of an upload lists the selected node again); meanwhile the user
+    // selects css, then www. Their listings wait: the running client's script stays as it is. By then css is no
+    // longer selected and is not listed.
+    s.server.clearLog();
+    bool scriptKept = false;
+    QTimer::singleShot(0, this, [&] {
+        clickNode(s.tree(), nodeNamed(s.tree(), "css"));
+        clickNode(s.tree(), nodeNamed(s.tree(), "www"));
+        scriptKept = scriptExists() && readAll(ftpScriptPath()).contains("cd www/img");
+    });
+    s.browser().listSelectedAgain();
+    QVERIFY(scriptKept);
+    QCOMPARE(captions(s.list()), QStringList{"icons"});
+    QCOMPARE(selectedNames(s.tree()), QStringList{"www"});
+
+    QTRY_COMPARE(sorted(captions(s.list())), (QStringList{"css", "img"}));
+    QCOMPARE(sorted(childNames(s.tree(), nodeNamed(s.tree(), "www"))), (QStringList{"css", "img"}));
+    QVERIFY(!nodeNamed(s.tree(), "icons"));
+    QVERIFY(!s.server.commands().join('\n').contains("CWD /www/css"));
+    QVERIFY(!s.form->state().BusyLock);
+    QVERIFY(!scriptExists());
+}
+
+void TestRemoteBrowser::nodeDeletedWhileListing()
+{
+    Session s;
+    QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/img/icons")));
+    QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/css")));
+    connectSession(s);
+    if (QTest::currentTestFailed())
+        return;
+    QTreeWidgetItem* www = nodeNamed(s.tree(), "www");
+    clickNode(s.tree(), www);
+    QTreeWidgetItem* img = nodeNamed(s.tree(), "img");
+
+    QTimer::singleShot(0, this, [img] { delete img; });
+    s.browser().ListRemoteDirectory(img, "/www/img/");
+
+    QCOMPARE(childNames(s.tree(), www), QStringList{"css"});
+    QCOMPARE(sorted(captions(s.list())), (QStringList{"css", "img"})); // www's listing, untouched
+    QVERIFY(!scriptExists());
+}
+
+void TestRemoteBrowser::viewStyles_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<int>("style");
+    QTest::addColumn<int>("viewMode"); // of the icon views; -1 for the report
+
+    QTest::newRow("large icons") << "アイコン" << int(FileListView::Style::LargeIcon) << int(QListView::IconMode);
+    QTest::newRow("small icons") << "小さいアイコン" << int(FileListView::Style::SmallIcon) << int(QListView::ListMode);
+    QTest::newRow("list") << "一覧" << int(FileListView::Style::List) << int(QListView::ListMode);
+    QTest::newRow("report") << "詳細" << int(FileListView::Style::Report) << -1;
+}
+
+void TestRemoteBrowser::viewStyles()
+{
+    QFETCH(QString, button);
+    QFETCH(int, style);
+    QFETCH(int, viewMode);
+
+    Session s;
+    QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www")));
+    QVERIFY(writeAll(s.server.root() + QStringLiteral("/a.txt"), "a"));
+    QVERIFY(writeAll(s.server.root() + QStringLiteral("/b.txt"), "bb"));
+    connectSession(s);
+    if (QTest::currentTestFailed())
+        return;
+    // start from another style, so that every button has a change to make
+    s.list()->setViewStyle(style == int(FileListView::Style::Report) ? FileListView::Style::List
+                                                                     : FileListView::Style::Report);
+    s.list()->setSelected(rowOf(s.list(), "b.txt"), true);
+    const QStringList before = captions(s.list());
+
+    QPushButton* pressed = nullptr;
+    for (auto* candidate : s.form->findChildren<QPushButton*>())
+        if (candidate->text() == button)
+            pressed = candidate;
+    QVERIFY(pressed);
+    QTest::mouseClick(pressed, Qt::LeftButton);
+
+    QCOMPARE(int(s.list()->viewStyle()), style);
+    QVERIFY(s.list()->currentView()->isVisible());
+    if (viewMode >= 0)
+        QCOMPARE(int(qobject_cast<QListView*>(s.list()->currentView())->viewMode()), viewMode);
+    QCOMPARE(captions(s.list()), before);
+    QCOMPARE(s.list()->selectedRows(), QList<int>{rowOf(s.list(), "b.txt")});
+    QVERIFY(s.list()->currentView()->selectionModel()->isRowSelected(rowOf(s.list(), "b.txt"), QModelIndex()));
+}
+
+void TestRemoteBrowser::siblingOnlySelection()
+{
+    Session s;
+    for (const char* dir : {"/a/a1", "/b/b1", "/c/c1"})
+        QVERIFY(QDir().mkpath(s.server.root() + dir));
+    connectSession(s);
+    if (QTest::currentTestFailed())
+        return;
+    QTreeWidget* tree = s.tree();
+    QTreeWidgetItem* first = tree->topLevelItem(0);
+    QTreeWidgetItem* middle = tree->topLevelItem(1);
+    QTreeWidgetItem* last = tree->topLevelItem(2);
+
+    clickNode(tree, middle); // listed and expanded: its child lies between the outer nodes
+    clickNode(tree, first);
+    QCOMPARE(selectedNames(tree), QStringList{first->text(0)});
+    QTreeWidgetItem* nested = middle->child(0);
+    QVERIFY(nested && middle->isExpanded());
+
+    clickNode(tree, last, Qt::ShiftModifier);
+    QCOMPARE(selectedNames(tree), (QStringList{"a", "b", "c"}));
+
+    clickNode(tree, nested, Qt::ControlModifier);
+    QCOMPARE(selectedNames(tree), QStringList{nested->text(0)});
+
+    clickNode(tree, first, Qt::ShiftModifier);
+    QCOMPARE(selectedNames(tree), QStringList{first->text(0)});
+    clickNode(tree, last, Qt::ControlModifier);
+    QCOMPARE(selectedNames(tree), sorted({first->text(0), last->text(0)}));
+    QCOMPARE(tree->currentItem(), last);
+    QCOMPARE(captions(s.list()), QStringList{last->child(0)->text(0)}); // the node just added was listed
+
+    clickNode(tree, last, Qt::ControlModifier);
+    QCOMPARE(selectedNames(tree), QStringList{first->text(0)});
+    QCOMPARE(s.browser().selectedNode(), first);
+
+    // A click on empty space keeps the selection the commands act on.
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, QPoint(5, tree->viewport()->height() - 3));
+    QCOMPARE(selectedNames(tree), QStringList{first->text(0)});
+}
+
+void TestRemoteBrowser::rightClickSelects()
+{
+    Session s;
+    for (const char* dir : {"/a/a1", "/b/b1", "/c/c1"})
+        QVERIFY(QDir().mkpath(s.server.root() + dir));
+    connectSession(s);
+    if (QTest::currentTestFailed())
+        return;
+    QTreeWidget* tree = s.tree();
+    QTreeWidgetItem* a = nodeNamed(tree, "a");
+    QTreeWidgetItem* b = nodeNamed(tree, "b");
+    QTreeWidgetItem* c = nodeNamed(tree, "c");
+
+    clickNode(tree, a, {}, Qt::RightButton);
+    QCOMPARE(selectedNames(tree), QStringList{"a"});
+    QCOMPARE(captions(s.list()), QStringList{"a1"});
+
+    clickNode(tree, b, Qt::ControlModifier);
+    QCOMPARE(selectedNames(tree), (QStringList{"a", "b"}));
+    // A right click inside the selection keeps it, so the menu acts on all of it.
+    clickNode(tree, a, {}, Qt::RightButton);
+    QCOMPARE(selectedNames(tree), (QStringList{"a", "b"}));
+    clickNode(tree, c, {}, Qt::RightButton);
+    QCOMPARE(selectedNames(tree), QStringList{"c"});
+    QCOMPARE(captions(s.list()), QStringList{"c1"});
+}
+
+void TestRemoteBrowser::createDirectory_data()
+{
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<int>("deleteContext");
+
+    QTest::newRow("tree menu") << QByteArray("C2") << 0;
+    QTest::newRow("list menu") << QByteArray("D2") << 1;
+}
+
+void TestRemoteBrowser::createDirectory()
+{
+    QFETCH(QByteArray, command);
+    QFETCH(int, deleteContext);
+
+    Session s;
+    QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/img")));
+    connectSession(s);
+    if (QTest::currentTestFailed())
+        return;
+    QTreeWidgetItem* www = nodeNamed(s.tree(), "www");
+    clickNode(s.tree(), www);
+    s.form->state().DeleteContext = 1 - deleteContext;
+
+    QString prompt;
+    answerPrompt(QStringLiteral("new"), false, &prompt);
+    triggerAction(*s.form, command.constData());
+
+    QCOMPARE(prompt, QStringLiteral("ディレクトリ作成|ディレクトリ名|"));
+    QVERIFY(QFileInfo(s.server.root() + QStringLiteral("/www/new")).isDir());
+    QCOMPARE(s.form->state().RemoteTarget, QStringLiteral("/www/new/"));
+    QCOMPARE(s.form->state().DeleteContext, deleteContext);
+    QCOMPARE(sorted(childNames(s.tree(), www)), (QStringList{"img", "new"}));
+    QCOMPARE(sorted(captions(s.list())), (QStringList{"img", "new"}));
+    QCOMPARE(s.form->statusText(), QString());
+    QVERIFY(s.server.commands().join('\n').contains("MKD /www/new"));
+    QVERIFY(!scriptExists());
+}
+
+void TestRemoteBrowser::createDirectoryFails_data()
+{
+    QTest::addColumn<QString>("answer");
+
+    QTest::newRow("existing directory") << "img";
+    QTest::newRow("missing parent") << "nothere/new";
+}
+
+void TestRemoteBrowser::createDirectoryFails()
+{
+    QFETCH(QString, answer);
+
+    Session s;
+    QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/img")));
+    QVERIFY(writeAll(s.server.root() + QStringLiteral("/www/index.html"), "i"));
+    connectSession(s);
+    if (QTest::currentTestFailed())
+        return;
+    QTreeWidgetItem* www = nodeNamed(s.tree(), "www");
+    clickNode(s.tree(), www);
+    const QStringList childrenBefore = childNames(s.tree(), www);
+    const QStringList listBefore = captions(s.list());
+    const QStringList filesBefore = filesBelow(s.server.root());
+
+    QString message;
+    whenModal([&answer, &message](QWidget* modal) {
+        auto* prompt = qobject_cast<QInputDialog*>(modal);
+        QVERIFY(prompt);
+        prompt->findChild<QLineEdit*>()->setText(answer);
+        // the failure message follows the prompt; the user presses its OK
+        whenModal([&message](QWidget* box) {
+            message = modalText(box);
+            pressButton(box);
+        });
+        prompt->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    });
+    triggerAction(*s.form, "C2");
+
+    QTRY_COMPARE(message, QStringLiteral("ディレクトリの作成に失敗しました"));
+    QCOMPARE(childNames(s.tree(), www), childrenBefore);
+    QCOMPARE(captions(s.list()), listBefore);
+    QCOMPARE(filesBelow(s.server.root()), filesBefore);
+    QVERIFY(!QFileInfo::exists(s.server.root() + "/www/nothere"));
+    QCOMPARE(s.form->state().RemoteTarget, QStringLiteral("/"));
+    QCOMPARE(s.form->statusText(), QString());
+}
+
+void TestRemoteBrowser::createDirectoryCancelled_data()
+{
+    QTest::addColumn<bool>("cancel");
+
+    QTest::newRow("cancel") << true;
+    QTest::newRow("empty answer") << false;
+}
+
+void TestRemoteBrowser::createDirectoryCancelled()
+{
+    QFETCH(bool, cancel);
+
+    Session s;
+    QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www")));
+    connectSession(s);
+    if (QTest::currentTestFailed())
+        return;
+    clickNode(s.tree(), nodeNamed(s.tree(), "www"));
+    s.server.clearLog();
+
+    QString prompt;
+    answerPrompt(cancel ? QStringLiteral("typed, then cancelled") : QString(), cancel, &prompt);
+    triggerAction(*s.form, "D2");
+
+    QVERIFY(!prompt.isEmpty());
+    QCOMPARE(s.form->state().DeleteContext, 1);
+    QCOMPARE(QDir(s.server.root() + "/www").entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+    QCOMPARE(s.server.logins(), 0); // no connection was even tried
+    QVERIFY(!QApplication::activeModalWidget());
+}
+
+int main(int argc, char* argv[])
+{
+    PelnoApplication app(argc, argv);
+    TestRemoteBrowser test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_remotebrowser.moc"
