@@ -4,15 +4,33 @@
 #include <QStringList>
 
 class MainWindowPort;
+class QTreeWidgetItem;
 class TThread_FTPDelete;
 
 // Deleting on the server: planning the deletion of the tree's or the file list's selection, the delete workers
 // of the file phase and the single worker of the directory phase. Lives on the main thread.
+//
+// A plan is made with listings that keep processing events, so the user may act meanwhile: each command takes
+// its selection when it is chosen. A command chosen while an earlier deletion is still being planned or carried
+// out is refused with the busy message, so no deletion drops the rest of another.
 class DeleteController : public QObject
 {
     Q_OBJECT
 public:
     explicit DeleteController(MainWindowPort& port, QObject* parent = nullptr);
+
+    // Appends the plan entries of everything below path (begins and ends with "/") to queue, children before
+    // their parent.
+    void CollectRemoteTree(const QString& path, QStringList& queue);
+    // Splits the plan in DeleteQueue into files and deferred directories and starts the workers.
+    void StartDeletion();
+
+    // True from the moment a delete command is accepted until its last worker has finished and no directory
+    // phase is pending.
+    bool deletionUnderWay() const;
+
+    // Runs on the main thread while worker waits: reports its count and leftovers, hands it the next batch.
+    void exchangeBatch(TThread_FTPDelete* worker);
 
 public slots:
     void D1Click();
@@ -21,5 +39,10 @@ public slots:
     void DeleteWorkerFinished(TThread_FTPDelete* worker);
 
 private:
+    bool refuseWhileBusy();
+    void startWorker(int slotIndex, int mode);
+    void finishDeletion();
+
     MainWindowPort& m_port;
+    bool m_planning = false;
 };
