@@ -1,0 +1,460 @@
+#include "app/application.h"
+#include "app/tform1.h"
+#include "browse/filelistview.h"
+#include "ftp/tform2.h"
+#include "ftpserverfixture.h"
+#include "modal.h"
+#include "remove/deletecontroller.h"
+#include "testfiles.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSet>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+namespace {
+
+const QString EndMessage = QStringLiteral("削除処理が終了しました。");
+
+FtpServerFixture::Options serverOptions()
+{
+    FtpServerFixture::Options options;
+    options.readOnlyDirs = QStringList{QStringLiteral("p/ro")};
+    options.noEnterDirs = QStringList{QStringLiteral("q/ne")};
+    return options;
+}
+
+int deleteWorkersRunning(TForm1& form)
+{
+    int count = 0;
+    for (int slot = MainState::kDeleteSlotFirst; slot < MainState::kDeleteSlotFirst + MainState::kSlotsPerKind; ++slot)
+        count += form.state().WorkerSlots[slot] ? 1 : 0;
+    return count;
+}
+
+QTreeWidgetItem* node(TForm1& form, const QString& name)
+{
+    const QList<QTreeWidgetItem*> found = form.tree()->findItems(name, Qt::MatchExactly | Qt::MatchRecursive);
+    return found.isEmpty() ? nullptr : found.first();
+}
+
+QStringList captions(TForm1& form)
+{
+    QStringList out;
+    for (int row = 0; row < form.fileList()->count(); ++row)
+        out << form.fileList()->caption(row);
+    return out;
+}
+
+// Selects the file-list items with these captions and no others; an empty list selects every item.
+void selectItems(TForm1& form, const QStringList& chosen)
+{
+    for (int row = 0; row < form.fileList()->count(); ++row)
+        form.fileList()->setSelected(row, chosen.isEmpty() || chosen.contains(form.fileList()->caption(row)));
+}
+
+// The commands the server received, without their session numbers, that begin with prefix.
+QStringList received(const FtpServerFixture& server, const QString& prefix)
+{
+    QStringList out;
+    for (const QString& line : server.commands()) {
+        const QString command = line.section(QLatin1Char(' '), 1);
+        if (command.startsWith(prefix))
+            out << command;
+    }
+    return out;
+}
+
+QSet<QString> sessionsOf(const FtpServerFixture& server, const QString& prefix)
+{
+    QSet<QString> sessions;
+    for (const QString& line : server.commands())
+        if (line.section(QLatin1Char(' '), 1).startsWith(prefix))
+            sessions.insert(line.section(QLatin1Char(' '), 0, 0));
+    return sessions;
+}
+
+} // namespace
+
+class TestDeletion : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void treeDeletionFilesThenDirectoriesInOrder();
+    void listDeletionOfDirectoryKeepsTrailingSlash();
+    void listDeletionOfFilesOnlyRunsNoListing();
+    void emptyDirectoriesOnlyGoToSeveralWorkers();
+    void undeletableFileFailsWithItsAncestors();
+    void exactlyTheChosenNamesAreDeleted();
+    void refusedDirectoryIsNotEntered();
+    void refusedConnection_data();
+    void refusedConnection();
+    void secondCommandWhileDeletingIsRefused();
+    void closingStopsAfterTheEntryUnderWay();
+
+private:
+    // Creates the files (a trailing "/" makes an empty folder) below the server's root.
+    void put(const QStringList& entries);
+    // A main window connected to the test server through its dialog, as a user does it.
+    void connectWindow();
+    void chooseNode(const QString& name);
+    // Chooses a context-menu command by its action's name, as the menu does.
+    void choose(const char* action);
+    // Waits until the deletion has ended and its message was answered.
+    void waitForEnd();
+    void runToEnd(const char* action)
+    {
+        choose(action);
+        waitForEnd();
+    }
+    bool exists(const QString& relative) const { return QFileInfo::exists(m_server.root() + '/' + relative); }
+
+    FtpServerFixture m_server;
+    std::unique_ptr<TForm1> m_form;
+    std::unique_ptr<TForm2> m_dialog;
+    // Message boxes are answered like a user does, whenever they open, and their texts noted.
+    QTimer m_answerer;
+    QStringList m_messages;
+};
+
+void TestDeletion::initTestCase()
+{
+    QVERIFY(m_server.start(serverOptions()));
+    connect(&m_answerer, &QTimer::timeout, this, [this] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box && box->isVisible()) {
+            m_messages << box->text();
+            pressButton(box);
+        }
+    });
+    m_answerer.setInterval(20);
+}
+
+void TestDeletion::init()
+{
+    if (!m_server.isRunning())
+        QVERIFY(m_server.start(serverOptions()));
+    QDir root(m_server.root());
+    for (const QString& name : root.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
+        QVERIFY(QFileInfo(root.filePath(name)).isDir() ? QDir(root.filePath(name)).removeRecursively()
+                                                       : root.remove(name));
+    m_messages.clear();
+}
+
+void TestDeletion::cleanup()
+{
+    m_answerer.stop();
+    m_dialog.reset();
+    m_form.reset();
+}
+
+void TestDeletion::put(const QStringList& entries)
+{
+    for (const QString& entry : entries) {
+        const QString local = m_server.root() + QLatin1Char('/') + entry;
+        QVERIFY(entry.endsWith(QLatin1Char('/')) ? QDir().mkpath(local) : writeAll(local, "content"));
+    }
+}
+
+void TestDeletion::connectWindow()
+{
+    m_form = std::make_unique<TForm1>();
+    m_dialog = std::make_unique<TForm2>(m_form->state().credentials, m_form.get());
+    m_form->setConnectDialog(m_dialog.get());
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    whenModal([this](QWidget* modal) {
+        auto* dialog = qobject_cast<TForm2*>(modal);
+        QVERIFY(dialog);
+        dialog->ProfileName()->setEditText(QString());
+        dialog->serverEdit()->setText(m_server.host());
+        dialog->userEdit()->setText(FtpServerFixture::user());
+        dialog->passwordEdit()->setText(FtpServerFixture::password());
+        dialog->connectButton()->click();
+    });
+    m_form->C1Click();
+    QCOMPARE(m_form->state().credentials.server, m_server.host());
+    m_answerer.start();
+}
+
+void TestDeletion::chooseNode(const QString& name)
+{
+    QTreeWidgetItem* item = node(*m_form, name);
+    QVERIFY2(item, qPrintable(name));
+    m_form->tree()->setCurrentItem(item); // lists it, as a click does
+    QVERIFY(item->isSelected());
+}
+
+void TestDeletion::choose(const char* action)
+{
+    m_form->findChild<QAction*>(QString::fromLatin1(action))->trigger();
+}
+
+void TestDeletion::waitForEnd()
+{
+    QTRY_VERIFY_WITH_TIMEOUT(m_messages.contains(EndMessage) && !m_form->remover().deletionUnderWay(), 60000);
+    QCOMPARE(m_messages.count(EndMessage), 1);
+    QCOMPARE(deleteWorkersRunning(*m_form), 0);
+    QCOMPARE(m_form->statusText(), QString());
+}
+
+void TestDeletion::treeDeletionFilesThenDirectoriesInOrder()
+{
+    put({"a/s/g", "a/f", "keep/sub/"});
+    connectWindow();
+    chooseNode(QStringLiteral("keep"));
+    QVERIFY(node(*m_form, QStringLiteral("sub")));
+    chooseNode(QStringLiteral("a"));
+    m_server.clearLog();
+
+    choose("D1");
+    // The plan is split and ten file workers are under way; none has had its first batch yet.
+    MainState& state = m_form->state();
+    QCOMPARE(state.DeleteQueue, (QStringList{"/a/f", "/a/s/g"}));
+    QCOMPARE(state.DeferredDirectoryQueue, (QStringList{"/a/s", "/a"}));
+    QCOMPARE(deleteWorkersRunning(*m_form), 10);
+    QCOMPARE(state.DeleteContext, 0);
+    QCOMPARE(m_form->plannedCountLabel()->text(), QStringLiteral("4"));
+    QCOMPARE(m_form->progressBar()->maximum(), 4);
+    QCOMPARE(m_form->statusText(), QStringLiteral("ファイルを削除しています"));
+    QCOMPARE(m_form->currentLayout(), MainWindowPort::Layout::Browser);
+    waitForEnd();
+
+    QVERIFY(!exists("a") && exists("keep/sub"));
+    QVERIFY(state.FailedList.isEmpty());
+    QCOMPARE(m_form->sentCountLabel()->text(), QStringLiteral("4"));
+    QCOMPARE(m_form->progressBar()->value(), 4);
+    // Files first, then the directories by one worker, children before parents.
+    const QStringList commands = m_server.commands();
+    QCOMPARE(received(m_server, "RMD "), (QStringList{"RMD /a/s", "RMD /a"}));
+    QCOMPARE(sessionsOf(m_server, "RMD ").size(), 1);
+    QStringList deletes = received(m_server, "DELE ");
+    deletes.sort();
+    QCOMPARE(deletes, (QStringList{"DELE /a/f", "DELE /a/s/g"}));
+    int lastDelete = -1, firstRemove = int(commands.size());
+    for (int i = 0; i < commands.size(); ++i) {
+        if (commands[i].contains(" DELE "))
+            lastDelete = i;
+        if (commands[i].contains(" RMD "))
+            firstRemove = std::min(firstRemove, i);
+    }
+    QVERIFY(lastDelete < firstRemove);
+    // One refresh; a top-level directory was deleted, so the root is listed again as after connecting.
+    QCOMPARE(received(m_server, "LIST -al").size(), 1);
+    const QString refresh = *sessionsOf(m_server, "LIST -al").begin();
+    QVERIFY(!sessionsOf(m_server, "CWD").contains(refresh));
+    QVERIFY(!node(*m_form, QStringLiteral("a")));
+    QVERIFY(node(*m_form, QStringLiteral("keep")) && !node(*m_form, QStringLiteral("sub")));
+}
+
+void TestDeletion::listDeletionOfDirectoryKeepsTrailingSlash()
+{
+    put({"www/img/x.png", "www/index.html"});
+    connectWindow();
+    chooseNode(QStringLiteral("www"));
+    selectItems(*m_form, {"img"});
+    m_server.clearLog();
+    choose("D3");
+    QCOMPARE(m_form->state().DeleteQueue, QStringList{"/www/img/x.png"});
+    QCOMPARE(m_form->state().DeferredDirectoryQueue, QStringList{"/www/img/"});
+    QCOMPARE(m_form->state().DeleteContext, 1);
+    waitForEnd();
+
+    QCOMPARE(received(m_server, "RMD "), QStringList{"RMD /www/img/"});
+    QVERIFY(!exists("www/img") && exists("www/index.html"));
+    // The list command refreshes the directory the list shows.
+    QCOMPARE(captions(*m_form), QStringList{"index.html"});
+    QCOMPARE(node(*m_form, QStringLiteral("www"))->childCount(), 0);
+}
+
+void TestDeletion::listDeletionOfFilesOnlyRunsNoListing()
+{
+    put({"www/a.txt", "www/b.txt", "www/c.txt"});
+    connectWindow();
+    chooseNode(QStringLiteral("www"));
+    selectItems(*m_form, {"a.txt", "b.txt"});
+    m_server.clearLog();
+    choose("D3");
+    QCOMPARE(m_form->state().DeleteQueue, (QStringList{"/www/a.txt", "/www/b.txt"}));
+    QVERIFY(m_form->state().DeferredDirectoryQueue.isEmpty());
+    QCOMPARE(deleteWorkersRunning(*m_form), 10);
+    waitForEnd();
+
+    QCOMPARE(received(m_server, "LIST"), QStringList{"LIST -al"}); // the refresh only, no planning listing
+    QVERIFY(received(m_server, "RMD").isEmpty());
+    QVERIFY(!exists("www/a.txt") && !exists("www/b.txt") && exists("www/c.txt"));
+    QCOMPARE(captions(*m_form), QStringList{"c.txt"});
+}
+
+void TestDeletion::emptyDirectoriesOnlyGoToSeveralWorkers()
+{
+    QStringList dirs;
+    for (int i = 0; i < 25; ++i)
+        dirs << QStringLiteral("e%1").arg(i, 2, 10, QLatin1Char('0'));
+    for (const QString& dir : dirs)
+        put({"www/" + dir + "/"});
+    connectWindow();
+    chooseNode(QStringLiteral("www"));
+    selectItems(*m_form, {});
+    m_server.clearLog();
+    choose("D3");
+    QCOMPARE(m_form->state().DeleteQueue.size(), 25);
+    QCOMPARE(m_form->state().DeleteQueue.first(), QStringLiteral("/www/e00/"));
+    QVERIFY(m_form->state().DeferredDirectoryQueue.isEmpty());
+    QCOMPARE(m_form->plannedCountLabel()->text(), QLocale().toString(25));
+    waitForEnd();
+
+    QCOMPARE(received(m_server, "RMD ").size(), 25);
+    QVERIFY(received(m_server, "DELE").isEmpty());
+    QVERIFY(sessionsOf(m_server, "RMD ").size() >= 3); // batches of ten spread over several workers
+    QVERIFY(m_form->state().FailedList.isEmpty());
+    QVERIFY(captions(*m_form).isEmpty());
+}
+
+void TestDeletion::undeletableFileFailsWithItsAncestors()
+{
+    put({"p/ok", "p/ro/x"});
+    connectWindow();
+    chooseNode(QStringLiteral("p"));
+    runToEnd("D1");
+    QCOMPARE(m_form->state().FailedList, (QStringList{"/p/ro/x", "/p/ro", "/p"}));
+    QVERIFY(!exists("p/ok") && exists("p/ro/x"));
+    QCOMPARE(m_form->sentCountLabel()->text(), QStringLiteral("1"));
+}
+
+void TestDeletion::exactlyTheChosenNamesAreDeleted()
+{
+    put({"n/my docs/a b.txt", "n/docs", "n/keep docs", "n/日本語/ファイル.txt", "n/two  spaces.txt", "n/x docs/"});
+    connectWindow();
+    chooseNode(QStringLiteral("n"));
+    selectItems(*m_form, {"my docs", "docs", "日本語", "two  spaces.txt"});
+    runToEnd("D3");
+    QVERIFY(m_form->state().FailedList.isEmpty());
+    QCOMPARE(filesBelow(m_server.root() + "/n"), QStringList{"keep docs"});
+    QVERIFY(exists("n/x docs") && !exists("n/my docs") && !exists("n/日本語"));
+}
+
+void TestDeletion::refusedDirectoryIsNotEntered()
+{
+    put({"q/f", "q/ne/secret", "www/index.html", "top.txt"});
+    connectWindow();
+    chooseNode(QStringLiteral("q"));
+    runToEnd("D1");
+    QCOMPARE(m_form->state().FailedList, (QStringList{"/q/ne", "/q"}));
+    QCOMPARE(filesBelow(m_server.root()), (QStringList{"q/ne/secret", "top.txt", "www/index.html"}));
+}
+
+void TestDeletion::refusedConnection_data()
+{
+    QTest::addColumn<bool>("serverStopped");
+    QTest::newRow("login refused") << false;
+    QTest::newRow("server stopped") << true;
+}
+
+void TestDeletion::refusedConnection()
+{
+    QFETCH(bool, serverStopped);
+    QStringList files;
+    QStringList paths;
+    for (int i = 0; i < 25; ++i) {
+        files << QStringLiteral("www/f%1").arg(i, 2, 10, QLatin1Char('0'));
+        paths << QLatin1Char('/') + files.last();
+    }
+    put(files);
+    connectWindow();
+    chooseNode(QStringLiteral("www"));
+    selectItems(*m_form, {});
+    if (serverStopped)
+        m_server.stop();
+    else
+        m_form->state().credentials.password = QStringLiteral("changed meanwhile");
+    m_server.clearLog();
+    runToEnd("D3");
+
+    QStringList failed = m_form->state().FailedList;
+    failed.sort();
+    QCOMPARE(failed, paths);
+    QCOMPARE(filesBelow(m_server.root() + "/www").size(), 25);
+    QCOMPARE(m_form->sentCountLabel()->text(), QStringLiteral("0"));
+    if (!serverStopped) {
+        // One connect attempt per batch of ten (three batches), and one for the refresh listing.
+        QCOMPARE(sessionsOf(m_server, "USER").size(), 4);
+        QCOMPARE(m_server.logins(), 0);
+    }
+}
+
+void TestDeletion::secondCommandWhileDeletingIsRefused()
+{
+    QStringList files;
+    for (int i = 0; i < 60; ++i)
+        files << QStringLiteral("big/f%1").arg(i, 3, 10, QLatin1Char('0'));
+    put(files + QStringList{"other/y"});
+    connectWindow();
+    chooseNode(QStringLiteral("big"));
+    selectItems(*m_form, {});
+    choose("D3");
+
+    // The tree command on another directory, chosen while the first deletion runs, is refused and changes nothing.
+    QTreeWidgetItem* other = node(*m_form, QStringLiteral("other"));
+    m_form->tree()->clearSelection();
+    other->setSelected(true);
+    choose("D1");
+    QVERIFY(m_messages.contains(QStringLiteral("現在処理中です。\r\n処理が終了してから再度実行してください。")));
+    QCOMPARE(m_form->state().DeleteContext, 1);
+
+    waitForEnd();
+    QCOMPARE(m_messages.size(), 2);
+    QVERIFY(m_form->state().FailedList.isEmpty());
+    QVERIFY(filesBelow(m_server.root() + "/big").isEmpty());
+    QVERIFY(exists("other/y") && node(*m_form, QStringLiteral("other")));
+}
+
+void TestDeletion::closingStopsAfterTheEntryUnderWay()
+{
+    QStringList files;
+    for (int i = 0; i < 300; ++i)
+        files << QStringLiteral("big/f%1").arg(i, 3, 10, QLatin1Char('0'));
+    put(files);
+    connectWindow();
+    chooseNode(QStringLiteral("big"));
+    selectItems(*m_form, {});
+    m_server.clearLog();
+    choose("D3");
+    // Close as soon as the first deletion reached the server, while the workers are in their batches.
+    QDeadlineTimer deadline(30000);
+    while (received(m_server, "DELE").isEmpty() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    m_form->close();
+
+    QCOMPARE(deleteWorkersRunning(*m_form), 0);
+    const int tried = int(received(m_server, "DELE").size());
+    const int left = int(filesBelow(m_server.root() + "/big").size());
+    QVERIFY2(left > 0, "every file was deleted before the stop request");
+    // Each deletion sent was finished, none was abandoned, and what was not tried is not reported as failed.
+    QCOMPARE(tried + left, 300);
+    QVERIFY(m_form->state().FailedList.isEmpty());
+    QVERIFY(!QApplication::activeModalWidget());
+    QCOMPARE(m_form->statusText(), QStringLiteral("アプリケーションを終了しています"));
+    QCOMPARE(received(m_server, "DELE").size(), tried); // nothing reaches the server after the close
+}
+
+int main(int argc, char* argv[])
+{
+    PelnoApplication app(argc, argv);
+    TestDeletion test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_deletion.moc"
