@@ -155,7 +155,7 @@ void RemoteBrowser::ListRemoteDirectory(QTreeWidgetItem* node, const QString& pa
     if (node) {
         node = nodeAt(tree, nodeIndex);
         if (!node)
-            return; // replaced while the client ran; the listing that replaced it has filled the views
+            return; // removed while the client ran: this listing has no node to fill any more
     }
 
     state.ListingLines = splitListingOutput(output);

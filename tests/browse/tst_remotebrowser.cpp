@@ -126,22 +126,6 @@ bool scriptExists()
     return QFile::exists(ftpScriptPath());
 }
 
-// Answers the directory-creation prompt: checks its texts, types the answer, presses OK (or Cancel).
-void answerPrompt(const QString& answer, bool cancel, QString* seen)
-{
-    whenModal([answer, cancel, seen](QWidget* modal) {
-        auto* prompt = qobject_cast<QInputDialog*>(modal);
-        QVERIFY(prompt);
-        *seen = prompt->windowTitle() + QLatin1Char('|') + prompt->labelText() + QLatin1Char('|') + prompt->textValue();
-        auto* edit = prompt->findChild<QLineEdit*>();
-        QVERIFY(edit);
-        QTest::keyClicks(edit, answer);
-        auto* buttons = prompt->findChild<QDialogButtonBox*>();
-        QVERIFY(buttons);
-        buttons->button(cancel ? QDialogButtonBox::Cancel : QDialogButtonBox::Ok)->click();
-    });
-}
-
 void triggerAction(TForm1& form, const char* name)
 {
     auto* action = form.findChild<QAction*>(QString::fromLatin1(name));
@@ -158,7 +142,6 @@ private slots:
     void init();
     void connectListsRoot();
     void selectingNodeListsIt();
-    void listingTwiceReplacesChildren();
     void directoryPassRules();
     void doubleClick_data();
     void doubleClick();
@@ -177,10 +160,6 @@ private slots:
     void rightClickSelects();
     void createDirectory_data();
     void createDirectory();
-    void createDirectoryFails_data();
-    void createDirectoryFails();
-    void createDirectoryCancelled_data();
-    void createDirectoryCancelled();
 };
 
 void TestRemoteBrowser::init()
@@ -243,28 +222,11 @@ void TestRemoteBrowser::selectingNodeListsIt()
     QCOMPARE(captions(s.list()), (QStringList{"icons", "logo.png"}));
     QCOMPARE(s.list()->sizeText(1), QStringLiteral("77"));
     QVERIFY(s.server.commands().join('\n').contains("CWD /www/img"));
-    QVERIFY(!scriptExists());
-}
 
-void TestRemoteBrowser::listingTwiceReplacesChildren()
-{
-    Session s;
-    QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/img/deep")));
-    QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/css")));
-    connectSession(s);
-    if (QTest::currentTestFailed())
-        return;
-
-    QTreeWidgetItem* www = nodeNamed(s.tree(), "www");
-    clickNode(s.tree(), www);
-    clickNode(s.tree(), nodeNamed(s.tree(), "img"));
-    QCOMPARE(childNames(s.tree(), nodeNamed(s.tree(), "img")), QStringList{"deep"});
-
+    // Listed again, www has the same children once each, and what was listed below them is gone.
     clickNode(s.tree(), www);
     QCOMPARE(sorted(childNames(s.tree(), www)), (QStringList{"css", "img"}));
-    QCOMPARE(nodeNamed(s.tree(), "img")->childCount(), 0);
-    QVERIFY(!nodeNamed(s.tree(), "deep"));
-
+    QVERIFY(!nodeNamed(s.tree(), "icons"));
     s.browser().listSelectedAgain();
     QCOMPARE(sorted(childNames(s.tree(), www)), (QStringList{"css", "img"}));
     QCOMPARE(sorted(captions(s.list())), (QStringList{"css", "img"}));
@@ -690,52 +652,27 @@ void TestRemoteBrowser::rightClickSelects()
 void TestRemoteBrowser::createDirectory_data()
 {
     QTest::addColumn<QByteArray>("command");
-    QTest::addColumn<int>("deleteContext");
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<bool>("cancel");
+    QTest::addColumn<bool>("created"); // www/<answer> made and listed
+    QTest::addColumn<QString>("message");
 
-    QTest::newRow("tree menu") << QByteArray("C2") << 0;
-    QTest::newRow("list menu") << QByteArray("D2") << 1;
+    const QString failed = QStringLiteral("ディレクトリの作成に失敗しました");
+    QTest::newRow("tree menu") << QByteArray("C2") << "new" << false << true << "";
+    QTest::newRow("list menu") << QByteArray("D2") << "new" << false << true << "";
+    QTest::newRow("existing directory") << QByteArray("C2") << "img" << false << false << failed;
+    QTest::newRow("missing parent") << QByteArray("D2") << "nothere/new" << false << false << failed;
+    QTest::newRow("cancelled") << QByteArray("C2") << "typed, then cancelled" << true << false << "";
+    QTest::newRow("empty answer") << QByteArray("D2") << "" << false << false << "";
 }
 
 void TestRemoteBrowser::createDirectory()
 {
     QFETCH(QByteArray, command);
-    QFETCH(int, deleteContext);
-
-    Session s;
-    QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/img")));
-    connectSession(s);
-    if (QTest::currentTestFailed())
-        return;
-    QTreeWidgetItem* www = nodeNamed(s.tree(), "www");
-    clickNode(s.tree(), www);
-    s.form->state().DeleteContext = 1 - deleteContext;
-
-    QString prompt;
-    answerPrompt(QStringLiteral("new"), false, &prompt);
-    triggerAction(*s.form, command.constData());
-
-    QCOMPARE(prompt, QStringLiteral("ディレクトリ作成|ディレクトリ名|"));
-    QVERIFY(QFileInfo(s.server.root() + QStringLiteral("/www/new")).isDir());
-    QCOMPARE(s.form->state().RemoteTarget, QStringLiteral("/www/new/"));
-    QCOMPARE(s.form->state().DeleteContext, deleteContext);
-    QCOMPARE(sorted(childNames(s.tree(), www)), (QStringList{"img", "new"}));
-    QCOMPARE(sorted(captions(s.list())), (QStringList{"img", "new"}));
-    QCOMPARE(s.form->statusText(), QString());
-    QVERIFY(s.server.commands().join('\n').contains("MKD /www/new"));
-    QVERIFY(!scriptExists());
-}
-
-void TestRemoteBrowser::createDirectoryFails_data()
-{
-    QTest::addColumn<QString>("answer");
-
-    QTest::newRow("existing directory") << "img";
-    QTest::newRow("missing parent") << "nothere/new";
-}
-
-void TestRemoteBrowser::createDirectoryFails()
-{
     QFETCH(QString, answer);
+    QFETCH(bool, cancel);
+    QFETCH(bool, created);
+    QFETCH(QString, message);
 
     Session s;
     QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/img")));
@@ -745,62 +682,56 @@ void TestRemoteBrowser::createDirectoryFails()
         return;
     QTreeWidgetItem* www = nodeNamed(s.tree(), "www");
     clickNode(s.tree(), www);
+    const int deleteContext = command == "D2" ? 1 : 0;
+    s.form->state().DeleteContext = 1 - deleteContext;
     const QStringList childrenBefore = childNames(s.tree(), www);
     const QStringList listBefore = captions(s.list());
-    const QStringList filesBefore = filesBelow(s.server.root());
-
-    QString message;
-    whenModal([&answer, &message](QWidget* modal) {
-        auto* prompt = qobject_cast<QInputDialog*>(modal);
-        QVERIFY(prompt);
-        prompt->findChild<QLineEdit*>()->setText(answer);
-        // the failure message follows the prompt; the user presses its OK
-        whenModal([&message](QWidget* box) {
-            message = modalText(box);
-            pressButton(box);
-        });
-        prompt->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
-    });
-    triggerAction(*s.form, "C2");
-
-    QTRY_COMPARE(message, QStringLiteral("ディレクトリの作成に失敗しました"));
-    QCOMPARE(childNames(s.tree(), www), childrenBefore);
-    QCOMPARE(captions(s.list()), listBefore);
-    QCOMPARE(filesBelow(s.server.root()), filesBefore);
-    QVERIFY(!QFileInfo::exists(s.server.root() + "/www/nothere"));
-    QCOMPARE(s.form->state().RemoteTarget, QStringLiteral("/"));
-    QCOMPARE(s.form->statusText(), QString());
-}
-
-void TestRemoteBrowser::createDirectoryCancelled_data()
-{
-    QTest::addColumn<bool>("cancel");
-
-    QTest::newRow("cancel") << true;
-    QTest::newRow("empty answer") << false;
-}
-
-void TestRemoteBrowser::createDirectoryCancelled()
-{
-    QFETCH(bool, cancel);
-
-    Session s;
-    QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www")));
-    connectSession(s);
-    if (QTest::currentTestFailed())
-        return;
-    clickNode(s.tree(), nodeNamed(s.tree(), "www"));
+    const QStringList dirsBefore = QDir(s.server.root() + "/www").entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    const QString statusBefore = s.form->statusText();
     s.server.clearLog();
 
     QString prompt;
-    answerPrompt(cancel ? QStringLiteral("typed, then cancelled") : QString(), cancel, &prompt);
-    triggerAction(*s.form, "D2");
+    QString seen;
+    whenModal([&](QWidget* modal) {
+        auto* dialog = qobject_cast<QInputDialog*>(modal);
+        QVERIFY(dialog);
+        prompt = dialog->windowTitle() + '|' + dialog->labelText() + '|' + dialog->textValue();
+        QTest::keyClicks(dialog->findChild<QLineEdit*>(), answer);
+        if (!message.isEmpty()) {
+            whenModal([&seen](QWidget* box) {
+                seen = modalText(box);
+                pressButton(box);
+            });
+        }
+        dialog->findChild<QDialogButtonBox*>()
+            ->button(cancel ? QDialogButtonBox::Cancel : QDialogButtonBox::Ok)
+            ->click();
+    });
+    triggerAction(*s.form, command.constData());
 
-    QVERIFY(!prompt.isEmpty());
-    QCOMPARE(s.form->state().DeleteContext, 1);
-    QCOMPARE(QDir(s.server.root() + "/www").entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
-    QCOMPARE(s.server.logins(), 0); // no connection was even tried
+    QCOMPARE(prompt, QStringLiteral("ディレクトリ作成|ディレクトリ名|"));
+    QCOMPARE(s.form->state().DeleteContext, deleteContext); // set whatever the answer
+    QTRY_COMPARE(seen, message);
     QVERIFY(!QApplication::activeModalWidget());
+    if (created) {
+        QVERIFY(QFileInfo(s.server.root() + "/www/" + answer).isDir());
+        QCOMPARE(s.form->state().RemoteTarget, "/www/" + answer + '/');
+        QCOMPARE(sorted(childNames(s.tree(), www)), sorted(childrenBefore + QStringList{answer}));
+        QCOMPARE(sorted(captions(s.list())), sorted(listBefore + QStringList{answer}));
+        QCOMPARE(s.form->statusText(), QString());
+        QVERIFY(!scriptExists());
+        return;
+    }
+    QCOMPARE(QDir(s.server.root() + "/www").entryList(QDir::AllEntries | QDir::NoDotAndDotDot), dirsBefore);
+    QCOMPARE(childNames(s.tree(), www), childrenBefore);
+    QCOMPARE(captions(s.list()), listBefore);
+    QCOMPARE(s.form->state().RemoteTarget, QStringLiteral("/"));
+    if (message.isEmpty()) {
+        QCOMPARE(s.server.logins(), 0); // nothing was even tried
+        QCOMPARE(s.form->statusText(), statusBefore);
+    } else {
+        QCOMPARE(s.form->statusText(), QString());
+    }
 }
 
 int main(int argc, char* argv[])
