@@ -22,16 +22,6 @@ const char* const DeletingStatus = "ファイルを削除しています";
 const char* const FinishedMessage = "削除処理が終了しました。";
 const char* const BusyMessage = "現在処理中です。\r\n処理が終了してから再度実行してください。";
 
-// The node whose entries the file list shows: the current node when it is selected, else the first selected.
-QTreeWidgetItem* selectedNode(QTreeWidget* tree)
-{
-    QTreeWidgetItem* current = tree->currentItem();
-    if (current && current->isSelected())
-        return current;
-    const QList<QTreeWidgetItem*> selected = tree->selectedItems();
-    return selected.isEmpty() ? nullptr : selected.first();
-}
-
 // Clears the planning mark however planning ends.
 struct PlanningScope
 {
@@ -92,7 +82,7 @@ void DeleteController::D3Click()
         QString caption;
         bool directory;
     };
-    const QString directory = m_port.browser().RemotePathOfNode(selectedNode(m_port.tree()));
+    const QString directory = m_port.browser().RemotePathOfNode(m_port.browser().selectedNode());
     QList<Chosen> chosen;
     FileListView* list = m_port.fileList();
     for (int row : list->selectedRows())
@@ -201,7 +191,7 @@ void DeleteController::finishDeletion()
     MainState& state = m_port.state();
     m_port.elapsedTimer()->stop();
 
-    QTreeWidgetItem* node = selectedNode(m_port.tree());
+    QTreeWidgetItem* node = m_port.browser().selectedNode();
     // A tree deletion removed the selected directories themselves: their parent holds what changed.
     if (node && state.DeleteContext == 0)
         node = node->parent();

@@ -266,7 +266,14 @@ void TestDeletion::listDeletionOfDirectoryKeepsTrailingSlash()
     chooseNode(QStringLiteral("www"));
     selectItems(*m_form, {"img"});
     m_server.clearLog();
+    // The user selects another item while the planning listing runs: the command keeps what was chosen.
+    bool changedDuringPlanning = false;
+    QTimer::singleShot(0, this, [&] {
+        changedDuringPlanning = m_form->remover().deletionUnderWay() && deleteWorkersRunning(*m_form) == 0;
+        selectItems(*m_form, {"index.html"});
+    });
     choose("D3");
+    QVERIFY(changedDuringPlanning);
     QCOMPARE(m_form->state().DeleteQueue, QStringList{"/www/img/x.png"});
     QCOMPARE(m_form->state().DeferredDirectoryQueue, QStringList{"/www/img/"});
     QCOMPARE(m_form->state().DeleteContext, 1);
