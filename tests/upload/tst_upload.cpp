@@ -1,0 +1,411 @@
+#include "app/application.h"
+#include "browse/filelistview.h"
+#include "modal.h"
+#include "settings/appconfig.h"
+#include "testfiles.h"
+#include "uploadsession.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QLocale>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QRandomGenerator>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <sys/stat.h>
+
+namespace {
+
+// A site of a little over a thousand files: nested folders, Japanese names with blanks, dot files, an empty
+// folder; every third file binary, the others text with LF or CR LF line ends.
+QMap<QString, QByteArray> makeSite(const QString& root)
+{
+    QMap<QString, QByteArray> files;
+    QRandomGenerator random(20240601);
+    for (int d = 0; d < 35; ++d) {
+        const QString dir =
+            d % 5 == 0 ? QStringLiteral("深い/階層 %1/p%2").arg(d).arg(d) : QStringLiteral("p%1").arg(d);
+        for (int f = 0; f < 30; ++f) {
+            QByteArray bytes;
+            QString name;
+            if (f % 3 == 0) {
+                name = QStringLiteral("img%1.bin").arg(f);
+                bytes.resize(200 + int(random.bounded(6000)));
+                for (char& c : bytes)
+                    c = char(random.bounded(256));
+                bytes[0] = '\0';
+            } else {
+                name = f % 3 == 1 ? QStringLiteral("ページ %1.html").arg(f) : QStringLiteral("s%1.css").arg(f);
+                const QByteArray end = f % 3 == 1 ? "\n" : "\r\n";
+                for (int line = 0; line < 1 + f; ++line)
+                    bytes += QStringLiteral("行 %1 のテキスト text\t%2").arg(line).arg(d).toUtf8() + end;
+            }
+            files.insert(dir + QLatin1Char('/') + name, bytes);
+        }
+    }
+    files.insert(QStringLiteral(".htaccess"), "Options -Indexes\n");
+    files.insert(QStringLiteral("p1/.hidden"), "");
+    for (auto it = files.cbegin(); it != files.cend(); ++it)
+        writeAll(root + QLatin1Char('/') + it.key(), it.value());
+    QDir().mkpath(root + QStringLiteral("/empty/inner"));
+    return files;
+}
+
+bool isBinary(const QString& name)
+{
+    return name.endsWith(QLatin1String(".bin"));
+}
+
+} // namespace
+
+class TestUpload : public QObject
+{
+    Q_OBJECT
+private slots:
+    void folderAndFilesOntoTree();
+    void listDropIntoRoot();
+    void refusedDrops();
+    void emptyFolderEndsAtOnce();
+    void conversion_data();
+    void conversion();
+    void closingMidUpload();
+    void settingsWriteRefused();
+};
+
+void TestUpload::folderAndFilesOntoTree()
+{
+    UploadSession s;
+    QVERIFY(QDir().mkpath(s.server.root() + "/www"));
+    connectSession(s);
+    if (QTest::currentTestFailed())
+        return;
+    selectNode(s, "www");
+    if (QTest::currentTestFailed())
+        return;
+
+    const QString site = s.localPath("site");
+    const QMap<QString, QByteArray> files = makeSite(site);
+    QVERIFY(writeAll(s.localPath("single.txt"), "one\ntwo\n"));
+    QVERIFY(writeAll(s.localPath("photo.bin"),
+                     QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\x01\0\0\0\x01\0\x08\x06\0\0\0", 29)));
+    const int planned = int(files.size()) + 2;
+    QCOMPARE(planned, 1054);
+
+    // The bar and the sent count move together, batch by batch.
+    QProgressBar* bar = s.form->progressBar();
+    QStringList mismatches;
+    connect(bar, &QProgressBar::valueChanged, this, [&](int value) {
+        if (s.form->sentCountLabel()->text() != QString::number(value))
+            mismatches << s.form->sentCountLabel()->text() + " != " + QString::number(value);
+    });
+
+    s.server.clearLog();
+    QVERIFY(dropPaths(s.treeViewport(), {site, s.localPath("single.txt"), s.localPath("photo.bin")}));
+    QCOMPARE(s.form->currentLayout(), MainWindowPort::Layout::Progress);
+    QCOMPARE(s.form->plannedCountLabel()->text(), QStringLiteral("1,054"));
+    QCOMPARE(bar->maximum(), planned);
+    QCOMPARE(s.form->elapsedLabel()->text(), QStringLiteral("00:00:00"));
+    QVERIFY(s.form->elapsedTimer()->isActive());
+    QCOMPARE(s.form->state().RemoteTarget, QStringLiteral("/www/"));
+
+    QString message;
+    answerEnd(&message);
+    QVERIFY(waitForBrowser(*s.form));
+    QCOMPARE(message, QStringLiteral("送信処理が終了しました。"));
+    QVERIFY(mismatches.isEmpty());
+    QCOMPARE(s.form->sentCountLabel()->text(), QString::number(planned));
+    QCOMPARE(bar->value(), planned);
+    QVERIFY(!s.form->elapsedTimer()->isActive());
+    QCOMPARE(s.form->state().ResendRound, 1);
+    QVERIFY(s.form->state().FailedList.isEmpty());
+
+    const QStringList expectedStatus{"ドロップされたファイルを解析しています", "ファイルを送信しています",
+                                     "ファイルを送信しました"};
+    qsizetype at = 0;
+    for (const QString& text : expectedStatus) {
+        at = s.statusTexts.indexOf(text, at);
+        QVERIFY2(at >= 0, qPrintable(s.statusTexts.join(" | ")));
+    }
+
+    // The server holds the folder under its own name and the single files beside it; binary files byte for
+    // byte, text files with the line ends the server stores for ASCII transfers. Empty folders make nothing.
+    const QString www = s.server.root() + "/www/";
+    QStringList expectedNames{"single.txt", "photo.bin"};
+    for (auto it = files.cbegin(); it != files.cend(); ++it) {
+        expectedNames << "site/" + it.key();
+        const QByteArray stored = readAll(www + "site/" + it.key());
+        QVERIFY2(stored == (isBinary(it.key()) ? it.value() : storedAsText(it.value())), qPrintable(it.key()));
+    }
+    expectedNames.sort();
+    QCOMPARE(filesBelow(www), expectedNames);
+    QVERIFY(!QFileInfo::exists(www + "site/empty"));
+    QCOMPARE(readAll(www + "photo.bin"), readAll(s.localPath("photo.bin")));
+    QCOMPARE(readAll(www + "single.txt"), QByteArray("one\ntwo\n"));
+
+    // One login per batch of ten and one for the listing afterwards; one STOR per file.
+    const QStringList commands = s.server.commands();
+    QCOMPARE(commands.filter(QRegularExpression("^\\d+ STOR ")).size(), planned);
+    QCOMPARE(s.server.logins(), (planned + 9) / 10 + 1);
+    qInfo("%d files: %lld commands in all", planned, commands.size());
+
+    // The listing afterwards shows the new folder below www.
+    QTreeWidgetItem* node = s.tree()->findItems("www", Qt::MatchExactly | Qt::MatchRecursive).value(0);
+    QVERIFY(node);
+    QStringList children;
+    for (int i = 0; i < node->childCount(); ++i)
+        children << node->child(i)->text(0);
+    QVERIFY(children.contains("site"));
+
+    AppConfig config;
+    QCOMPARE(config.readString("app", "dir", QString()), QStringLiteral("/www/"));
+    QCOMPARE(config.readBool("app", "mode3", false), true);
+    QCOMPARE(config.readBool("app", "conv", true), false);
+}
+
+// A drop on the file list targets the tree's selected directory; with none selected, the root.
+void TestUpload::listDropIntoRoot()
+{
+    UploadSession s;
+    QVERIFY(QDir().mkpath(s.server.root() + "/www"));
+    connectSession(s);
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY(s.tree()->selectedItems().isEmpty());
+    chooseMode(*s.form, "バイナリモードで転送");
+    QVERIFY(writeAll(s.localPath("a b.txt"), "x\r\ny\r\n"));
+    QVERIFY(writeAll(s.localPath("d/.env"), "K=V\n"));
+
+    QVERIFY(dropPaths(s.listViewport(), {s.localPath("a b.txt"), s.localPath("d")}));
+    QCOMPARE(s.form->state().RemoteTarget, QStringLiteral("/"));
+    QCOMPARE(s.form->plannedCountLabel()->text(), QStringLiteral("2"));
+    QString message;
+    answerEnd(&message);
+    QVERIFY(waitForBrowser(*s.form));
+    QCOMPARE(message, QStringLiteral("送信処理が終了しました。"));
+    // Binary mode keeps CR LF as it is.
+    QCOMPARE(readAll(s.server.root() + "/a b.txt"), QByteArray("x\r\ny\r\n"));
+    QCOMPARE(readAll(s.server.root() + "/d/.env"), QByteArray("K=V\n"));
+
+    AppConfig config;
+    QCOMPARE(config.readString("app", "dir", QString()), QStringLiteral("/"));
+    QCOMPARE(config.readBool("app", "mode1", true), false);
+    QCOMPARE(config.readBool("app", "mode2", false), true);
+    QCOMPARE(config.readBool("app", "mode3", true), false);
+    QCOMPARE(config.readInteger("app", "charset", -1), 0);
+}
+
+void TestUpload::refusedDrops()
+{
+    UploadSession s;
+    QVERIFY(s.local.isValid());
+    QVERIFY(writeAll(s.localPath("a.txt"), "a"));
+    QFile::remove(QCoreApplication::applicationDirPath() + "/AppConfig.ini");
+
+    // Not connected yet: the user is told so and nothing else happens.
+    {
+        TForm1 form;
+        form.show();
+        QString message;
+        answerEnd(&message, nullptr, 10000);
+        QVERIFY(dropPaths(form.tree()->viewport(), {s.localPath("a.txt")}));
+        QCOMPARE(message, QStringLiteral("サーバーに接続していません。"));
+        QCOMPARE(form.currentLayout(), MainWindowPort::Layout::Start);
+        QVERIFY(form.state().UploadQueue.isEmpty());
+        QVERIFY(!QFile::exists(QCoreApplication::applicationDirPath() + "/AppConfig.ini"));
+    }
+
+    connectSession(s);
+    if (QTest::currentTestFailed())
+        return;
+    // Elsewhere in the window a drag is not taken and a drop changes nothing.
+    QLabel* label = s.form->plannedCountLabel();
+    QVERIFY(!dropPaths(label, {s.localPath("a.txt")}));
+    {
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(s.localPath("a.txt"))});
+        QDropEvent drop(QPointF(1, 1), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(label, &drop);
+    }
+    QCOMPARE(s.form->currentLayout(), MainWindowPort::Layout::Browser);
+    QVERIFY(s.form->state().UploadQueue.isEmpty());
+    QVERIFY(QApplication::activeModalWidget() == nullptr);
+    // Nor is a drag that carries no local file.
+    {
+        QMimeData data;
+        data.setUrls({QUrl("https://www.example.com/a.txt")});
+        QDragEnterEvent enter(QPoint(1, 1), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(s.treeViewport(), &enter);
+        QVERIFY(!enter.isAccepted());
+    }
+
+    // While the queue still holds entries a second drop is refused; the first goes on.
+    QStringList first;
+    for (int i = 0; i < 150; ++i) {
+        first << s.localPath(QString("q/%1.txt").arg(i, 3, 10, QChar('0')));
+        QVERIFY(writeAll(first.last(), QByteArray::number(i)));
+    }
+    QVERIFY(writeAll(s.localPath("late.txt"), "late"));
+    QVERIFY(dropPaths(s.treeViewport(), first));
+    QVERIFY(!s.form->state().UploadQueue.isEmpty());
+    QString busy;
+    answerEnd(&busy, nullptr, 10000);
+    QVERIFY(dropPaths(s.listViewport(), {s.localPath("late.txt")}));
+    QCOMPARE(busy, QStringLiteral("現在処理中です。\r\n処理が終了してから再度実行してください。"));
+    QCOMPARE(s.form->plannedCountLabel()->text(), QStringLiteral("150"));
+
+    QString message;
+    answerEnd(&message);
+    QVERIFY(waitForBrowser(*s.form));
+    QCOMPARE(message, QStringLiteral("送信処理が終了しました。"));
+    QCOMPARE(filesBelow(s.server.root()).size(), 150);
+    QVERIFY(!QFile::exists(s.server.root() + "/late.txt"));
+}
+
+// Nothing to send: every worker ends at its first exchange without connecting, and the upload ends at once.
+void TestUpload::emptyFolderEndsAtOnce()
+{
+    UploadSession s;
+    connectSession(s);
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY(QDir().mkpath(s.localPath("empty/only/folders")));
+    QVERIFY(dropPaths(s.treeViewport(), {s.localPath("empty")}));
+    QCOMPARE(s.form->plannedCountLabel()->text(), QStringLiteral("0"));
+    // An empty range would animate the bar as busy.
+    QCOMPARE(s.form->progressBar()->maximum(), 1);
+    QCOMPARE(s.form->progressBar()->value(), 0);
+    QString message;
+    answerEnd(&message);
+    QVERIFY(waitForBrowser(*s.form));
+    QCOMPARE(message, QStringLiteral("送信処理が終了しました。"));
+    QCOMPARE(s.form->sentCountLabel()->text(), QStringLiteral("0"));
+    // The one login is the listing afterwards.
+    QCOMPARE(s.server.logins(), 1);
+    QVERIFY(s.server.commands().filter(QRegularExpression("^\\d+ (STOR|MKD) ")).isEmpty());
+}
+
+void TestUpload::conversion_data()
+{
+    QTest::addColumn<QString>("charset");
+    QTest::addColumn<QByteArray>("expected"); // the text as the server stores it
+
+    // "日本語のテキストです。" and "半角 ASCII も" on two lines, LF line ends.
+    const QByteArray sjis =
+        QByteArray::fromHex("93fa967b8cea82cc8365834c8358836782c582b781420a94bc8a702041534349492082e00a");
+    const QByteArray euc =
+        QByteArray::fromHex("c6fccbdcb8eca4cea5c6a5ada5b9a5c8a4c7a4b9a1a30ac8beb3d120415343494920a4e20a");
+    QTest::newRow("Shift-JIS") << "Shift-JIS" << sjis;
+    QTest::newRow("EUC-JP") << "EUC-JP" << euc;
+}
+
+void TestUpload::conversion()
+{
+    QFETCH(QString, charset);
+    QFETCH(QByteArray, expected);
+
+    UploadSession s;
+    connectSession(s);
+    if (QTest::currentTestFailed())
+        return;
+    chooseEncoding(*s.form, true, charset);
+    QByteArray text;
+    for (int i = 0; i < 40; ++i)
+        text += QStringLiteral("日本語のテキストです。\n半角 ASCII も\n").toUtf8();
+    QByteArray binary(4096, '\0');
+    QRandomGenerator random(7);
+    for (char& c : binary)
+        c = char(random.bounded(256));
+    QVERIFY(writeAll(s.localPath("in/文書.txt"), text));
+    QVERIFY(writeAll(s.localPath("in/data.bin"), binary));
+
+    QVERIFY(dropPaths(s.treeViewport(), {s.localPath("in")}));
+    QString message;
+    answerEnd(&message);
+    QVERIFY(waitForBrowser(*s.form));
+    QCOMPARE(message, QStringLiteral("送信処理が終了しました。"));
+    QCOMPARE(readAll(s.server.root() + "/in/文書.txt"), expected.repeated(40));
+    QCOMPARE(readAll(s.server.root() + "/in/data.bin"), binary);
+    // The converted copies are gone; the originals are untouched.
+    QCOMPARE(QDir(s.form->state().DataDirectory).entryList(QDir::Files | QDir::Hidden), QStringList{});
+    QCOMPARE(readAll(s.localPath("in/文書.txt")), text);
+    AppConfig config;
+    QCOMPARE(config.readBool("app", "conv", false), true);
+    QCOMPARE(config.readString("app", "charset", QString()), QString::number(charset == "EUC-JP" ? 2 : 1));
+}
+
+// Closing while a worker is in the middle of a file: it finishes that file, stops, and nothing is shown.
+void TestUpload::closingMidUpload()
+{
+    UploadSession s;
+    connectSession(s);
+    if (QTest::currentTestFailed())
+        return;
+    chooseMode(*s.form, "アスキーモードで転送");
+    // The worker's read of the FIFO waits for the test: it holds the worker inside the upload of "f5".
+    for (int i = 0; i < 10; ++i) {
+        if (i != 5)
+            QVERIFY(writeAll(s.localPath(QString("c/f%1").arg(i)), QByteArray::number(i)));
+    }
+    QVERIFY(::mkfifo(QFile::encodeName(s.localPath("c/f5")).constData(), 0600) == 0);
+    QVERIFY(dropPaths(s.treeViewport(), {s.localPath("c")}));
+    // Wait until the worker has the FIFO open, without writing yet.
+    QTRY_VERIFY_WITH_TIMEOUT(s.server.commands().filter(" STOR /c/f4").size() == 1, 20000);
+
+    bool modalSeen = false;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, this, [&] {
+        if (QApplication::activeModalWidget())
+            modalSeen = true;
+        if (s.statusTexts.contains("アプリケーションを終了しています"))
+            feedFifo(s.localPath("c/f5"), "five", 100);
+    });
+    watch.start(10);
+    s.form->close();
+    watch.stop();
+
+    QVERIFY(!modalSeen);
+    QVERIFY(s.form->state().UploadQueue.isEmpty());
+    QVERIFY(!s.form->state().anyWorkerIn(0));
+    const QStringList stored = filesBelow(s.server.root() + "/c");
+    QCOMPARE(stored, (QStringList{"f0", "f1", "f2", "f3", "f4", "f5"}));
+    QCOMPARE(readAll(s.server.root() + "/c/f5"), QByteArray("five"));
+}
+
+// A settings file that cannot be written: the error is shown and the user is back in the browser with
+// nothing queued.
+void TestUpload::settingsWriteRefused()
+{
+    UploadSession s;
+    connectSession(s);
+    if (QTest::currentTestFailed())
+        return;
+    const QString ini = QCoreApplication::applicationDirPath() + "/AppConfig.ini";
+    QFile::remove(ini);
+    QVERIFY(QDir().mkpath(ini + "/blocked"));
+    QVERIFY(writeAll(s.localPath("a.txt"), "a"));
+
+    QString message;
+    answerEnd(&message, nullptr, 10000);
+    QVERIFY(dropPaths(s.treeViewport(), {s.localPath("a.txt")}));
+    QTRY_VERIFY(!message.isEmpty());
+    QVERIFY(QDir(ini).removeRecursively());
+    QCOMPARE(message, ini + " に書き込めません");
+    QCOMPARE(s.form->currentLayout(), MainWindowPort::Layout::Browser);
+    QVERIFY(!s.form->elapsedTimer()->isActive());
+    QVERIFY(s.form->state().UploadQueue.isEmpty());
+    QVERIFY(!s.form->state().anyWorkerIn(0));
+    QVERIFY(!QFile::exists(s.server.root() + "/a.txt"));
+}
+
+int main(int argc, char** argv)
+{
+    PelnoApplication app(argc, argv);
+    QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
+    TestUpload test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_upload.moc"

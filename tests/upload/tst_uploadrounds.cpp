@@ -1,0 +1,245 @@
+#include "app/application.h"
+#include "app/links.h"
+#include "app/webpane.h"
+#include "modal.h"
+#include "testfiles.h"
+#include "upload/tform5.h"
+#include "uploadsession.h"
+
+#include <QElapsedTimer>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTime>
+
+#include <sys/stat.h>
+
+namespace {
+
+int occupiedUploadSlots(TForm1& form)
+{
+    int count = 0;
+    for (int slot = 0; slot < MainState::kSlotsPerKind; ++slot)
+        count += form.state().WorkerSlots[slot] ? 1 : 0;
+    return count;
+}
+
+QStringList sortedLines(const QString& text)
+{
+    QStringList lines = text.split(QLatin1Char('\n'));
+    lines.sort();
+    return lines;
+}
+
+// Holds an upload slot the way a busy worker does, until asked to stop.
+class SlotHolder : public QThread
+{
+protected:
+    void run() override
+    {
+        while (!isInterruptionRequested())
+            QThread::msleep(5);
+    }
+};
+
+} // namespace
+
+class TestUploadRounds : public QObject
+{
+    Q_OBJECT
+private slots:
+    void readOnlyTargetIsReportedOnce();
+    void serverLostMidRunLosesNothing();
+    void unreachableServerReportsEverything();
+    void batchesOfTenForOneFreeWorker();
+};
+
+// A directory the server refuses to write into: every file fails in all three rounds and is listed once, in the
+// form it was queued in.
+void TestUploadRounds::readOnlyTargetIsReportedOnce()
+{
+    UploadSession s;
+    connectSession(s, {{"ro"}, {}});
+    if (QTest::currentTestFailed())
+        return;
+    selectNode(s, "ro");
+    if (QTest::currentTestFailed())
+        return;
+    const QString site = s.localPath("サイト <>");
+    for (const char* name : {"a.txt", "sub/b.txt", ".c"})
+        QVERIFY(writeAll(site + "/" + QString::fromUtf8(name), "x"));
+    QVERIFY(writeAll(s.localPath("one two.txt"), "1"));
+    QStringList expected{"<>" + site + "<>" + site + "/.c", "<>" + site + "<>" + site + "/a.txt",
+                         "<>" + site + "<>" + site + "/sub/b.txt", s.localPath("one two.txt")};
+    expected.sort();
+
+    s.server.clearLog();
+    QString listed;
+    QStringList problems;
+    whenModal(
+        [&](QWidget* modal) {
+            auto* report = qobject_cast<TForm5*>(modal);
+            if (!report) {
+                problems << "not the report: " + modalText(modal);
+                pressButton(modal);
+                return;
+            }
+            if (report->windowTitle() != "Form5" || report->size() != QSize(409, 299))
+                problems << "window";
+            if (report->findChild<QGroupBox*>("GroupBox1")->title() != "送信に失敗したファイルがあります")
+                problems << "group";
+            if (!report->Memo1()->isReadOnly() || report->Memo1()->lineWrapMode() != QPlainTextEdit::NoWrap)
+                problems << "memo";
+            if (report->WebBrowser1()->requestedAddress() != links::kErrList)
+                problems << "page";
+            const QPoint offset = report->frameGeometry().center() - s.form->frameGeometry().center();
+            if (offset.manhattanLength() > 4)
+                problems << "not centred";
+            listed = report->Memo1()->toPlainText();
+            report->close();
+        },
+        60000);
+    QVERIFY(dropPaths(s.treeViewport(), {site, s.localPath("one two.txt")}));
+    QVERIFY(waitForBrowser(*s.form));
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.join(", ")));
+    QCOMPARE(sortedLines(listed), expected);
+    QCOMPARE(s.form->state().ResendRound, 3);
+    QCOMPARE(s.form->sentCountLabel()->text(), QStringLiteral("0"));
+    // Each file was tried once per round; each round needed one connection, the listing afterwards another.
+    QCOMPARE(s.server.commands().filter(QRegularExpression("^\\d+ STOR ")).size(), 12);
+    QCOMPARE(s.server.logins(), 4);
+    QCOMPARE(filesBelow(s.server.root() + "/ro"), QStringList{});
+}
+
+// The server goes away while a worker is in the middle of a file and comes back during the first resend round:
+// the files that failed in round 1 arrive in round 2, no file is lost and nothing is reported.
+void TestUploadRounds::serverLostMidRunLosesNothing()
+{
+    UploadSession s;
+    connectSession(s);
+    if (QTest::currentTestFailed())
+        return;
+    // ASCII mode opens each file once and reads it to its end: what the test writes into the FIFO is sent.
+    chooseMode(*s.form, "アスキーモードで転送");
+    const QString folder = s.localPath("m");
+    for (int i = 0; i < 60; ++i)
+        QVERIFY(writeAll(folder + QString("/f%1").arg(i, 2, 10, QChar('0')), QByteArray::number(i * 7919)));
+    // Sorted between f25 and f26, the FIFO holds its worker in the middle of its batch (f20 ... f28) until the
+    // test writes into it.
+    const QString gate = folder + "/f25_gate";
+    QVERIFY(::mkfifo(QFile::encodeName(gate).constData(), 0600) == 0);
+
+    QVERIFY(dropPaths(s.treeViewport(), {folder}));
+    QCOMPARE(s.form->plannedCountLabel()->text(), QStringLiteral("61"));
+    // Every other batch is through; only the worker at the FIFO is left.
+    QTRY_COMPARE_WITH_TIMEOUT(s.form->sentCountLabel()->text(), QStringLiteral("51"), 30000);
+    QTRY_COMPARE(occupiedUploadSlots(*s.form), 1);
+
+    s.server.stop();
+    QVERIFY(feedFifo(gate, "first"));
+    QTRY_COMPARE_WITH_TIMEOUT(s.form->state().ResendRound, 1, 30000);
+    QVERIFY(s.server.start());
+    QVERIFY(feedFifo(gate, "second"));
+
+    QString message;
+    answerEnd(&message);
+    QVERIFY(waitForBrowser(*s.form));
+    QCOMPARE(message, QStringLiteral("送信処理が終了しました。"));
+    QCOMPARE(s.form->state().ResendRound, 2);
+    QCOMPARE(s.form->sentCountLabel()->text(), QStringLiteral("61"));
+    for (int i = 0; i < 60; ++i)
+        QCOMPARE(readAll(s.server.root() + QString("/m/f%1").arg(i, 2, 10, QChar('0'))), QByteArray::number(i * 7919));
+    QCOMPARE(readAll(s.server.root() + "/m/f25_gate"), QByteArray("second"));
+    // Round 2 sent what round 1 had left: the FIFO and the files after it in its batch.
+    const QStringList resent = s.server.commands().filter(QRegularExpression("^\\d+ STOR /m/"));
+    for (const char* name : {"f25_gate", "f26", "f27", "f28"})
+        QVERIFY2(!resent.filter("STOR /m/" + QString(name)).isEmpty(), name);
+}
+
+// A server that refuses every connection: each batch gives up after its connect retries, in every round, and
+// the report lists the whole queue.
+void TestUploadRounds::unreachableServerReportsEverything()
+{
+    UploadSession s;
+    connectSession(s);
+    if (QTest::currentTestFailed())
+        return;
+    QStringList expected;
+    for (int i = 0; i < 12; ++i) {
+        expected << s.localPath(QString("f%1.txt").arg(i, 2, 10, QChar('0')));
+        QVERIFY(writeAll(expected.last(), "x"));
+    }
+    s.server.stop();
+
+    QString listed;
+    QString title;
+    answerEnd(&listed, &title);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(dropPaths(s.listViewport(), expected));
+    QVERIFY(waitForBrowser(*s.form));
+    const qint64 seconds = clock.elapsed() / 1000;
+    QCOMPARE(title, QStringLiteral("Form5"));
+    QCOMPARE(sortedLines(listed), expected);
+    // Three rounds of at most five waits of three seconds each.
+    QVERIFY2(seconds < 3 * 5 * 3 + 10, qPrintable(QString::number(seconds)));
+    const QTime shown = QTime::fromString(s.form->elapsedLabel()->text(), "hh:mm:ss");
+    QVERIFY(shown.isValid());
+    QVERIFY2(qAbs(shown.msecsSinceStartOfDay() / 1000 - seconds) <= 2, qPrintable(s.form->elapsedLabel()->text()));
+}
+
+// 25 entries and a single free slot: one worker takes batches of 10, 10 and 5, one connection each, and ends at
+// the exchange that finds the queue empty.
+void TestUploadRounds::batchesOfTenForOneFreeWorker()
+{
+    UploadSession s;
+    connectSession(s);
+    if (QTest::currentTestFailed())
+        return;
+    SlotHolder holders[9];
+    for (int slot = 1; slot < MainState::kSlotsPerKind; ++slot) {
+        holders[slot - 1].start();
+        s.form->state().WorkerSlots[slot] = &holders[slot - 1];
+    }
+    for (int i = 0; i < 25; ++i)
+        QVERIFY(writeAll(s.localPath(QString("b/%1.txt").arg(i, 2, 10, QChar('0'))), QByteArray::number(i)));
+
+    s.server.clearLog();
+    QVERIFY(dropPaths(s.treeViewport(), {s.localPath("b")}));
+    QTRY_VERIFY_WITH_TIMEOUT(!s.form->state().WorkerSlots[0], 30000);
+    QCOMPARE(s.form->sentCountLabel()->text(), QStringLiteral("25"));
+    QVERIFY(s.form->state().FailedList.isEmpty());
+    QVERIFY(s.form->state().UploadQueue.isEmpty());
+    QCOMPARE(s.server.logins(), 3);
+    QList<int> perSession;
+    QStringList sessions;
+    for (const QString& command : s.server.commands()) {
+        const QString session = command.section(' ', 0, 0);
+        if (!sessions.contains(session)) {
+            sessions << session;
+            perSession << 0;
+        }
+        if (command.section(' ', 1, 1) == "STOR")
+            ++perSession.last();
+    }
+    QCOMPARE(perSession, (QList<int>{10, 10, 5}));
+    // The round is not over while the other slots are held.
+    QCOMPARE(s.form->state().ResendRound, 0);
+    QCOMPARE(s.form->currentLayout(), MainWindowPort::Layout::Progress);
+
+    for (SlotHolder& holder : holders) {
+        holder.requestInterruption();
+        holder.wait();
+    }
+}
+
+int main(int argc, char** argv)
+{
+    PelnoApplication app(argc, argv);
+    TestUploadRounds test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_uploadrounds.moc"

@@ -1,0 +1,183 @@
+#include "uploadsession.h"
+
+#include "browse/filelistview.h"
+#include "ftp/tform2.h"
+#include "modal.h"
+#include "upload/tform5.h"
+
+#include <QAbstractItemView>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTreeWidget>
+#include <QUrl>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+class StatusRecorder : public QObject
+{
+public:
+    StatusRecorder(QLabel* label, QStringList* texts) : QObject(label), m_label(label), m_texts(texts)
+    {
+        label->installEventFilter(this);
+    }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint && (m_texts->isEmpty() || m_texts->last() != m_label->text()))
+            m_texts->append(m_label->text());
+        return false;
+    }
+
+private:
+    QLabel* m_label;
+    QStringList* m_texts;
+};
+
+} // namespace
+
+QWidget* UploadSession::treeViewport() const
+{
+    return form->tree()->viewport();
+}
+
+QWidget* UploadSession::listViewport() const
+{
+    return form->fileList()->currentView()->viewport();
+}
+
+void connectSession(UploadSession& s, const FtpServerFixture::Options& options)
+{
+    // A reader that has gone when a test writes into a FIFO must not end the test program.
+    std::signal(SIGPIPE, SIG_IGN);
+    QFile::remove(QCoreApplication::applicationDirPath() + QStringLiteral("/AppConfig.ini"));
+    QVERIFY(s.local.isValid());
+    QVERIFY(s.server.start(options));
+    s.form = std::make_unique<TForm1>();
+    s.form->setConnectDialog(new TForm2(s.form->state().credentials, s.form.get()));
+    s.form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(s.form.get()));
+    whenModal([&s](QWidget* modal) {
+        auto* dialog = qobject_cast<TForm2*>(modal);
+        QVERIFY(dialog);
+        dialog->ProfileName()->setEditText(QString());
+        dialog->serverEdit()->setText(s.server.host());
+        dialog->userEdit()->setText(FtpServerFixture::user());
+        dialog->passwordEdit()->setText(FtpServerFixture::password());
+        dialog->connectButton()->click();
+    });
+    s.form->C1Click();
+    QCOMPARE(s.form->currentLayout(), MainWindowPort::Layout::Browser);
+    auto* status = s.form->findChild<QLabel*>(QStringLiteral("StatusBar1"));
+    QVERIFY(status);
+    new StatusRecorder(status, &s.statusTexts);
+    s.server.clearLog();
+}
+
+void selectNode(UploadSession& s, const QString& name)
+{
+    const QList<QTreeWidgetItem*> found = s.tree()->findItems(name, Qt::MatchExactly | Qt::MatchRecursive);
+    QVERIFY(!found.isEmpty());
+    s.tree()->scrollToItem(found.first());
+    QTest::mouseClick(s.treeViewport(), Qt::LeftButton, {}, s.tree()->visualItemRect(found.first()).center());
+    QTRY_VERIFY(found.first()->isSelected() && !s.form->state().BusyLock);
+}
+
+void chooseMode(TForm1& form, const QString& caption)
+{
+    for (QRadioButton* button : form.findChildren<QRadioButton*>()) {
+        if (button->text() == caption) {
+            button->click();
+            return;
+        }
+    }
+    QFAIL("no such transfer mode");
+}
+
+void chooseEncoding(TForm1& form, bool convert, const QString& charset)
+{
+    auto* box = form.findChild<QCheckBox*>(QStringLiteral("CheckBox1"));
+    auto* list = form.findChild<QComboBox*>(QStringLiteral("ComboBox1"));
+    QVERIFY(box && list);
+    if (box->isChecked() != convert)
+        box->click();
+    if (!charset.isEmpty())
+        list->setCurrentIndex(list->findText(charset));
+}
+
+bool dropPaths(QWidget* target, const QStringList& paths)
+{
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString& path : paths)
+        urls << QUrl::fromLocalFile(path);
+    data.setUrls(urls);
+    const QPointF at(5, 5);
+    QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    if (!enter.isAccepted())
+        return false;
+    QDragMoveEvent move(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &move);
+    QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &drop);
+    return true;
+}
+
+void answerEnd(QString* seen, QString* title, int timeoutMs)
+{
+    whenModal(
+        [seen, title](QWidget* modal) {
+            if (title)
+                *title = modal->windowTitle();
+            if (auto* report = qobject_cast<TForm5*>(modal)) {
+                *seen = report->Memo1()->toPlainText();
+                report->close();
+                return;
+            }
+            *seen = modalText(modal);
+            pressButton(modal);
+        },
+        timeoutMs);
+}
+
+bool waitForBrowser(TForm1& form, int timeoutMs)
+{
+    return QTest::qWaitFor([&form] { return form.currentLayout() == MainWindowPort::Layout::Browser; }, timeoutMs);
+}
+
+bool feedFifo(const QString& path, const QByteArray& bytes, int timeoutMs)
+{
+    int fd = -1;
+    // Opening for writing without blocking succeeds only once a reader has the FIFO open.
+    const bool opened = QTest::qWaitFor(
+        [&] {
+            fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
+            return fd >= 0;
+        },
+        timeoutMs);
+    if (!opened)
+        return false;
+    // A reader that gives up at once (its upload failed before reading) leaves the bytes unread: not an error.
+    if (::write(fd, bytes.constData(), size_t(bytes.size())) < 0 && errno != EPIPE)
+        qWarning("writing into the FIFO failed: %s", std::strerror(errno));
+    ::close(fd);
+    return true;
+}
+
+QByteArray storedAsText(const QByteArray& bytes)
+{
+    return QByteArray(bytes).replace("\r\n", "\n");
+}
