@@ -351,16 +351,19 @@ void TestUpload::closingMidUpload()
     }
     QVERIFY(::mkfifo(QFile::encodeName(s.localPath("c/f5")).constData(), 0600) == 0);
     QVERIFY(dropPaths(s.treeViewport(), {s.localPath("c")}));
-    // Wait until the worker has the FIFO open, without writing yet.
-    QTRY_VERIFY_WITH_TIMEOUT(s.server.commands().filter(" STOR /c/f4").size() == 1, 20000);
+    // The worker is inside "f5" once it reads the FIFO; it waits there until the test writes and closes.
+    int fifo = openFifoWriter(s.localPath("c/f5"));
+    QVERIFY(fifo >= 0);
 
     bool modalSeen = false;
     QTimer watch;
     connect(&watch, &QTimer::timeout, this, [&] {
         if (QApplication::activeModalWidget())
             modalSeen = true;
-        if (s.statusTexts.contains("アプリケーションを終了しています"))
-            feedFifo(s.localPath("c/f5"), "five", 100);
+        if (fifo >= 0 && s.statusTexts.contains("アプリケーションを終了しています")) {
+            finishFifo(fifo, "five");
+            fifo = -1;
+        }
     });
     watch.start(10);
     s.form->close();

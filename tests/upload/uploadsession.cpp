@@ -8,6 +8,7 @@
 #include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDirIterator>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -47,6 +48,19 @@ private:
 };
 
 } // namespace
+
+UploadSession::~UploadSession()
+{
+    QDirIterator it(local.path(), QDir::System | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (it.fileInfo().isFile() || it.fileInfo().isDir())
+            continue;
+        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0)
+            ::close(fd);
+    }
+}
 
 QWidget* UploadSession::treeViewport() const
 {
@@ -158,7 +172,7 @@ bool waitForBrowser(TForm1& form, int timeoutMs)
     return QTest::qWaitFor([&form] { return form.currentLayout() == MainWindowPort::Layout::Browser; }, timeoutMs);
 }
 
-bool feedFifo(const QString& path, const QByteArray& bytes, int timeoutMs)
+int openFifoWriter(const QString& path, int timeoutMs)
 {
     int fd = -1;
     // Opening for writing without blocking succeeds only once a reader has the FIFO open.
@@ -168,12 +182,23 @@ bool feedFifo(const QString& path, const QByteArray& bytes, int timeoutMs)
             return fd >= 0;
         },
         timeoutMs);
-    if (!opened)
-        return false;
+    return opened ? fd : -1;
+}
+
+void finishFifo(int fd, const QByteArray& bytes)
+{
     // A reader that gives up at once (its upload failed before reading) leaves the bytes unread: not an error.
     if (::write(fd, bytes.constData(), size_t(bytes.size())) < 0 && errno != EPIPE)
         qWarning("writing into the FIFO failed: %s", std::strerror(errno));
     ::close(fd);
+}
+
+bool feedFifo(const QString& path, const QByteArray& bytes, int timeoutMs)
+{
+    const int fd = openFifoWriter(path, timeoutMs);
+    if (fd < 0)
+        return false;
+    finishFifo(fd, bytes);
     return true;
 }
 
