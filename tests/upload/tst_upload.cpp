@@ -3,6 +3,7 @@
 #include "modal.h"
 #include "settings/appconfig.h"
 #include "testfiles.h"
+#include "upload/uploadcontroller.h"
 #include "uploadsession.h"
 
 #include <QDir>
@@ -73,6 +74,8 @@ private slots:
     void conversion();
     void closingMidUpload();
     void settingsWriteRefused();
+    void elapsedTime_data();
+    void elapsedTime();
 };
 
 void TestUpload::folderAndFilesOntoTree()
@@ -401,6 +404,28 @@ void TestUpload::settingsWriteRefused()
     QVERIFY(s.form->state().UploadQueue.isEmpty());
     QVERIFY(!s.form->state().anyWorkerIn(0));
     QVERIFY(!QFile::exists(s.server.root() + "/a.txt"));
+}
+
+void TestUpload::elapsedTime_data()
+{
+    QTest::addColumn<qint64>("seconds");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("just dropped") << 0LL << "00:00:00";
+    QTest::newRow("minutes") << 3599LL << "00:59:59";
+    QTest::newRow("hours") << 3661LL << "01:01:01";
+    QTest::newRow("last second of a day") << 86399LL << "23:59:59";
+    QTest::newRow("a day and more") << 90002LL << "01:00:02";
+}
+
+void TestUpload::elapsedTime()
+{
+    QFETCH(qint64, seconds);
+    QFETCH(QString, shown);
+    TForm1 form;
+    // A little over the whole seconds, so that the tick rounds down to them whenever it runs.
+    form.state().StartTime = QDateTime::currentDateTime().addMSecs(-(seconds * 1000 + 300));
+    form.uploader().Timer1Timer();
+    QCOMPARE(form.elapsedLabel()->text(), shown);
 }
 
 int main(int argc, char** argv)
