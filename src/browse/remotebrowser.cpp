@@ -97,6 +97,8 @@ RemoteBrowser::RemoteBrowser(MainWindowPort& port, QObject* parent) : QObject(pa
     }
     connect(tree, &QTreeWidget::itemSelectionChanged, this, &RemoteBrowser::selectionChanged);
     connect(m_port.fileList(), &FileListView::itemDoubleClicked, this, &RemoteBrowser::ListView1DblClick);
+    // A listing that waited for another script run (a deletion planning's) starts once that run is over.
+    connect(ftpScriptEvents(), &FtpScriptEvents::released, this, &RemoteBrowser::runPending, Qt::QueuedConnection);
 }
 
 QString RemoteBrowser::RemotePathOfNode(const QTreeWidgetItem* node) const
@@ -121,10 +123,10 @@ void RemoteBrowser::ListRemoteDirectory(QTreeWidgetItem* node, const QString& pa
     script << QStringLiteral("ls -al");
 
     const QPersistentModelIndex nodeIndex(node ? indexOfNode(tree, node) : QModelIndex());
-    if (m_listing) {
-        // Every listing writes the one script file; started now, this one could replace the script before the
-        // running client has read it, and that client would list the wrong directory. It runs when the running
-        // listing is done.
+    if (m_listing || ftpScriptRunning()) {
+        // Every listing (the deletion planning's too) writes the one script file; started now, this one could replace
+        // the script before the running client has read it, and that client would list the wrong directory. It runs
+        // when the running listing is done.
         m_pending << [this, nodeIndex, root = !node, path] {
             if (root)
                 ListRemoteDirectory(nullptr, path);
@@ -140,17 +142,10 @@ void RemoteBrowser::ListRemoteDirectory(QTreeWidgetItem* node, const QString& pa
             QMetaObject::invokeMethod(this, &RemoteBrowser::runPending, Qt::QueuedConnection);
     });
 
+    // A script that cannot be written (or that a value with a line break would corrupt) is not run; the listing
+    // then has no entries, as when the client cannot log in.
     QString output;
-    {
-        // The script holds the password: it goes as soon as the client is done, whatever happens.
-        ScopeExit removeScript([] { removeFtpScript(); });
-        // A script that cannot be written (or that a value with a line break would corrupt) is not run; the
-        // listing then has no entries, as when the client cannot log in.
-        if (writeFtpScript(script)) {
-            QString errors;
-            RunFtpScript(ftpCommandLine(), QString(), output, errors);
-        }
-    }
+    runFtpScriptFile(script, output);
 
     if (node) {
         node = nodeAt(tree, nodeIndex);
@@ -210,13 +205,13 @@ void RemoteBrowser::showListing(QTreeWidgetItem* node, const QStringList& lines)
 
 void RemoteBrowser::runPending()
 {
-    while (!m_listing && !m_pending.isEmpty())
+    while (!m_listing && !ftpScriptRunning() && !m_pending.isEmpty())
         m_pending.takeFirst()();
 }
 
 void RemoteBrowser::listRoot()
 {
-    if (m_listing) {
+    if (m_listing || ftpScriptRunning()) {
         m_pending << [this] { listRoot(); };
         return;
     }
@@ -261,7 +256,7 @@ void RemoteBrowser::TreeView1Change(QTreeWidgetItem* node)
 {
     if (!node)
         return;
-    if (m_listing) {
+    if (m_listing || ftpScriptRunning()) {
         // Listed once the running listing is done, if it is still selected then.
         const QPersistentModelIndex nodeIndex(indexOfNode(m_port.tree(), node));
         m_pending << [this, nodeIndex] {

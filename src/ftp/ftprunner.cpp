@@ -161,3 +161,41 @@ void removeFtpScript()
 {
     QFile::remove(ftpScriptPath());
 }
+
+namespace {
+bool g_scriptRunning = false;
+} // namespace
+
+FtpScriptEvents* ftpScriptEvents()
+{
+    static FtpScriptEvents events;
+    return &events;
+}
+
+bool ftpScriptRunning()
+{
+    return g_scriptRunning;
+}
+
+bool runFtpScriptFile(const QStringList& lines, QString& output)
+{
+    output.clear();
+    if (g_scriptRunning)
+        return false;
+    g_scriptRunning = true;
+    struct End
+    {
+        ~End()
+        {
+            // The script holds the password: it goes as soon as the client is done.
+            removeFtpScript();
+            g_scriptRunning = false;
+            emit ftpScriptEvents()->released();
+        }
+    } end;
+    if (!writeFtpScript(lines))
+        return false;
+    QString errors;
+    RunFtpScript(ftpCommandLine(), QString(), output, errors);
+    return true;
+}

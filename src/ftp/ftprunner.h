@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QObject>
 #include <QString>
 #include <QStringList>
 
@@ -22,3 +23,19 @@ QString ftpCommandLine(); // ftp -s:"<folder of the executable>/ftpcmd.txt"
 // CR or LF, which would smuggle further commands into the script, or when the file cannot be written.
 bool writeFtpScript(const QStringList& lines);
 void removeFtpScript();
+
+// Writes the script, runs our client on it with an empty input and removes the script again, whatever happens.
+// The script file is one file shared by every listing, so only one such run is under way at a time: while it
+// runs (and keeps processing events), ftpScriptRunning() is true and callers defer or refuse their own run;
+// ftpScriptEvents() signals released() when it ends. Returns false, with an empty output, when a run is already
+// under way or the script could not be written (then nothing ran).
+bool runFtpScriptFile(const QStringList& lines, QString& output);
+bool ftpScriptRunning();
+
+class FtpScriptEvents : public QObject
+{
+    Q_OBJECT
+signals:
+    void released();
+};
+FtpScriptEvents* ftpScriptEvents();

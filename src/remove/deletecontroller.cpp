@@ -4,6 +4,7 @@
 #include "browse/mainstate.h"
 #include "browse/mainwindowport.h"
 #include "browse/remotebrowser.h"
+#include "ftp/ftprunner.h"
 #include "ftp/messagebox.h"
 #include "remove/deletionplan.h"
 #include "remove/tthread_ftpdelete.h"
@@ -45,7 +46,8 @@ bool DeleteController::refuseWhileBusy()
 {
     // A second plan would replace the queues of the first: its remaining files and directories would be
     // dropped without a trace, and running workers of one mode would take the other plan's entries.
-    if (!deletionUnderWay())
+    // A listing that runs now holds the one script file, which the planning's listings need too.
+    if (!deletionUnderWay() && !ftpScriptRunning())
         return false;
     showMessage(m_port.window(), QString::fromUtf8(BusyMessage));
     return true;

@@ -41,13 +41,10 @@ QStringList collectionScript(const Credentials& credentials, const QString& path
 
 void CollectRemoteTree(const Credentials& credentials, const QString& path, QStringList& queue)
 {
+    // A script that cannot be written is not run, and no stale script can list another directory in its place;
+    // the listing then contributes nothing.
     QString output;
-    QString errors;
-    // A script that cannot be written is not run: writeFtpScript has already removed any older one, so no
-    // stale script can list another directory in its place.
-    if (writeFtpScript(collectionScript(credentials, path)))
-        RunFtpScript(ftpCommandLine(), QString(), output, errors);
-    removeFtpScript();
+    runFtpScriptFile(collectionScript(credentials, path), output);
 
     const QList<ListedEntry> entries = plannableEntries(splitListingOutput(output));
     for (const ListedEntry& entry : entries) {

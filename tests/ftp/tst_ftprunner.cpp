@@ -350,6 +350,38 @@ os.kill(os.getpid(), signal.SIGKILL)
         QVERIFY(!entries.contains(QStringLiteral("www")));
         QCOMPARE(server.logins(), 1);
     }
+
+    // The script file is shared by every listing: a second run asked for while one is under way (from an event
+    // served during it) is refused, and the end of the first is announced.
+    void oneScriptRunAtATime()
+    {
+        FtpServerFixture server;
+        QVERIFY(server.start());
+        QVERIFY(writeAll(server.root() + QStringLiteral("/www/index.html"), "<html></html>\n"));
+        const QStringList script{QStringLiteral("open ") + server.host(), FtpServerFixture::user(),
+                                 FtpServerFixture::password(), QStringLiteral("cd www"), QStringLiteral("ls -al")};
+
+        QSignalSpy released(ftpScriptEvents(), &FtpScriptEvents::released);
+        bool secondAccepted = true;
+        bool runningDuringFirst = false;
+        QString secondOutput = QStringLiteral("untouched");
+        QTimer::singleShot(0, [&] {
+            runningDuringFirst = ftpScriptRunning();
+            secondAccepted = runFtpScriptFile({QStringLiteral("open 127.0.0.1:1"), QStringLiteral("x"),
+                                               QStringLiteral("y"), QStringLiteral("ls -al")},
+                                              secondOutput);
+        });
+        QString output;
+        QVERIFY(runFtpScriptFile(script, output));
+        QVERIFY(runningDuringFirst);
+        QVERIFY(!secondAccepted);
+        QVERIFY(secondOutput.isEmpty());
+        QVERIFY2(output.contains(QStringLiteral("index.html")), qPrintable(output));
+        QCOMPARE(released.count(), 1);
+        QVERIFY(!ftpScriptRunning());
+        QVERIFY(!QFile::exists(ftpScriptPath()));
+        QCOMPARE(server.logins(), 1);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestFtpRunner)

@@ -85,7 +85,21 @@ class RecordingHandler(FTPHandler):
         emit("LOGIN %d" % self.session_number)
 
 
+def die_with_parent():
+    """A test that crashes must not leave its server running (and holding the test's pipes open)."""
+    try:
+        import ctypes
+        import signal
+
+        libc = ctypes.CDLL("libc.so.6", use_errno=True)
+        PR_SET_PDEATHSIG = 1
+        libc.prctl(PR_SET_PDEATHSIG, signal.SIGKILL)
+    except OSError:
+        pass
+
+
 def main():
+    die_with_parent()
     parser = argparse.ArgumentParser()
     parser.add_argument("--root", required=True)
     parser.add_argument("--user", required=True)
