@@ -3,6 +3,7 @@
 // the completion message is printed. Run through bench/run.sh.
 #include "app/application.h"
 #include "app/tform1.h"
+#include "connectdialog.h"
 #include "ftp/tform2.h"
 #include "modal.h"
 
@@ -31,15 +32,7 @@ int main(int argc, char* argv[])
     TForm2 dialog(form.state().credentials, &form);
     form.setConnectDialog(&dialog);
     form.show();
-    whenModal([&](QWidget* modal) {
-        auto* d = qobject_cast<TForm2*>(modal);
-        d->ProfileName()->setEditText(QString());
-        d->serverEdit()->setText(args[2]);
-        d->userEdit()->setText(args[3]);
-        d->passwordEdit()->setText(args[4]);
-        d->connectButton()->click();
-    });
-    form.C1Click();
+    connectLikeAUser(form, args[2], args[3], args[4]);
     if (form.currentLayout() != MainWindowPort::Layout::Browser)
         return 1;
     if (args.contains(QStringLiteral("--convert"))) {

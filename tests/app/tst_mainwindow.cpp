@@ -3,6 +3,7 @@
 #include "app/tform1.h"
 #include "app/webpane.h"
 #include "browse/filelistview.h"
+#include "connectdialog.h"
 #include "ftp/tform2.h"
 #include "ftpserverfixture.h"
 #include "modal.h"
@@ -343,16 +344,7 @@ void TestMainWindow::connectRestoresStoredOptionsAndListsRoot()
     TForm2 dialog(form.state().credentials, &form);
     form.setConnectDialog(&dialog);
     form.show();
-    whenModal([&](QWidget* modal) {
-        auto* d = qobject_cast<TForm2*>(modal);
-        QVERIFY(d);
-        d->ProfileName()->setEditText(QString());
-        d->serverEdit()->setText(server.host());
-        d->userEdit()->setText(FtpServerFixture::user());
-        d->passwordEdit()->setText(FtpServerFixture::password());
-        d->connectButton()->click();
-    });
-    form.C1Click();
+    connectLikeAUser(form, server.host(), FtpServerFixture::user(), FtpServerFixture::password());
 
     QCOMPARE(form.currentLayout(), MainWindowPort::Layout::Browser);
     QCOMPARE(form.state().credentials.server, server.host());

@@ -2,6 +2,7 @@
 #include "app/tform1.h"
 #include "browse/filelistview.h"
 #include "browse/remotebrowser.h"
+#include "connectdialog.h"
 #include "ftp/ftprunner.h"
 #include "ftp/tform2.h"
 #include "ftpserverfixture.h"
@@ -46,16 +47,7 @@ void connectSession(Session& s, const FtpServerFixture::Options& options = {})
     s.form->setConnectDialog(dialog);
     s.form->show();
     QVERIFY(QTest::qWaitForWindowExposed(s.form.get()));
-    whenModal([&s](QWidget* modal) {
-        auto* d = qobject_cast<TForm2*>(modal);
-        QVERIFY(d);
-        d->ProfileName()->setEditText(QString());
-        d->serverEdit()->setText(s.server.host());
-        d->userEdit()->setText(FtpServerFixture::user());
-        d->passwordEdit()->setText(FtpServerFixture::password());
-        d->connectButton()->click();
-    });
-    s.form->C1Click();
+    connectLikeAUser(*s.form, s.server.host(), FtpServerFixture::user(), FtpServerFixture::password());
     QCOMPARE(s.form->currentLayout(), MainWindowPort::Layout::Browser);
     QVERIFY(!s.form->state().BusyLock);
 }

@@ -1,6 +1,7 @@
 #include "app/application.h"
 #include "app/tform1.h"
 #include "browse/filelistview.h"
+#include "connectdialog.h"
 #include "ftp/tform2.h"
 #include "ftpserverfixture.h"
 #include "modal.h"
@@ -175,16 +176,7 @@ void TestDeletion::connectWindow()
     m_form->setConnectDialog(m_dialog.get());
     m_form->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
-    whenModal([this](QWidget* modal) {
-        auto* dialog = qobject_cast<TForm2*>(modal);
-        QVERIFY(dialog);
-        dialog->ProfileName()->setEditText(QString());
-        dialog->serverEdit()->setText(m_server.host());
-        dialog->userEdit()->setText(FtpServerFixture::user());
-        dialog->passwordEdit()->setText(FtpServerFixture::password());
-        dialog->connectButton()->click();
-    });
-    m_form->C1Click();
+    connectLikeAUser(*m_form, m_server.host(), FtpServerFixture::user(), FtpServerFixture::password());
     QCOMPARE(m_form->state().credentials.server, m_server.host());
     m_answerer.start();
 }

@@ -1,6 +1,7 @@
 #include "uploadsession.h"
 
 #include "browse/filelistview.h"
+#include "connectdialog.h"
 #include "ftp/tform2.h"
 #include "modal.h"
 #include "upload/tform5.h"
@@ -83,16 +84,7 @@ void connectSession(UploadSession& s, const FtpServerFixture::Options& options)
     s.form->setConnectDialog(new TForm2(s.form->state().credentials, s.form.get()));
     s.form->show();
     QVERIFY(QTest::qWaitForWindowExposed(s.form.get()));
-    whenModal([&s](QWidget* modal) {
-        auto* dialog = qobject_cast<TForm2*>(modal);
-        QVERIFY(dialog);
-        dialog->ProfileName()->setEditText(QString());
-        dialog->serverEdit()->setText(s.server.host());
-        dialog->userEdit()->setText(FtpServerFixture::user());
-        dialog->passwordEdit()->setText(FtpServerFixture::password());
-        dialog->connectButton()->click();
-    });
-    s.form->C1Click();
+    connectLikeAUser(*s.form, s.server.host(), FtpServerFixture::user(), FtpServerFixture::password());
     QCOMPARE(s.form->currentLayout(), MainWindowPort::Layout::Browser);
     auto* status = s.form->findChild<QLabel*>(QStringLiteral("StatusBar1"));
     QVERIFY(status);

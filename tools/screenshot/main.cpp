@@ -3,6 +3,7 @@
 #include "app/application.h"
 #include "app/tform1.h"
 #include "browse/remotebrowser.h"
+#include "connectdialog.h"
 #include "ftp/tform2.h"
 #include "ftpserverfixture.h"
 #include "modal.h"
@@ -52,15 +53,8 @@ int main(int argc, char* argv[])
     form.show();
     bool ok = save(form, outDir + QStringLiteral("/start.png"));
 
-    whenModal([&](QWidget* modal) {
-        auto* d = qobject_cast<TForm2*>(modal);
-        d->ProfileName()->setEditText(QStringLiteral("demo"));
-        d->serverEdit()->setText(server.host());
-        d->userEdit()->setText(FtpServerFixture::user());
-        d->passwordEdit()->setText(FtpServerFixture::password());
-        d->connectButton()->click();
-    });
-    form.C1Click();
+    connectLikeAUser(form, server.host(), FtpServerFixture::user(), FtpServerFixture::password(),
+                     QStringLiteral("demo"));
     const auto nodes = form.tree()->findItems(QStringLiteral("www"), Qt::MatchExactly);
     if (!nodes.isEmpty())
         form.tree()->setCurrentItem(nodes.first());
