@@ -36,17 +36,19 @@ start_server() {
 }
 stop_server() { kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; }
 
-# control_port RTT_MS -> the port clients use: the server's own, or a delay proxy's in front of it
-control_port() {
-    if [ "$1" -eq 0 ]; then echo "$server_port"; return; fi
-    local listen
-    listen=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-    /usr/bin/python3 "$proxy_script" "$listen" "$server_port" $(($1 / 2)) >/dev/null &
+# use_control_port RTT_MS: sets $port, the port clients use: the server's own, or that of a delay proxy in front
+# of it, which counts the round trips the clients wait for in $work/proxy.stats.
+use_control_port() {
+    port=$server_port
+    [ "$1" -eq 0 ] && return
+    port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+    rm -f "$work/proxy.stats"
+    /usr/bin/python3 "$proxy_script" "$port" "$server_port" $(($1 / 2)) --stats="$work/proxy.stats" \
+        >/dev/null 2>&1 &
     pids+=($!)
-    proxy_pid=$!
     sleep 0.5
-    echo "$listen"
 }
+round_trips() { sleep 0.5; if [ -f "$work/proxy.stats" ]; then awk '{printf " (%d control connections, %d client round trips)", $1, $2}' "$work/proxy.stats"; fi; }
 
 digest() { (cd "$1" && find . -type f -print0 | sort -z | xargs -0 sha256sum | sha256sum | cut -c1-16); }
 count() { find "$1" -type f | wc -l; }
@@ -62,24 +64,25 @@ verify() { # verify SOURCE UPLOADED LABEL
 run_pair() { # run_pair KIND RTT
     local kind=$1 rtt=$2 src=$work/data/$1/$1
     start_server "$work/root-pelno"
-    local port
-    port=$(control_port "$rtt")
-    local t0 t1 pelno lftp_time
+    local port t0 t1 pelno lftp_time pelno_trips
+    use_control_port "$rtt"
     "$bin/pelno_uploadbench" "$src" "127.0.0.1:$port" $user $password >"$work/pelno.out" 2>&1 || true
     # from the drop to the end message: the upload itself, its logins and the closing listing included
     pelno=$(sed -n 's/^pelno \([0-9.]*\) s.*/\1/p' "$work/pelno.out")
     [ -n "$pelno" ] || pelno=0
     grep -E '^pelno|^failed' "$work/pelno.out" | head -5 | sed 's/^/  /'
+    pelno_trips=$(round_trips)
     verify "$src" "$work/root-pelno/$kind" "PELNO"
     stop_server
 
     start_server "$work/root-lftp"
-    port=$(control_port "$rtt")
+    use_control_port "$rtt"
     t0=$(date +%s.%N)
     lftp -c "set ftp:passive-mode off; set net:max-retries 1; open -u $user,$password -p $port 127.0.0.1; mirror -R --parallel=10 $src /$kind" >/dev/null 2>&1
     t1=$(date +%s.%N)
     lftp_time=$(echo "$t1 - $t0" | bc)
     verify "$src" "$work/root-lftp/$kind" "lftp"
+    [ "$rtt" -gt 0 ] && echo "  PELNO$pelno_trips; lftp$(round_trips)"
     stop_server
     printf '%-5s RTT %2d ms: PELNO %6.2f s (drop to end message), lftp %6.2f s, ratio PELNO/lftp %.2f\n' \
         "$kind" "$rtt" "$pelno" "$lftp_time" "$(echo "$pelno / $lftp_time" | bc -l)"
