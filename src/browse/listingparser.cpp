@@ -6,20 +6,6 @@
 
 namespace {
 
-// Blanks and control characters (codes up to the space) are cut from both ends of the rest of the line after
-// every token, so runs of spaces between columns act as one separator and a name loses trailing blanks.
-void trimBlanks(QString& text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text.at(begin).unicode() <= 0x20)
-        ++begin;
-    while (end > begin && text.at(end - 1).unicode() <= 0x20)
-        --end;
-    if (begin > 0 || end < text.size())
-        text = text.mid(begin, end - begin);
-}
-
 // The size column: an optional sign and decimal digits, nothing else, within 64 bits.
 bool parseSize(const QString& token, qint64& value)
 {
@@ -68,7 +54,7 @@ QStringList listingTokens(const QString& line)
                 rest.remove(0, space + 1);
             }
         }
-        trimBlanks(rest);
+        rest = trimmedBlanks(rest);
         tokens << token;
     }
     return tokens;
@@ -182,4 +168,15 @@ bool transcriptShowsRefusedCd(const QStringList& lines)
         }
     }
     return false;
+}
+
+QString trimmedBlanks(const QString& text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text.at(begin).unicode() <= 0x20)
+        ++begin;
+    while (end > begin && text.at(end - 1).unicode() <= 0x20)
+        --end;
+    return begin > 0 || end < text.size() ? text.mid(begin, end - begin) : text;
 }

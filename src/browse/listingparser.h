@@ -30,3 +30,8 @@ QStringList splitListingOutput(const QString& output);
 // True when the client's transcript shows a "cd" that the server refused: the echoed "ftp> cd ..." line is
 // followed by a 4xx or 5xx reply. Such a listing is not a listing of the wanted directory.
 bool transcriptShowsRefusedCd(const QStringList& lines);
+
+// The text without the blanks and control characters (codes up to the space) at both ends. The parser cuts them
+// from the rest of the line after every token, so runs of spaces between columns act as one separator and a
+// name loses trailing blanks.
+QString trimmedBlanks(const QString& text);

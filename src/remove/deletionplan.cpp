@@ -57,17 +57,6 @@ void CollectRemoteTree(const Credentials& credentials, const QString& path, QStr
     }
 }
 
-QString trimmedBlanks(const QString& text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text.at(begin).unicode() <= 0x20)
-        ++begin;
-    while (end > begin && text.at(end - 1).unicode() <= 0x20)
-        --end;
-    return text.mid(begin, end - begin);
-}
-
 DeletionSplit splitDeletionPlan(const QStringList& plan)
 {
     DeletionSplit split;

@@ -56,6 +56,3 @@ struct DeletionSplit
 };
 
 DeletionSplit splitDeletionPlan(const QStringList& plan);
-
-// Cuts blanks and control characters (codes up to the space) from both ends.
-QString trimmedBlanks(const QString& text);
