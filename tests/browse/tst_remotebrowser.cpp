@@ -39,17 +39,21 @@ struct Session
     RemoteBrowser& browser() const { return form->browser(); }
 };
 
-void connectSession(Session& s, const FtpServerFixture::Options& options = {})
+bool connectSession(Session& s, const FtpServerFixture::Options& options = {})
 {
-    QVERIFY(s.server.start(options));
-    s.form = std::make_unique<TForm1>();
-    auto* dialog = new TForm2(s.form->state().credentials, s.form.get());
-    s.form->setConnectDialog(dialog);
-    s.form->show();
-    QVERIFY(QTest::qWaitForWindowExposed(s.form.get()));
-    connectLikeAUser(*s.form, s.server.host(), FtpServerFixture::user(), FtpServerFixture::password());
-    QCOMPARE(s.form->currentLayout(), MainWindowPort::Layout::Browser);
-    QVERIFY(!s.form->state().BusyLock);
+    // The checks inside return from the lambda; the caller learns of a failure from the result.
+    [&] {
+        QVERIFY(s.server.start(options));
+        s.form = std::make_unique<TForm1>();
+        auto* dialog = new TForm2(s.form->state().credentials, s.form.get());
+        s.form->setConnectDialog(dialog);
+        s.form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(s.form.get()));
+        connectLikeAUser(*s.form, s.server.host(), FtpServerFixture::user(), FtpServerFixture::password());
+        QCOMPARE(s.form->currentLayout(), MainWindowPort::Layout::Browser);
+        QVERIFY(!s.form->state().BusyLock);
+    }();
+    return !QTest::currentTestFailed();
 }
 
 QTreeWidgetItem* nodeNamed(QTreeWidget* tree, const QString& name)
@@ -167,9 +171,7 @@ void TestRemoteBrowser::connectListsRoot()
     QVERIFY(root.mkpath(s.server.root() + QStringLiteral("/cgi-bin")));
     QVERIFY(writeAll(s.server.root() + QStringLiteral("/index.html"), QByteArray(1234, 'x')));
     QVERIFY(writeAll(s.server.root() + QStringLiteral("/empty.txt"), QByteArray()));
-    connectSession(s);
-    if (QTest::currentTestFailed())
-        return;
+    QVERIFY(connectSession(s));
 
     QCOMPARE(sorted(childNames(s.tree(), nullptr)), (QStringList{"cgi-bin", "www"}));
     QCOMPARE(nodeNamed(s.tree(), "www")->childCount(), 0); // a node gets children only when it is listed
@@ -195,9 +197,7 @@ void TestRemoteBrowser::selectingNodeListsIt()
     QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/img/icons")));
     QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/css")));
     QVERIFY(writeAll(s.server.root() + QStringLiteral("/www/img/logo.png"), QByteArray(77, 'p')));
-    connectSession(s);
-    if (QTest::currentTestFailed())
-        return;
+    QVERIFY(connectSession(s));
 
     QTreeWidgetItem* www = nodeNamed(s.tree(), "www");
     clickNode(s.tree(), www);
@@ -232,9 +232,7 @@ void TestRemoteBrowser::directoryPassRules()
     Session s;
     QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/img")));
     QVERIFY(writeAll(s.server.root() + QStringLiteral("/www/a.html"), "<p>"));
-    connectSession(s);
-    if (QTest::currentTestFailed())
-        return;
+    QVERIFY(connectSession(s));
     QTreeWidgetItem* www = nodeNamed(s.tree(), "www");
     clickNode(s.tree(), www);
 
@@ -278,9 +276,7 @@ void TestRemoteBrowser::doubleClick()
     QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/img/x")));
     QVERIFY(writeAll(s.server.root() + QStringLiteral("/www/img.txt"), "t"));
     QVERIFY(writeAll(s.server.root() + QStringLiteral("/img"), "a file in the root"));
-    connectSession(s);
-    if (QTest::currentTestFailed())
-        return;
+    QVERIFY(connectSession(s));
     QTreeWidgetItem* www = nodeNamed(s.tree(), "www");
     if (preparation == 0) {
         clickNode(s.tree(), www);
@@ -322,9 +318,7 @@ void TestRemoteBrowser::selectionRefusedWhileListing()
     Session s;
     QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/img")));
     QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/cgi-bin/perl")));
-    connectSession(s);
-    if (QTest::currentTestFailed())
-        return;
+    QVERIFY(connectSession(s));
     QTreeWidgetItem* www = nodeNamed(s.tree(), "www");
     QTreeWidgetItem* cgi = nodeNamed(s.tree(), "cgi-bin");
 
@@ -362,9 +356,7 @@ void TestRemoteBrowser::refusedCdYieldsEmptyListing()
     QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www")));
     FtpServerFixture::Options options;
     options.noEnterDirs << QStringLiteral("locked");
-    connectSession(s, options);
-    if (QTest::currentTestFailed())
-        return;
+    QVERIFY(connectSession(s, options));
 
     QTreeWidgetItem* locked = nodeNamed(s.tree(), "locked");
     clickNode(s.tree(), locked);
@@ -380,9 +372,7 @@ void TestRemoteBrowser::failedLoginYieldsEmptyListing()
 {
     Session s;
     QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/img")));
-    connectSession(s);
-    if (QTest::currentTestFailed())
-        return;
+    QVERIFY(connectSession(s));
     QTreeWidgetItem* www = nodeNamed(s.tree(), "www");
     clickNode(s.tree(), www);
     QCOMPARE(www->childCount(), 1);
@@ -414,9 +404,7 @@ void TestRemoteBrowser::unusualNames()
     Session s;
     QVERIFY(QDir().mkpath(s.server.root() + '/' + directory + "/sub"));
     QVERIFY(writeAll(s.server.root() + '/' + directory + '/' + file, "12345"));
-    connectSession(s);
-    if (QTest::currentTestFailed())
-        return;
+    QVERIFY(connectSession(s));
 
     QTreeWidgetItem* node = nodeNamed(s.tree(), directory);
     QVERIFY(node);
@@ -435,9 +423,7 @@ void TestRemoteBrowser::sizeBeyondFourGiB()
     QVERIFY(big.open(QIODevice::WriteOnly));
     QVERIFY(big.resize(size)); // sparse: no disk space used
     big.close();
-    connectSession(s);
-    if (QTest::currentTestFailed())
-        return;
+    QVERIFY(connectSession(s));
 
     const int row = rowOf(s.list(), "big.iso");
     QVERIFY(row >= 0);
@@ -451,9 +437,7 @@ void TestRemoteBrowser::sizeThatDoesNotConvert()
     Session s;
     QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/bad/sub")));
     QVERIFY(writeAll(s.server.root() + QStringLiteral("/bad/x\n-rw-r--r-- 1 u g many Jan 1 12:00 y"), "z"));
-    connectSession(s);
-    if (QTest::currentTestFailed())
-        return;
+    QVERIFY(connectSession(s));
 
     QString message;
     whenModal([&message](QWidget* modal) {
@@ -477,9 +461,7 @@ void TestRemoteBrowser::selectionDuringUnlockedListing()
     Session s;
     QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/img/icons")));
     QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/css")));
-    connectSession(s);
-    if (QTest::currentTestFailed())
-        return;
+    QVERIFY(connectSession(s));
     clickNode(s.tree(), nodeNamed(s.tree(), "www"));
     clickNode(s.tree(), nodeNamed(s.tree(), "img"));
 
@@ -511,9 +493,7 @@ void TestRemoteBrowser::nodeDeletedWhileListing()
     Session s;
     QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/img/icons")));
     QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/css")));
-    connectSession(s);
-    if (QTest::currentTestFailed())
-        return;
+    QVERIFY(connectSession(s));
     QTreeWidgetItem* www = nodeNamed(s.tree(), "www");
     clickNode(s.tree(), www);
     QTreeWidgetItem* img = nodeNamed(s.tree(), "img");
@@ -548,9 +528,7 @@ void TestRemoteBrowser::viewStyles()
     QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www")));
     QVERIFY(writeAll(s.server.root() + QStringLiteral("/a.txt"), "a"));
     QVERIFY(writeAll(s.server.root() + QStringLiteral("/b.txt"), "bb"));
-    connectSession(s);
-    if (QTest::currentTestFailed())
-        return;
+    QVERIFY(connectSession(s));
     // start from another style, so that every button has a change to make
     s.list()->setViewStyle(style == int(FileListView::Style::Report) ? FileListView::Style::List
                                                                      : FileListView::Style::Report);
@@ -578,9 +556,7 @@ void TestRemoteBrowser::siblingOnlySelection()
     Session s;
     for (const char* dir : {"/a/a1", "/b/b1", "/c/c1"})
         QVERIFY(QDir().mkpath(s.server.root() + dir));
-    connectSession(s);
-    if (QTest::currentTestFailed())
-        return;
+    QVERIFY(connectSession(s));
     QTreeWidget* tree = s.tree();
     QTreeWidgetItem* first = tree->topLevelItem(0);
     QTreeWidgetItem* middle = tree->topLevelItem(1);
@@ -619,9 +595,7 @@ void TestRemoteBrowser::rightClickSelects()
     Session s;
     for (const char* dir : {"/a/a1", "/b/b1", "/c/c1"})
         QVERIFY(QDir().mkpath(s.server.root() + dir));
-    connectSession(s);
-    if (QTest::currentTestFailed())
-        return;
+    QVERIFY(connectSession(s));
     QTreeWidget* tree = s.tree();
     QTreeWidgetItem* a = nodeNamed(tree, "a");
     QTreeWidgetItem* b = nodeNamed(tree, "b");
@@ -669,9 +643,7 @@ void TestRemoteBrowser::createDirectory()
     Session s;
     QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/img")));
     QVERIFY(writeAll(s.server.root() + QStringLiteral("/www/index.html"), "i"));
-    connectSession(s);
-    if (QTest::currentTestFailed())
-        return;
+    QVERIFY(connectSession(s));
     QTreeWidgetItem* www = nodeNamed(s.tree(), "www");
     clickNode(s.tree(), www);
     const int deleteContext = command == "D2" ? 1 : 0;

@@ -82,12 +82,8 @@ void TestUpload::folderAndFilesOntoTree()
 {
     UploadSession s;
     QVERIFY(QDir().mkpath(s.server.root() + "/www"));
-    connectSession(s);
-    if (QTest::currentTestFailed())
-        return;
-    selectNode(s, "www");
-    if (QTest::currentTestFailed())
-        return;
+    QVERIFY(connectSession(s));
+    QVERIFY(selectNode(s, "www"));
 
     const QString site = s.localPath("site");
     const QMap<QString, QByteArray> files = makeSite(site);
@@ -173,9 +169,7 @@ void TestUpload::listDropIntoRoot()
 {
     UploadSession s;
     QVERIFY(QDir().mkpath(s.server.root() + "/www"));
-    connectSession(s);
-    if (QTest::currentTestFailed())
-        return;
+    QVERIFY(connectSession(s));
     QVERIFY(s.tree()->selectedItems().isEmpty());
     chooseMode(*s.form, "バイナリモードで転送");
     QVERIFY(writeAll(s.localPath("a b.txt"), "x\r\ny\r\n"));
@@ -220,9 +214,7 @@ void TestUpload::refusedDrops()
         QVERIFY(!QFile::exists(QCoreApplication::applicationDirPath() + "/AppConfig.ini"));
     }
 
-    connectSession(s);
-    if (QTest::currentTestFailed())
-        return;
+    QVERIFY(connectSession(s));
     // Elsewhere in the window a drag is not taken and a drop changes nothing.
     QLabel* label = s.form->plannedCountLabel();
     QVERIFY(!dropPaths(label, {s.localPath("a.txt")}));
@@ -271,9 +263,7 @@ void TestUpload::refusedDrops()
 void TestUpload::emptyFolderEndsAtOnce()
 {
     UploadSession s;
-    connectSession(s);
-    if (QTest::currentTestFailed())
-        return;
+    QVERIFY(connectSession(s));
     QVERIFY(QDir().mkpath(s.localPath("empty/only/folders")));
     QVERIFY(dropPaths(s.treeViewport(), {s.localPath("empty")}));
     QCOMPARE(s.form->plannedCountLabel()->text(), QStringLiteral("0"));
@@ -310,9 +300,7 @@ void TestUpload::conversion()
     QFETCH(QByteArray, expected);
 
     UploadSession s;
-    connectSession(s);
-    if (QTest::currentTestFailed())
-        return;
+    QVERIFY(connectSession(s));
     chooseEncoding(*s.form, true, charset);
     QByteArray text;
     for (int i = 0; i < 40; ++i)
@@ -343,9 +331,7 @@ void TestUpload::conversion()
 void TestUpload::closingMidUpload()
 {
     UploadSession s;
-    connectSession(s);
-    if (QTest::currentTestFailed())
-        return;
+    QVERIFY(connectSession(s));
     chooseMode(*s.form, "アスキーモードで転送");
     // The worker's read of the FIFO waits for the test: it holds the worker inside the upload of "f5".
     for (int i = 0; i < 10; ++i) {
@@ -385,9 +371,7 @@ void TestUpload::closingMidUpload()
 void TestUpload::settingsWriteRefused()
 {
     UploadSession s;
-    connectSession(s);
-    if (QTest::currentTestFailed())
-        return;
+    QVERIFY(connectSession(s));
     const QString ini = QCoreApplication::applicationDirPath() + "/AppConfig.ini";
     QFile::remove(ini);
     QVERIFY(QDir().mkpath(ini + "/blocked"));

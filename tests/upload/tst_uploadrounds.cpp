@@ -61,12 +61,8 @@ private slots:
 void TestUploadRounds::readOnlyTargetIsReportedOnce()
 {
     UploadSession s;
-    connectSession(s, {{"ro"}, {}});
-    if (QTest::currentTestFailed())
-        return;
-    selectNode(s, "ro");
-    if (QTest::currentTestFailed())
-        return;
+    QVERIFY(connectSession(s, {{"ro"}, {}}));
+    QVERIFY(selectNode(s, "ro"));
     const QString site = s.localPath("サイト <>");
     for (const char* name : {"a.txt", "sub/b.txt", ".c"})
         QVERIFY(writeAll(site + "/" + QString::fromUtf8(name), "x"));
@@ -118,9 +114,7 @@ void TestUploadRounds::readOnlyTargetIsReportedOnce()
 void TestUploadRounds::serverLostMidRunLosesNothing()
 {
     UploadSession s;
-    connectSession(s);
-    if (QTest::currentTestFailed())
-        return;
+    QVERIFY(connectSession(s));
     // ASCII mode opens each file once and reads it to its end: what the test writes into the FIFO is sent.
     chooseMode(*s.form, "アスキーモードで転送");
     const QString folder = s.localPath("m");
@@ -163,9 +157,7 @@ void TestUploadRounds::serverLostMidRunLosesNothing()
 void TestUploadRounds::unreachableServerReportsEverything()
 {
     UploadSession s;
-    connectSession(s);
-    if (QTest::currentTestFailed())
-        return;
+    QVERIFY(connectSession(s));
     QStringList expected;
     for (int i = 0; i < 12; ++i) {
         expected << s.localPath(QString("f%1.txt").arg(i, 2, 10, QChar('0')));
@@ -195,9 +187,7 @@ void TestUploadRounds::unreachableServerReportsEverything()
 void TestUploadRounds::batchesOfTenForOneFreeWorker()
 {
     UploadSession s;
-    connectSession(s);
-    if (QTest::currentTestFailed())
-        return;
+    QVERIFY(connectSession(s));
     SlotHolder holders[9];
     for (int slot = 1; slot < MainState::kSlotsPerKind; ++slot) {
         holders[slot - 1].start();

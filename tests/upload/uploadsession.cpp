@@ -73,32 +73,40 @@ QWidget* UploadSession::listViewport() const
     return form->fileList()->currentView()->viewport();
 }
 
-void connectSession(UploadSession& s, const FtpServerFixture::Options& options)
+bool connectSession(UploadSession& s, const FtpServerFixture::Options& options)
 {
-    // A reader that has gone when a test writes into a FIFO must not end the test program.
-    std::signal(SIGPIPE, SIG_IGN);
-    QFile::remove(QCoreApplication::applicationDirPath() + QStringLiteral("/AppConfig.ini"));
-    QVERIFY(s.local.isValid());
-    QVERIFY(s.server.start(options));
-    s.form = std::make_unique<TForm1>();
-    s.form->setConnectDialog(new TForm2(s.form->state().credentials, s.form.get()));
-    s.form->show();
-    QVERIFY(QTest::qWaitForWindowExposed(s.form.get()));
-    connectLikeAUser(*s.form, s.server.host(), FtpServerFixture::user(), FtpServerFixture::password());
-    QCOMPARE(s.form->currentLayout(), MainWindowPort::Layout::Browser);
-    auto* status = s.form->findChild<QLabel*>(QStringLiteral("StatusBar1"));
-    QVERIFY(status);
-    new StatusRecorder(status, &s.statusTexts);
-    s.server.clearLog();
+    // The checks inside return from the lambda; the caller learns of a failure from the result.
+    [&] {
+        // A reader that has gone when a test writes into a FIFO must not end the test program.
+        std::signal(SIGPIPE, SIG_IGN);
+        QFile::remove(QCoreApplication::applicationDirPath() + QStringLiteral("/AppConfig.ini"));
+        QVERIFY(s.local.isValid());
+        QVERIFY(s.server.start(options));
+        s.form = std::make_unique<TForm1>();
+        s.form->setConnectDialog(new TForm2(s.form->state().credentials, s.form.get()));
+        s.form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(s.form.get()));
+        connectLikeAUser(*s.form, s.server.host(), FtpServerFixture::user(), FtpServerFixture::password());
+        QCOMPARE(s.form->currentLayout(), MainWindowPort::Layout::Browser);
+        auto* status = s.form->findChild<QLabel*>(QStringLiteral("StatusBar1"));
+        QVERIFY(status);
+        new StatusRecorder(status, &s.statusTexts);
+        s.server.clearLog();
+    }();
+    return !QTest::currentTestFailed();
 }
 
-void selectNode(UploadSession& s, const QString& name)
+bool selectNode(UploadSession& s, const QString& name)
 {
-    const QList<QTreeWidgetItem*> found = s.tree()->findItems(name, Qt::MatchExactly | Qt::MatchRecursive);
-    QVERIFY(!found.isEmpty());
-    s.tree()->scrollToItem(found.first());
-    QTest::mouseClick(s.treeViewport(), Qt::LeftButton, {}, s.tree()->visualItemRect(found.first()).center());
-    QTRY_VERIFY(found.first()->isSelected() && !s.form->state().BusyLock);
+    // The checks inside return from the lambda; the caller learns of a failure from the result.
+    [&] {
+        const QList<QTreeWidgetItem*> found = s.tree()->findItems(name, Qt::MatchExactly | Qt::MatchRecursive);
+        QVERIFY(!found.isEmpty());
+        s.tree()->scrollToItem(found.first());
+        QTest::mouseClick(s.treeViewport(), Qt::LeftButton, {}, s.tree()->visualItemRect(found.first()).center());
+        QTRY_VERIFY(found.first()->isSelected() && !s.form->state().BusyLock);
+    }();
+    return !QTest::currentTestFailed();
 }
 
 void chooseMode(TForm1& form, const QString& caption)

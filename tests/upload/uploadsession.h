@@ -30,11 +30,11 @@ struct UploadSession
 };
 
 // Starts the server, shows the window, answers the connect dialog like a user and lists the root. Records the
-// status line from then on.
-void connectSession(UploadSession& s, const FtpServerFixture::Options& options = {});
+// status line from then on. False when a check failed on the way (the test has failed then).
+bool connectSession(UploadSession& s, const FtpServerFixture::Options& options = {});
 
 // Clicks the tree node with this name (the click lists it).
-void selectNode(UploadSession& s, const QString& name);
+bool selectNode(UploadSession& s, const QString& name);
 
 // Presses the transfer-mode button with this caption; checks or unchecks "エンコード" and picks a character set.
 void chooseMode(TForm1& form, const QString& caption);
