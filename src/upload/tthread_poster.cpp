@@ -1,5 +1,6 @@
 #include "upload/tthread_poster.h"
 
+#include "ftp/ftpconnection.h"
 #include "ftp/wininet.h"
 #include "upload/codepage.h"
 #include "upload/uploadcontroller.h"
@@ -90,8 +91,12 @@ void TThread_Poster::SendBatch()
 bool TThread_Poster::sendEntry(HINTERNET connection, const QString& entry)
 {
     const auto parts = splitUploadEntry(entry, [](const QString& path) { return QFileInfo::exists(path); });
-    if (!parts)
+    // Checked again here, not only at the drop: a resend round brings back what the drop rejected, and a FIFO
+    // must never be opened.
+    if (!parts || !isSendable(*parts))
         return false;
+    if (parts->directory)
+        return createDirectoryEntry(connection, parts->relativeName);
 
     QString localPath = parts->localPath;
     TemporaryCopy copy;
@@ -118,6 +123,19 @@ bool TThread_Poster::sendEntry(HINTERNET connection, const QString& entry)
         FtpCreateDirectoryA(connection, directory.toUtf8().constData());
     const QByteArray remote = (targetDirectory + parts->relativeName).toUtf8();
     return FtpPutFileA(connection, localPath.toUtf8().constData(), remote.constData(), type, 0);
+}
+
+// A directory entry arrives when the directory exists on the server afterwards, whoever made it: another worker
+// may have created it as the ancestor of a file, or it was there before. Only then is a refused MKD a failure.
+bool TThread_Poster::createDirectoryEntry(HINTERNET connection, const QString& relativeName)
+{
+    for (const QString& directory : remoteDirectoriesOf(targetDirectory, relativeName))
+        FtpCreateDirectoryA(connection, directory.toUtf8().constData());
+    const QByteArray remote = (targetDirectory + relativeName).toUtf8();
+    if (FtpCreateDirectoryA(connection, remote.constData()))
+        return true;
+    const int reply = ftpSendCommand(connection, "CWD " + remote);
+    return reply >= 200 && reply < 300;
 }
 
 QString TThread_Poster::temporaryCopyPath(const QString& localPath) const

@@ -38,6 +38,7 @@ protected:
 private:
     void SendBatch();
     bool sendEntry(InternetHandle* connection, const QString& entry);
+    bool createDirectoryEntry(InternetHandle* connection, const QString& relativeName);
     QString temporaryCopyPath(const QString& localPath) const;
 
     UploadController* m_controller;

@@ -140,9 +140,11 @@ void UploadController::AppMessageHook(QObject* target, const QStringList& droppe
     }
 
     for (const QString& path : droppedPaths)
-        AddDroppedPath(path, state.UploadQueue);
+        AddDroppedPath(path, state.UploadQueue, state.FailedList);
 
-    const qsizetype count = state.UploadQueue.size();
+    // What the walk rejected went straight to FailedList; it was dropped all the same, so the planned count
+    // includes it and a finished upload shows sent + failed = planned.
+    const qsizetype count = state.UploadQueue.size() + state.FailedList.size();
     m_port.plannedCountLabel()->setText(groupedCount(count));
     // A range of 0..0 would show the bar as busy; an empty upload shows an empty bar instead.
     m_port.progressBar()->setRange(0, int(std::max<qsizetype>(count, 1)));

@@ -4,7 +4,6 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QRegularExpression>
-#include <QSet>
 
 namespace {
 
@@ -28,15 +27,24 @@ bool admitsEverything(const QString& mask)
     return mask.isEmpty() || mask == QLatin1String("*") || mask == QLatin1String("*.*");
 }
 
-void walk(QStringList& queue, const QString& folder, const QRegularExpression* filter, const QString& root,
-          QSet<QString>& visited)
+QString lastComponent(const QString& path)
 {
-    // Canonical paths name each real directory once, whatever links lead to it: a loop ends where it closes.
-    const QString canonical = QFileInfo(folder).canonicalFilePath();
-    if (canonical.isEmpty() || visited.contains(canonical))
-        return;
-    visited.insert(canonical);
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
 
+// A directory whose names cannot be read would lose every file in it without a word; it is reported instead.
+bool isListable(const QFileInfo& info)
+{
+    return info.isDir() && info.isReadable() && info.isExecutable();
+}
+
+// ancestors holds the real directories on the way from the walk's start down to folder: only a directory among
+// them closes a loop. Any other way into a directory (a link to a sibling, the same folder dropped twice) is
+// walked again, and what lies below is queued under that way's names.
+void walk(QStringList& queue, QStringList& rejected, const QString& folder, const QRegularExpression* filter,
+          const QString& root, QStringList& ancestors)
+{
+    ancestors.append(QFileInfo(folder).canonicalFilePath());
     const QString prefix = withTrailingSlash(folder);
     QDir dir(folder);
     const QStringList names =
@@ -45,37 +53,59 @@ void walk(QStringList& queue, const QString& folder, const QRegularExpression* f
         if (filter && !filter->match(name).hasMatch())
             continue;
         const QString path = prefix + name;
-        if (QFileInfo(path).isDir())
-            walk(queue, path, filter, root, visited);
-        else
+        const QFileInfo info(path);
+        if (info.isDir()) {
+            if (ancestors.contains(info.canonicalFilePath()))
+                continue;
+            const QString entry = kMarker + root + kMarker + path + QLatin1Char('/');
+            if (!isListable(info)) {
+                rejected.append(entry);
+                continue;
+            }
+            queue.append(entry);
+            walk(queue, rejected, path, filter, root, ancestors);
+        } else if (info.isFile()) {
             queue.append(kMarker + root + kMarker + path);
+        } else {
+            // A FIFO would hold its worker forever; sockets, devices and dangling links cannot arrive either.
+            rejected.append(kMarker + root + kMarker + path);
+        }
     }
-}
-
-QString lastComponent(const QString& path)
-{
-    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    ancestors.removeLast();
 }
 
 } // namespace
 
-void AddDroppedPath(const QString& path, QStringList& queue)
+void AddDroppedPath(const QString& path, QStringList& queue, QStringList& rejected)
 {
-    if (QFileInfo(path).isDir()) {
+    const QFileInfo info(path);
+    if (info.isDir()) {
         const QString root = withoutTrailingSlash(path);
-        CollectFolderFiles(queue, root, QStringLiteral("*.*"), root);
-    } else {
+        const QString entry = kMarker + root + kMarker + withTrailingSlash(root);
+        if (!isListable(info)) {
+            rejected.append(entry);
+            return;
+        }
+        // The dropped folder arrives even when empty; the root names no folder of its own.
+        if (!lastComponent(root).isEmpty())
+            queue.append(entry);
+        CollectFolderFiles(queue, rejected, root, QStringLiteral("*.*"), root);
+    } else if (info.isFile()) {
         queue.append(path);
+    } else {
+        // Missing, a FIFO, a socket, a device or a dangling link: nothing a worker could send.
+        rejected.append(path);
     }
 }
 
-void CollectFolderFiles(QStringList& queue, const QString& folder, const QString& mask, const QString& root)
+void CollectFolderFiles(QStringList& queue, QStringList& rejected, const QString& folder, const QString& mask,
+                        const QString& root)
 {
     std::optional<QRegularExpression> filter;
     if (!admitsEverything(mask))
         filter = QRegularExpression(QRegularExpression::wildcardToRegularExpression(mask));
-    QSet<QString> visited;
-    walk(queue, folder, filter ? &*filter : nullptr, root, visited);
+    QStringList ancestors;
+    walk(queue, rejected, folder, filter ? &*filter : nullptr, root, ancestors);
 }
 
 std::optional<UploadEntryParts> splitUploadEntry(const QString& entry,
@@ -93,13 +123,23 @@ std::optional<UploadEntryParts> splitUploadEntry(const QString& entry,
         const QString folder = rest.left(at);
         const QString local = rest.mid(at + kMarker.size());
         const QString prefix = withTrailingSlash(folder);
-        if (folder.isEmpty() || !local.startsWith(prefix) || local.size() == prefix.size() ||
-            local.endsWith(QLatin1Char('/')))
+        if (folder.isEmpty() || !local.startsWith(prefix))
+            continue;
+        // A trailing "/" marks a directory entry; the dropped folder's own entry has nothing below its prefix.
+        const bool directory = local.endsWith(QLatin1Char('/'));
+        QString below = local.mid(prefix.size());
+        if (directory)
+            below.chop(1);
+        if ((below.isEmpty() && !directory) || below.endsWith(QLatin1Char('/')))
             continue;
         // The folder's own name leads; the root has none.
         const QString folderName = lastComponent(withoutTrailingSlash(folder));
-        const QString below = local.mid(prefix.size());
-        candidates.append({local, folderName.isEmpty() ? below : folderName + QLatin1Char('/') + below});
+        const QString relative = folderName.isEmpty() ? below
+                                 : below.isEmpty()    ? folderName
+                                                      : folderName + QLatin1Char('/') + below;
+        if (relative.isEmpty())
+            continue;
+        candidates.append({directory ? withoutTrailingSlash(local) : local, relative, directory});
     }
     if (candidates.isEmpty())
         return std::nullopt;
@@ -110,6 +150,12 @@ std::optional<UploadEntryParts> splitUploadEntry(const QString& entry,
         }
     }
     return candidates.first();
+}
+
+bool isSendable(const UploadEntryParts& parts)
+{
+    const QFileInfo info(parts.localPath);
+    return parts.directory ? isListable(info) : info.isFile();
 }
 
 QStringList remoteDirectoriesOf(const QString& target, const QString& relativeName)

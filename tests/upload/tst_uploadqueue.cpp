@@ -23,7 +23,7 @@ private slots:
     void remoteDirectories();
     void droppedFolder_data();
     void droppedFolder();
-    void droppedFileAndMissingNameArePlain();
+    void droppedFileMissingNameAndFifo();
     void symbolicLinks();
     void longPathsAreKeptWhole();
     void maskNarrowsTheWalk();
@@ -38,51 +38,66 @@ void TestUploadQueue::splitEntry_data()
     QTest::addColumn<bool>("valid");
     QTest::addColumn<QString>("localPath");
     QTest::addColumn<QString>("relativeName");
+    QTest::addColumn<bool>("directory");
 
     QTest::newRow("plain") << "/w/a.txt" << true << "/w/a.txt"
-                           << "a.txt";
+                           << "a.txt" << false;
     QTest::newRow("plain with blanks and Japanese")
         << "/home/u/デスク トップ/日本語 ファイル.txt" << true << "/home/u/デスク トップ/日本語 ファイル.txt"
-        << "日本語 ファイル.txt";
+        << "日本語 ファイル.txt" << false;
     QTest::newRow("plain holding <>") << "/w/a<>b.txt" << true << "/w/a<>b.txt"
-                                      << "a<>b.txt";
+                                      << "a<>b.txt" << false;
     QTest::newRow("plain dot file") << "/w/.htaccess" << true << "/w/.htaccess"
-                                    << ".htaccess";
+                                    << ".htaccess" << false;
     QTest::newRow("folder file") << "<>/w/site<>/w/site/index.html" << true << "/w/site/index.html"
-                                 << "site/index.html";
+                                 << "site/index.html" << false;
     QTest::newRow("nested") << "<>/w/site<>/w/site/img/logo.png" << true << "/w/site/img/logo.png"
-                            << "site/img/logo.png";
+                            << "site/img/logo.png" << false;
     QTest::newRow("deeply nested") << "<>/site<>/site/a/b/c/d.css" << true << "/site/a/b/c/d.css"
-                                   << "site/a/b/c/d.css";
+                                   << "site/a/b/c/d.css" << false;
     QTest::newRow("root folder") << "<>/<>/x/y.txt" << true << "/x/y.txt"
-                                 << "x/y.txt";
+                                 << "x/y.txt" << false;
     QTest::newRow("folder name holds <>") << "<>/w/a<>b<>/w/a<>b/c<>d.txt" << true << "/w/a<>b/c<>d.txt"
-                                          << "a<>b/c<>d.txt";
+                                          << "a<>b/c<>d.txt" << false;
     QTest::newRow("folder ends in <>") << "<>/w/x<><>/w/x<>/f" << true << "/w/x<>/f"
-                                       << "x<>/f";
+                                       << "x<>/f" << false;
     QTest::newRow("prefix repeats in a folder name") << "<>/a<>/a<>/a<>/a/f" << true << "/a<>/a/f"
-                                                     << "a/f";
+                                                     << "a/f" << false;
     QTest::newRow("folder name is <>") << "<>/<><>/<>/f.txt" << true << "/<>/f.txt"
-                                       << "<>/f.txt";
+                                       << "<>/f.txt" << false;
     QTest::newRow("Japanese folder with blanks")
         << "<>/w/サイト 1<>/w/サイト 1/画像/ロゴ.png" << true << "/w/サイト 1/画像/ロゴ.png"
-        << "サイト 1/画像/ロゴ.png";
+        << "サイト 1/画像/ロゴ.png" << false;
     QTest::newRow("dot files below") << "<>/w/s<>/w/s/.git/.keep" << true << "/w/s/.git/.keep"
-                                     << "s/.git/.keep";
+                                     << "s/.git/.keep" << false;
     QTest::newRow("folder with trailing slash") << "<>/w/site/<>/w/site/a.txt" << true << "/w/site/a.txt"
-                                                << "site/a.txt";
+                                                << "site/a.txt" << false;
     QTest::newRow("sibling with a longer name") << "<>/w/s<>/w/site/a.txt" << false << ""
-                                                << "";
+                                                << "" << false;
     QTest::newRow("no second marker") << "<>/w/site" << false << ""
-                                      << "";
+                                      << "" << false;
     QTest::newRow("file outside the folder") << "<>/w/site<>/other/x" << false << ""
-                                             << "";
-    QTest::newRow("folder itself") << "<>/w/site<>/w/site/" << false << ""
-                                   << "";
+                                             << "" << false;
+    QTest::newRow("dropped folder's own entry") << "<>/w/site<>/w/site/" << true << "/w/site"
+                                                << "site" << true;
+    QTest::newRow("directory below") << "<>/w/site<>/w/site/img/空 き/" << true << "/w/site/img/空 き"
+                                     << "site/img/空 き" << true;
+    QTest::newRow("directory below the root") << "<>/<>/x/" << true << "/x"
+                                              << "x" << true;
+    QTest::newRow("own entry of a folder given with a slash") << "<>/w/site/<>/w/site/" << true << "/w/site"
+                                                              << "site" << true;
+    QTest::newRow("directory of a folder named <>") << "<>/w/<><>/w/<>/d<>/" << true << "/w/<>/d<>"
+                                                    << "<>/d<>" << true;
+    QTest::newRow("the root's own entry") << "<>/<>/" << false << ""
+                                          << "" << false;
+    QTest::newRow("doubled slash") << "<>/w/s<>/w/s/a//" << false << ""
+                                   << "" << false;
+    QTest::newRow("plain path with a slash") << "/w/site/" << false << ""
+                                             << "" << false;
     QTest::newRow("empty") << "" << false << ""
-                           << "";
+                           << "" << false;
     QTest::newRow("empty folder part") << "<><>/x" << false << ""
-                                       << "";
+                                       << "" << false;
 }
 
 void TestUploadQueue::splitEntry()
@@ -91,12 +106,14 @@ void TestUploadQueue::splitEntry()
     QFETCH(bool, valid);
     QFETCH(QString, localPath);
     QFETCH(QString, relativeName);
+    QFETCH(bool, directory);
 
     const auto parts = splitUploadEntry(entry);
     QCOMPARE(parts.has_value(), valid);
     if (valid) {
         QCOMPARE(parts->localPath, localPath);
         QCOMPARE(parts->relativeName, relativeName);
+        QCOMPARE(parts->directory, directory);
     }
 }
 
@@ -111,16 +128,23 @@ void TestUploadQueue::splitPrefersTheExistingFile()
     QVERIFY(writeAll(file, "x"));
 
     QStringList queue;
-    AddDroppedPath(root, queue);
-    QCOMPARE(queue, QStringList{"<>" + root + "<>" + file});
+    QStringList rejected;
+    AddDroppedPath(root, queue, rejected);
+    QCOMPARE(queue, (QStringList{"<>" + root + "<>" + root + "/", "<>" + root + "<>" + file}));
+    QCOMPARE(rejected, QStringList{});
 
-    const auto parts = splitUploadEntry(queue.first(), [](const QString& path) { return QFileInfo::exists(path); });
+    const auto exists = [](const QString& path) { return QFileInfo::exists(path); };
+    const auto own = splitUploadEntry(queue.first(), exists);
+    QVERIFY(own);
+    QCOMPARE(own->localPath, root);
+    QCOMPARE(own->relativeName, QStringLiteral("b"));
+    const auto parts = splitUploadEntry(queue.last(), exists);
     QVERIFY(parts);
     QCOMPARE(parts->localPath, file);
     QCOMPARE(parts->relativeName, QStringLiteral("b/f.txt"));
 
     // Asked about nothing, the first reading stands; a lookup is made only when there is a choice.
-    QVERIFY(splitUploadEntry(queue.first())->localPath != file);
+    QVERIFY(splitUploadEntry(queue.last())->localPath != file);
     int asked = 0;
     splitUploadEntry("<>/w/site<>/w/site/a.txt", [&asked](const QString&) {
         ++asked;
@@ -193,63 +217,94 @@ void TestUploadQueue::droppedFolder()
         QVERIFY(QDir().mkpath(root + "/" + folder));
 
     QStringList queue{"/earlier/entry.txt"};
-    AddDroppedPath(trailingSlash ? root + "/" : root, queue);
+    QStringList rejected;
+    AddDroppedPath(trailingSlash ? root + "/" : root, queue, rejected);
 
-    QCOMPARE(queue.size(), files.size() + 1);
-    QCOMPARE(queue.first(), QStringLiteral("/earlier/entry.txt"));
-    QStringList expected;
+    // One entry per file and one per folder (the dropped one included), every folder before its contents.
+    QStringList expected{"<>" + root + "<>" + root + "/"};
     for (const QString& file : files)
         expected << "<>" + root + "<>" + root + "/" + file;
+    for (const QString& path : files + emptyFolders) {
+        const QStringList parts = path.split('/');
+        for (qsizetype depth = 1; depth < parts.size() + (emptyFolders.contains(path) ? 1 : 0); ++depth) {
+            const QString entry = "<>" + root + "<>" + root + "/" + parts.mid(0, depth).join('/') + "/";
+            if (!expected.contains(entry))
+                expected << entry;
+        }
+    }
+    QCOMPARE(rejected, QStringList{});
+    QCOMPARE(queue.first(), QStringLiteral("/earlier/entry.txt"));
     QStringList queued = queue.mid(1);
+    for (qsizetype i = 0; i < queued.size(); ++i) {
+        QString parent = queued[i].chopped(queued[i].endsWith('/') ? 1 : 0);
+        parent.truncate(parent.lastIndexOf('/') + 1);
+        if (queued[i] != expected.first())
+            QVERIFY2(queued.indexOf(parent) >= 0 && queued.indexOf(parent) < i, qPrintable(queued[i]));
+    }
     queued.sort();
     expected.sort();
     QCOMPARE(queued, expected);
 }
 
-void TestUploadQueue::droppedFileAndMissingNameArePlain()
+// Only what a worker can send is queued; everything else is reported at once in the form it would have had.
+void TestUploadQueue::droppedFileMissingNameAndFifo()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString file = dir.path() + "/a b.txt";
     QVERIFY(writeAll(file, "a"));
     const QString missing = dir.path() + "/gone/none.txt";
+    const QString fifo = dir.path() + "/pipe";
+    QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
     const QString folder = dir.path() + "/f";
     QVERIFY(writeAll(folder + "/x.txt", "x"));
 
     QStringList queue;
-    AddDroppedPath(file, queue);
-    AddDroppedPath(missing, queue);
-    AddDroppedPath(folder, queue);
-    QCOMPARE(queue, (QStringList{file, missing, "<>" + folder + "<>" + folder + "/x.txt"}));
+    QStringList rejected;
+    for (const QString& path : {file, missing, fifo, folder})
+        AddDroppedPath(path, queue, rejected);
+    QCOMPARE(queue, (QStringList{file, "<>" + folder + "<>" + folder + "/", "<>" + folder + "<>" + folder + "/x.txt"}));
+    QCOMPARE(rejected, (QStringList{missing, fifo}));
 }
 
+// Every way into a folder is walked under its own name; only a way back up to an ancestor ends. Links to files
+// are files; FIFOs and dangling links are reported.
 void TestUploadQueue::symbolicLinks()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString root = dir.path() + "/site";
-    QVERIFY(writeAll(root + "/a/file.txt", "f"));
+    QVERIFY(writeAll(root + "/img/a.png", "png"));
     QVERIFY(writeAll(dir.path() + "/outside.txt", "o"));
-    QVERIFY(QFile::link(root, root + "/a/loop"));                   // leads back up: ends there
-    QVERIFY(QFile::link(root + "/a", root + "/again"));             // a second way into a: walked once
+    QVERIFY(QFile::link(root + "/img", root + "/images")); // a second way into img
+    QVERIFY(QFile::link(root, root + "/img/loop"));        // back up to the dropped folder: ends
+    QVERIFY(QDir().mkpath(root + "/img/deep"));
+    QVERIFY(QFile::link(root + "/img", root + "/img/deep/up"));     // back up two levels: ends
     QVERIFY(QFile::link(dir.path() + "/outside.txt", root + "/l")); // a link to a file is a file
-    QVERIFY(QFile::link(dir.path() + "/nowhere", root + "/dead"));  // a dangling link is queued and fails later
-    QVERIFY(::mkfifo(QFile::encodeName(root + "/pipe").constData(), 0600) == 0);
+    QVERIFY(QFile::link(dir.path() + "/nowhere", root + "/dead"));  // cannot arrive: reported
+    QVERIFY(::mkfifo(QFile::encodeName(root + "/img/pipe").constData(), 0600) == 0);
 
+    const auto namesOf = [&root](const QStringList& entries) {
+        QStringList names;
+        for (const QString& entry : entries) {
+            if (!entry.startsWith("<>" + root + "<>" + root + "/"))
+                return QStringList{"unexpected entry " + entry};
+            names << entry.mid(2 * root.size() + 5);
+        }
+        names.sort();
+        return names;
+    };
+
+    // The same folder dropped twice is walked twice, too.
     QStringList queue;
-    AddDroppedPath(root, queue);
-    QStringList names;
-    for (const QString& entry : queue) {
-        QVERIFY(entry.startsWith("<>" + root + "<>" + root + "/"));
-        names << entry.mid(2 * root.size() + 5);
-    }
-    names.sort();
-    // a/file.txt is reached either directly or through "again", but only once.
-    QCOMPARE(names.size(), 4);
-    QVERIFY(names.contains("a/file.txt") != names.contains("again/file.txt"));
-    QVERIFY(names.contains("dead"));
-    QVERIFY(names.contains("l"));
-    QVERIFY(names.contains("pipe"));
+    QStringList rejected;
+    AddDroppedPath(root, queue, rejected);
+    AddDroppedPath(root, queue, rejected);
+    const QStringList once{"", "images/", "images/a.png", "images/deep/", "img/", "img/a.png", "img/deep/", "l"};
+    QStringList twice = once + once;
+    twice.sort();
+    QCOMPARE(namesOf(queue), twice);
+    QCOMPARE(namesOf(rejected), (QStringList{"dead", "dead", "images/pipe", "images/pipe", "img/pipe", "img/pipe"}));
 }
 
 void TestUploadQueue::longPathsAreKeptWhole()
@@ -265,9 +320,11 @@ void TestUploadQueue::longPathsAreKeptWhole()
     QVERIFY(writeAll(file, "deep"));
 
     QStringList queue;
-    AddDroppedPath(root, queue);
-    QCOMPARE(queue, QStringList{"<>" + root + "<>" + file});
-    QCOMPARE(splitUploadEntry(queue.first())->relativeName, file.mid(dir.path().size() + 1));
+    QStringList rejected;
+    AddDroppedPath(root, queue, rejected);
+    QCOMPARE(queue.size(), 17); // the file, the dropped folder and the 15 folders on the way
+    QCOMPARE(queue.last(), "<>" + root + "<>" + file);
+    QCOMPARE(splitUploadEntry(queue.last())->relativeName, file.mid(dir.path().size() + 1));
 }
 
 void TestUploadQueue::maskNarrowsTheWalk()
@@ -278,13 +335,15 @@ void TestUploadQueue::maskNarrowsTheWalk()
     QVERIFY(writeAll(dir.path() + "/b.html", ""));
     QVERIFY(writeAll(dir.path() + "/noext", ""));
 
+    QStringList rejected;
     for (const QString& everything : {QString(), QStringLiteral("*"), QStringLiteral("*.*")}) {
         QStringList queue;
-        CollectFolderFiles(queue, dir.path(), everything, dir.path());
+        CollectFolderFiles(queue, rejected, dir.path(), everything, dir.path());
         QCOMPARE(queue.size(), 3);
     }
     QStringList queue;
-    CollectFolderFiles(queue, dir.path(), "*.txt", "/r");
+    CollectFolderFiles(queue, rejected, dir.path(), "*.txt", "/r");
+    QCOMPARE(rejected, QStringList{});
     QCOMPARE(queue, QStringList{"<>/r<>" + dir.path() + "/a.txt"});
 }
 
@@ -299,17 +358,18 @@ void TestUploadQueue::walkedEntriesSplitBack()
         QVERIFY(writeAll(root + "/" + file, "x"));
 
     QStringList queue;
-    AddDroppedPath(root, queue);
-    QCOMPARE(queue.size(), files.size());
+    QStringList rejected;
+    AddDroppedPath(root, queue, rejected);
     QStringList relative;
     for (const QString& entry : queue) {
         const auto parts = splitUploadEntry(entry, [](const QString& path) { return QFileInfo::exists(path); });
         QVERIFY(parts);
-        QVERIFY(QFileInfo(parts->localPath).isFile());
+        QVERIFY(parts->directory ? QFileInfo(parts->localPath).isDir() : QFileInfo(parts->localPath).isFile());
+        QVERIFY(isSendable(*parts));
         relative << parts->relativeName;
     }
     relative.sort();
-    QStringList expected;
+    QStringList expected{"公開 <>site", "公開 <>site/img", "公開 <>site/a<>", "公開 <>site/a<>/b<>c"};
     for (const QString& file : files)
         expected << "公開 <>site/" + file;
     expected.sort();
