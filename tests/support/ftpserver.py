@@ -7,7 +7,8 @@ that the tests can see what reached the server:
   "CMD <session> <line>"     a command line as received (the argument of PASS is masked)
   "RECEIVED <session> <n>"   an upload's data connection closed after n bytes as they came over the wire (before
                              the ASCII line-end conversion of the server)
-The session number counts control connections from 1. Events never go to standard output: a test that does not
+The session number counts control connections from 1. With --hold NAME --release FILE the STOR of a file with
+that name is answered only once FILE exists. Events never go to standard output: a test that does not
 read that pipe could otherwise stall the server once the pipe is full.
 """
 
@@ -25,6 +26,8 @@ FULL_PERMS = "elradfmwMT"
 
 EVENT_LOG = None
 STALLED_NAME = None
+HELD_NAME = None
+RELEASE_FILE = None
 
 
 def emit(text):
@@ -79,6 +82,16 @@ class RecordingHandler(FTPHandler):
         if cmd == "PASS":
             shown = "PASS ****"
         emit("CMD %d %s" % (self.session_number, shown))
+        self.process_when_released(line, cmd, arg)
+
+    def process_when_released(self, line, cmd, arg):
+        if self._closed:
+            return
+        if (HELD_NAME and cmd == "STOR" and os.path.basename(arg) == HELD_NAME
+                and not os.path.exists(RELEASE_FILE)):
+            # the client waits for the reply meanwhile, as for a slow disk
+            self.ioloop.call_later(0.02, self.process_when_released, line, cmd, arg)
+            return
         FTPHandler.pre_process_command(self, line, cmd, arg)
 
     def on_login(self, username):
@@ -110,10 +123,14 @@ def main():
     parser.add_argument("--log")
     parser.add_argument("--banner")
     parser.add_argument("--stall")
+    parser.add_argument("--hold")
+    parser.add_argument("--release")
     args = parser.parse_args()
 
-    global EVENT_LOG, STALLED_NAME
+    global EVENT_LOG, STALLED_NAME, HELD_NAME, RELEASE_FILE
     STALLED_NAME = args.stall
+    HELD_NAME = args.hold
+    RELEASE_FILE = args.release
     if args.log:
         EVENT_LOG = open(args.log, "a", encoding="utf-8", errors="replace")
 

@@ -59,6 +59,10 @@ bool FtpServerFixture::start(const Options& options)
             arguments << QStringLiteral("--banner") << m_banner;
         if (!m_stalledName.isEmpty())
             arguments << QStringLiteral("--stall") << m_stalledName;
+        if (!m_heldName.isEmpty()) {
+            arguments << QStringLiteral("--hold") << m_heldName << QStringLiteral("--release") << releasePath();
+            QFile::remove(releasePath());
+        }
 
         m_process.start(QStringLiteral("/usr/bin/python3"), arguments);
         if (!m_process.waitForStarted(kStartTimeoutMs))
@@ -171,4 +175,16 @@ QList<qint64> FtpServerFixture::uploadWireBytes() const
             result << line.section(QLatin1Char(' '), 2, 2).toLongLong();
     }
     return result;
+}
+
+QString FtpServerFixture::releasePath() const
+{
+    return m_work.filePath(QStringLiteral("release"));
+}
+
+void FtpServerFixture::releaseHeldUpload()
+{
+    QFile file(releasePath());
+    if (!file.open(QIODevice::WriteOnly))
+        qWarning("cannot release the held upload: %s", qPrintable(file.errorString()));
 }

@@ -39,6 +39,11 @@ public:
     // From the next start(), an upload of a file with this name (any folder) is never read after it began, so the
     // client's data connection stalls.
     void setStalledUploadName(const QString& name) { m_stalledName = name; }
+    // From the next start(), the STOR of a file with this name (any folder; empty: none) gets no reply until
+    // releaseHeldUpload(): its worker waits inside that file. The client gives up after its reply time-out, so a
+    // test releases the file within that time or lets it fail.
+    void setHeldUploadName(const QString& name) { m_heldName = name; }
+    void releaseHeldUpload();
     void stop();
     bool isRunning() const;
 
@@ -63,6 +68,7 @@ public:
 
 private:
     QStringList events() const;
+    QString releasePath() const;
 
     QTemporaryDir m_root;
     QTemporaryDir m_work; // the event log lives outside the root, so listings never show it
@@ -71,4 +77,5 @@ private:
     int m_clearedEvents = 0;
     QString m_banner;
     QString m_stalledName;
+    QString m_heldName;
 };

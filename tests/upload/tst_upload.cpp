@@ -21,7 +21,8 @@
 namespace {
 
 // A site of a little over a thousand files: nested folders, Japanese names with blanks, dot files, an empty
-// folder; every third file binary, the others text with LF or CR LF line ends.
+// folder and a folder that holds only an empty folder; every third file binary, the others text with LF or CR LF
+// line ends.
 QMap<QString, QByteArray> makeSite(const QString& root)
 {
     QMap<QString, QByteArray> files;
@@ -51,7 +52,8 @@ QMap<QString, QByteArray> makeSite(const QString& root)
     files.insert(QStringLiteral("p1/.hidden"), "");
     for (auto it = files.cbegin(); it != files.cend(); ++it)
         writeAll(root + QLatin1Char('/') + it.key(), it.value());
-    QDir().mkpath(root + QStringLiteral("/empty/inner"));
+    QDir().mkpath(root + QStringLiteral("/empty"));
+    QDir().mkpath(root + QStringLiteral("/outer/inner"));
     return files;
 }
 
@@ -69,7 +71,7 @@ private slots:
     void folderAndFilesOntoTree();
     void listDropIntoRoot();
     void refusedDrops();
-    void emptyFolderEndsAtOnce();
+    void foldersLinksAndSpecialFiles();
     void conversion_data();
     void conversion();
     void closingMidUpload();
@@ -90,8 +92,11 @@ void TestUpload::folderAndFilesOntoTree()
     QVERIFY(writeAll(s.localPath("single.txt"), "one\ntwo\n"));
     QVERIFY(writeAll(s.localPath("photo.bin"),
                      QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\x01\0\0\0\x01\0\x08\x06\0\0\0", 29)));
-    const int planned = int(files.size()) + 2;
-    QCOMPARE(planned, 1054);
+    // Every folder is an entry of its own: the site, 28 plain ones, 深い with 7 階層 folders holding one each, and
+    // the three (partly) empty ones.
+    const int folders = 1 + 28 + 1 + 7 + 7 + 3;
+    const int planned = int(files.size()) + 2 + folders;
+    QCOMPARE(planned, 1101);
 
     // The bar and the sent count move together, batch by batch.
     QProgressBar* bar = s.form->progressBar();
@@ -104,7 +109,7 @@ void TestUpload::folderAndFilesOntoTree()
     s.server.clearLog();
     QVERIFY(dropPaths(s.treeViewport(), {site, s.localPath("single.txt"), s.localPath("photo.bin")}));
     QCOMPARE(s.form->currentLayout(), MainWindowPort::Layout::Progress);
-    QCOMPARE(s.form->plannedCountLabel()->text(), QStringLiteral("1,054"));
+    QCOMPARE(s.form->plannedCountLabel()->text(), QStringLiteral("1,101"));
     QCOMPARE(bar->maximum(), planned);
     QCOMPARE(s.form->elapsedLabel()->text(), QStringLiteral("00:00:00"));
     QVERIFY(s.form->elapsedTimer()->isActive());
@@ -130,7 +135,7 @@ void TestUpload::folderAndFilesOntoTree()
     }
 
     // The server holds the folder under its own name and the single files beside it; binary files byte for
-    // byte, text files with the line ends the server stores for ASCII transfers. Empty folders make nothing.
+    // byte, text files with the line ends the server stores for ASCII transfers. Empty folders arrive too.
     const QString www = s.server.root() + "/www/";
     QStringList expectedNames{"single.txt", "photo.bin"};
     for (auto it = files.cbegin(); it != files.cend(); ++it) {
@@ -140,13 +145,14 @@ void TestUpload::folderAndFilesOntoTree()
     }
     expectedNames.sort();
     QCOMPARE(filesBelow(www), expectedNames);
-    QVERIFY(!QFileInfo::exists(www + "site/empty"));
+    QVERIFY(QFileInfo(www + "site/empty").isDir());
+    QVERIFY(QFileInfo(www + "site/outer/inner").isDir());
     QCOMPARE(readAll(www + "photo.bin"), readAll(s.localPath("photo.bin")));
     QCOMPARE(readAll(www + "single.txt"), QByteArray("one\ntwo\n"));
 
     // One login per batch of ten and one for the listing afterwards; one STOR per file.
     const QStringList commands = s.server.commands();
-    QCOMPARE(commands.filter(QRegularExpression("^\\d+ STOR ")).size(), planned);
+    QCOMPARE(commands.filter(QRegularExpression("^\\d+ STOR ")).size(), planned - folders);
     QCOMPARE(s.server.logins(), (planned + 9) / 10 + 1);
     qInfo("%d files: %lld commands in all", planned, commands.size());
 
@@ -177,7 +183,7 @@ void TestUpload::listDropIntoRoot()
 
     QVERIFY(dropPaths(s.listViewport(), {s.localPath("a b.txt"), s.localPath("d")}));
     QCOMPARE(s.form->state().RemoteTarget, QStringLiteral("/"));
-    QCOMPARE(s.form->plannedCountLabel()->text(), QStringLiteral("2"));
+    QCOMPARE(s.form->plannedCountLabel()->text(), QStringLiteral("3"));
     QString message;
     answerEnd(&message);
     QVERIFY(waitForBrowser(*s.form));
@@ -259,25 +265,38 @@ void TestUpload::refusedDrops()
     QVERIFY(!QFile::exists(s.server.root() + "/late.txt"));
 }
 
-// Nothing to send: every worker ends at its first exchange without connecting, and the upload ends at once.
-void TestUpload::emptyFolderEndsAtOnce()
+// Folders arrive by every way that leads to them and empty ones too; a loop ends; what cannot be sent (a FIFO in
+// a folder or dropped itself, a dangling link) is reported at once, never opened, and the upload ends.
+void TestUpload::foldersLinksAndSpecialFiles()
 {
     UploadSession s;
     QVERIFY(connectSession(s));
+    const QString site = s.localPath("site");
+    QVERIFY(writeAll(site + "/img/a.png", "png"));
+    QVERIFY(QFile::link(site + "/img", site + "/images"));
+    QVERIFY(QFile::link(site, site + "/img/up"));
+    QVERIFY(QFile::link(s.localPath("nowhere"), site + "/dead"));
+    QVERIFY(::mkfifo(QFile::encodeName(site + "/pipe").constData(), 0600) == 0);
+    QVERIFY(::mkfifo(QFile::encodeName(s.localPath("lone")).constData(), 0600) == 0);
     QVERIFY(QDir().mkpath(s.localPath("empty/only/folders")));
-    QVERIFY(dropPaths(s.treeViewport(), {s.localPath("empty")}));
-    QCOMPARE(s.form->plannedCountLabel()->text(), QStringLiteral("0"));
-    // An empty range would animate the bar as busy.
-    QCOMPARE(s.form->progressBar()->maximum(), 1);
-    QCOMPARE(s.form->progressBar()->value(), 0);
-    QString message;
-    answerEnd(&message);
-    QVERIFY(waitForBrowser(*s.form));
-    QCOMPARE(message, QStringLiteral("送信処理が終了しました。"));
-    QCOMPARE(s.form->sentCountLabel()->text(), QStringLiteral("0"));
-    // The one login is the listing afterwards.
-    QCOMPARE(s.server.logins(), 1);
-    QVERIFY(s.server.commands().filter(QRegularExpression("^\\d+ (STOR|MKD) ")).isEmpty());
+
+    QString listed;
+    answerEnd(&listed, nullptr, 60000);
+    QVERIFY(dropPaths(s.treeViewport(), {site, s.localPath("lone"), s.localPath("empty")}));
+    // site, img, images, the two pictures, the three empty folders; and the three that cannot be sent.
+    QCOMPARE(s.form->plannedCountLabel()->text(), QStringLiteral("11"));
+    QCOMPARE(s.form->progressBar()->maximum(), 11);
+    QVERIFY(waitForBrowser(*s.form, 60000));
+
+    QStringList reported = listed.split('\n');
+    reported.sort();
+    QStringList expected{"<>" + site + "<>" + site + "/dead", "<>" + site + "<>" + site + "/pipe", s.localPath("lone")};
+    expected.sort();
+    QCOMPARE(reported, expected);
+    QCOMPARE(s.form->sentCountLabel()->text(), QStringLiteral("8"));
+    QCOMPARE(filesBelow(s.server.root()), (QStringList{"site/images/a.png", "site/img/a.png"}));
+    QVERIFY(QFileInfo(s.server.root() + "/empty/only/folders").isDir());
+    QVERIFY(s.server.commands().filter(QRegularExpression("^\\d+ STOR .*(pipe|lone|dead)")).isEmpty());
 }
 
 void TestUpload::conversion_data()
@@ -331,39 +350,37 @@ void TestUpload::conversion()
 void TestUpload::closingMidUpload()
 {
     UploadSession s;
+    // The server answers the upload of "f5" only when the test says so: its worker waits inside that file.
+    s.server.setHeldUploadName("f5");
     QVERIFY(connectSession(s));
-    chooseMode(*s.form, "アスキーモードで転送");
-    // The worker's read of the FIFO waits for the test: it holds the worker inside the upload of "f5".
-    for (int i = 0; i < 10; ++i) {
-        if (i != 5)
-            QVERIFY(writeAll(s.localPath(QString("c/f%1").arg(i)), QByteArray::number(i)));
-    }
-    QVERIFY(::mkfifo(QFile::encodeName(s.localPath("c/f5")).constData(), 0600) == 0);
+    // The folder's entry and its nine files make one batch.
+    for (int i = 0; i < 9; ++i)
+        QVERIFY(writeAll(s.localPath(QString("c/f%1").arg(i)), QByteArray::number(i)));
     QVERIFY(dropPaths(s.treeViewport(), {s.localPath("c")}));
-    // The worker is inside "f5" once it reads the FIFO; it waits there until the test writes and closes.
-    int fifo = openFifoWriter(s.localPath("c/f5"));
-    QVERIFY(fifo >= 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!s.server.commands().filter(QRegularExpression("^\\d+ STOR /c/f5$")).isEmpty(), 30000);
 
     bool modalSeen = false;
+    bool released = false;
     QTimer watch;
     connect(&watch, &QTimer::timeout, this, [&] {
         if (QApplication::activeModalWidget())
             modalSeen = true;
-        if (fifo >= 0 && s.statusTexts.contains("アプリケーションを終了しています")) {
-            finishFifo(fifo, "five");
-            fifo = -1;
+        if (!released && s.statusTexts.contains("アプリケーションを終了しています")) {
+            s.server.releaseHeldUpload();
+            released = true;
         }
     });
     watch.start(10);
     s.form->close();
     watch.stop();
 
+    QVERIFY(released);
     QVERIFY(!modalSeen);
     QVERIFY(s.form->state().UploadQueue.isEmpty());
     QVERIFY(!s.form->state().anyWorkerIn(0));
     const QStringList stored = filesBelow(s.server.root() + "/c");
     QCOMPARE(stored, (QStringList{"f0", "f1", "f2", "f3", "f4", "f5"}));
-    QCOMPARE(readAll(s.server.root() + "/c/f5"), QByteArray("five"));
+    QCOMPARE(readAll(s.server.root() + "/c/f5"), QByteArray("5"));
 }
 
 // A settings file that cannot be written: the error is shown and the user is back in the browser with

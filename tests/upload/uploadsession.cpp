@@ -21,9 +21,7 @@
 #include <QTreeWidget>
 #include <QUrl>
 
-#include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -170,36 +168,6 @@ void answerEnd(QString* seen, QString* title, int timeoutMs)
 bool waitForBrowser(TForm1& form, int timeoutMs)
 {
     return QTest::qWaitFor([&form] { return form.currentLayout() == MainWindowPort::Layout::Browser; }, timeoutMs);
-}
-
-int openFifoWriter(const QString& path, int timeoutMs)
-{
-    int fd = -1;
-    // Opening for writing without blocking succeeds only once a reader has the FIFO open.
-    const bool opened = QTest::qWaitFor(
-        [&] {
-            fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
-            return fd >= 0;
-        },
-        timeoutMs);
-    return opened ? fd : -1;
-}
-
-void finishFifo(int fd, const QByteArray& bytes)
-{
-    // A reader that gives up at once (its upload failed before reading) leaves the bytes unread: not an error.
-    if (::write(fd, bytes.constData(), size_t(bytes.size())) < 0 && errno != EPIPE)
-        qWarning("writing into the FIFO failed: %s", std::strerror(errno));
-    ::close(fd);
-}
-
-bool feedFifo(const QString& path, const QByteArray& bytes, int timeoutMs)
-{
-    const int fd = openFifoWriter(path, timeoutMs);
-    if (fd < 0)
-        return false;
-    finishFifo(fd, bytes);
-    return true;
 }
 
 QByteArray storedAsText(const QByteArray& bytes)

@@ -15,7 +15,8 @@ struct UploadSession
     UploadSession() = default;
     UploadSession(const UploadSession&) = delete;
     UploadSession& operator=(const UploadSession&) = delete;
-    // Lets go of workers still waiting at a FIFO, so that a test that failed early ends instead of hanging.
+    // Opens every FIFO below the local folder for writing once, so that a worker that wrongly opened one for
+    // reading gets its end of file: such a fault then fails the test instead of hanging it.
     ~UploadSession();
 
     FtpServerFixture server;
@@ -49,13 +50,6 @@ void answerEnd(QString* seen, QString* title = nullptr, int timeoutMs = 120000);
 
 // Waits for the browser layout to come back after an upload.
 bool waitForBrowser(TForm1& form, int timeoutMs = 120000);
-
-// FIFOs among the dropped files hold a worker inside one file until the test lets it go. openFifoWriter waits
-// until a reader has the FIFO open and returns the writing end (-1 when no reader came): the reader then waits for
-// the bytes. finishFifo writes them and closes the writer; feedFifo does both in one go.
-int openFifoWriter(const QString& path, int timeoutMs = 30000);
-void finishFifo(int fd, const QByteArray& bytes);
-bool feedFifo(const QString& path, const QByteArray& bytes, int timeoutMs = 30000);
 
 // What the server stores for a file sent in ASCII mode: line ends arrive as LF.
 QByteArray storedAsText(const QByteArray& bytes);
