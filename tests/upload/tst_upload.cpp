@@ -71,7 +71,7 @@ private slots:
     void folderAndFilesOntoTree();
     void listDropIntoRoot();
     void refusedDrops();
-    void foldersLinksAndSpecialFiles();
+    void foldersLinksFifosAndDeadLinks();
     void conversion_data();
     void conversion();
     void closingMidUpload();
@@ -267,7 +267,7 @@ void TestUpload::refusedDrops()
 
 // Folders arrive by every way that leads to them and empty ones too; a loop ends; what cannot be sent (a FIFO in
 // a folder or dropped itself, a dangling link) is reported at once, never opened, and the upload ends.
-void TestUpload::foldersLinksAndSpecialFiles()
+void TestUpload::foldersLinksFifosAndDeadLinks()
 {
     UploadSession s;
     QVERIFY(connectSession(s));
