@@ -5,6 +5,7 @@
 #include "ftp/tform2.h"
 #include "settings/apperror.h"
 
+#include <QIcon>
 #include <QScreen>
 
 PelnoApplication::PelnoApplication(int& argc, char** argv) : QApplication(argc, argv) {}
@@ -25,6 +26,9 @@ int runPelno(int argc, char* argv[])
 {
     PelnoApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
+    // the installed desktop entry and its icon (desktop/), so the desktop groups the window under them
+    QGuiApplication::setDesktopFileName(QStringLiteral("pelno"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("pelno")));
     TForm1 form;
     TForm2 dialog(form.state().credentials, &form);
     form.setConnectDialog(&dialog);

@@ -10,6 +10,7 @@
 #include "ftp/tform2.h"
 #include "remove/deletecontroller.h"
 #include "settings/appconfig.h"
+#include "settings/appfolders.h"
 #include "upload/uploadcontroller.h"
 
 #include <QApplication>
@@ -105,8 +106,7 @@ void TForm1::FormCreate()
 
     resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
 
-    const QString exeDir = QCoreApplication::applicationDirPath();
-    m_state.DataDirectory = exeDir + QStringLiteral("/data");
+    m_state.DataDirectory = AppFolders::current().dataDirectory;
     QDir().mkpath(m_state.DataDirectory); // a failure shows only when a conversion needs the folder
 
     setStatusText(QStringLiteral("アプリーケーションを起動しています"), false);

@@ -2,6 +2,7 @@
 
 #include "app/links.h"
 #include "app/sidepanerule.h"
+#include "app/version.h"
 
 #include <QLabel>
 #include <QMouseEvent>
@@ -42,7 +43,7 @@ TForm6::TForm6(QWidget* parent) : QDialog(parent)
     setFont(base);
     setFixedSize(195, 94);
 
-    auto* version = new QLabel(QStringLiteral("PELNO Ver.2.10"), this);
+    auto* version = new QLabel(QStringLiteral("PELNO Ver.") + QString::fromUtf8(kPelnoVersion), this);
     version->setObjectName(QStringLiteral("Label1"));
     QFont bold = base;
     bold.setPixelSize(19);

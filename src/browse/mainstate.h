@@ -20,7 +20,7 @@ struct MainState
 
     bool BusyLock = false; // a connect or tree-selection listing runs; tree selection changes are refused
     Credentials credentials;
-    QString DataDirectory; // <folder of the executable>/data: converted temporary copies
+    QString DataDirectory; // AppFolders::dataDirectory: converted temporary copies
     QStringList UploadQueue;
     QStringList DeleteQueue;
     QStringList DeferredDirectoryQueue;

@@ -1,5 +1,7 @@
 #include "ftp/ftprunner.h"
 
+#include "settings/appfolders.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
@@ -29,8 +31,10 @@ QString resolveProgram(const QString& program)
         const QFileInfo info(program);
         return info.isFile() && info.isExecutable() ? info.absoluteFilePath() : QString();
     }
-    // Our own client beside the executable wins over any system program of the same name.
-    const QString own = QStandardPaths::findExecutable(program, {QCoreApplication::applicationDirPath()});
+    // Our own client wins over any system program of the same name: beside the executable in a build folder or a
+    // portable copy, in the private libexec folder of an installed program.
+    const QString exeDir = QCoreApplication::applicationDirPath();
+    const QString own = QStandardPaths::findExecutable(program, {exeDir, AppFolders::clientFolder(exeDir)});
     if (!own.isEmpty())
         return own;
     return QStandardPaths::findExecutable(program);
@@ -119,7 +123,7 @@ bool RunFtpScript(const QString& commandLine, const QString& input, QString& out
 
 QString ftpScriptPath()
 {
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/ftpcmd.txt");
+    return AppFolders::current().configDirectory + QStringLiteral("/ftpcmd.txt");
 }
 
 QString ftpCommandLine()

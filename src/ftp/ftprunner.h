@@ -7,18 +7,19 @@
 // Runs our command-line FTP client on the script file and captures what it prints.
 //
 // Contract (main thread only; callers guard against re-entry themselves):
-// - RunFtpScript starts the command line (program name first, found in the program's own folder first, then on
-//   PATH), writes the input followed by the byte 0x1A to the client's standard input and keeps it open until the
-//   client ends, drains standard output and standard error together (so neither can stall the client), each
-//   chunk taken up to its first NUL, and keeps processing user-interface events while it waits. Output and errors
-//   are emptied first. Returns true when the client process was started.
-// - The script file "ftpcmd.txt" lives beside the executable; it holds the password, so it is written with mode
-//   0600 immediately before each run, UTF-8 with every line ended by CR LF, and every caller removes it after
-//   the run.
+// - RunFtpScript starts the command line (program name first, found in the program's own folder first, then in
+//   an installed program's libexec folder, AppFolders::clientFolder(), then on PATH), writes the input followed
+//   by the byte 0x1A to the client's standard input and keeps it open until the client ends, drains standard
+//   output and standard error together (so neither can stall the client), each chunk taken up to its first NUL,
+//   and keeps processing user-interface events while it waits. Output and errors are emptied first. Returns true
+//   when the client process was started.
+// - The script file "ftpcmd.txt" lives beside AppConfig.ini (AppFolders: beside the executable unless installed);
+//   it holds the password, so it is written with mode 0600 immediately before each run, UTF-8 with every line
+//   ended by CR LF, and every caller removes it after the run.
 bool RunFtpScript(const QString& commandLine, const QString& input, QString& output, QString& errors);
 
-QString ftpScriptPath();  // <folder of the executable>/ftpcmd.txt
-QString ftpCommandLine(); // ftp -s:"<folder of the executable>/ftpcmd.txt"
+QString ftpScriptPath();  // <configuration folder>/ftpcmd.txt
+QString ftpCommandLine(); // ftp -s:"<configuration folder>/ftpcmd.txt"
 // Removes any earlier script first, so an old one is never run instead; false (and no file) when a line holds a
 // CR or LF, which would smuggle further commands into the script, or when the file cannot be written.
 bool writeFtpScript(const QStringList& lines);

@@ -1,8 +1,8 @@
 #include "appconfig.h"
 
 #include "apperror.h"
+#include "appfolders.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryFile>
@@ -264,7 +264,7 @@ AppConfig::AppConfig(QString path) : m_path(std::move(path)) {}
 
 QString AppConfig::defaultPath()
 {
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/AppConfig.ini");
+    return AppFolders::current().configFile();
 }
 
 bool AppConfig::exists() const

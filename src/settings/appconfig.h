@@ -3,7 +3,8 @@
 #include <QString>
 #include <QStringList>
 
-// Reader and writer of AppConfig.ini, the one settings file, which lives beside the executable.
+// Reader and writer of AppConfig.ini, the one settings file, which lives beside the executable (or, for an
+// installed program, in the user's configuration folder: AppFolders).
 //
 // Contract (main thread; every handler opens the file for its own reads or writes, nothing is cached):
 // - Format: lines "[section]" and "key=value"; section and key names compare without regard to letter case.
@@ -23,7 +24,7 @@
 class AppConfig
 {
 public:
-    // The settings file beside the running executable.
+    // The running program's settings file (AppFolders::current()).
     AppConfig();
     explicit AppConfig(QString path);
 

@@ -4,10 +4,12 @@
 #include "app/webpane.h"
 #include "browse/filelistview.h"
 #include "connectdialog.h"
+#include "desktopguard.h"
 #include "ftp/tform2.h"
 #include "ftpserverfixture.h"
 #include "modal.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
@@ -243,13 +245,20 @@ void TestMainWindow::versionDialog()
         size = modal->size();
         for (auto* label : modal->findChildren<QLabel*>())
             texts << label->text();
+        if (auto* link = modal->findChild<QLabel*>(QStringLiteral("Label2")))
+            QTest::mouseClick(link, Qt::LeftButton);
         QTest::keyClick(modal, Qt::Key_Escape); // Esc presses "閉じる"
     });
+    clearOpenedAddresses();
     form.A1Click();
     QCOMPARE(caption, QStringLiteral("バージョン情報"));
     QCOMPARE(size, QSize(195, 94));
     QVERIFY(texts.contains(QStringLiteral("PELNO Ver.2.10")));
     QVERIFY(texts.contains(links::kMakerHome));
+    QCOMPARE(openedAddresses(), QStringList{links::kMakerHome}); // in the desktop's browser, the dialog stays
+    // the help menu's manual opens in the desktop's browser as well
+    form.findChild<QAction*>(QStringLiteral("M1"))->trigger();
+    QCOMPARE(openedAddresses(), QStringList({links::kMakerHome, links::kManual}));
     QVERIFY(!QApplication::activeModalWidget());
 
     bool closedByButton = false;

@@ -1,4 +1,5 @@
 #include "app/webpane.h"
+#include "desktopguard.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -97,6 +98,7 @@ void TestWebPanes::sidePaneSendsFollowedLinksToTheBrowser()
     page->runJavaScript(script);
     QVERIFY(external.wait(30000));
     QCOMPARE(external.first().first().toString(), server.url(path));
+    QCOMPARE(openedAddresses().last(), server.url(path)); // handed to the desktop's browser
     QCOMPARE(pane.url().toString(), own);
     QVERIFY(!server.m_requests.contains(path.toUtf8()));
 }

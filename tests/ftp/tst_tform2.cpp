@@ -1,6 +1,7 @@
 #include "ftp/tform2.h"
 #include "settings/appconfig.h"
 
+#include "desktopguard.h"
 #include "ftpserverfixture.h"
 #include "modal.h"
 #include "testfiles.h"
@@ -360,6 +361,22 @@ private slots:
         QCOMPARE(credentials.userId, QStringLiteral("liveuser"));
         QCOMPARE(credentials.password, QStringLiteral("livepw"));
         QVERIFY(!QFile::exists(iniPath()));
+    }
+
+    // An installed message handler takes the failure instead of a modal box; when it goes, the box is back.
+    void failureReachesAnInstalledMessageHandler()
+    {
+        Credentials credentials;
+        TForm2 dialog(credentials);
+        dialog.show();
+        fill(dialog, QStringLiteral("site"), m_server.host(), FtpServerFixture::user(), QStringLiteral("wrong"));
+        {
+            MessageLog log;
+            QTest::mouseClick(dialog.connectButton(), Qt::LeftButton); // returns at once: nothing waits for OK
+            QCOMPARE(log.messages(), QStringList{QStringLiteral("接続に失敗しました")});
+            QVERIFY(dialog.isVisible());
+        }
+        QCOMPARE(connectAndAnswer(dialog), QStringLiteral("PELNO2.0|接続に失敗しました"));
     }
 
     void refusedSettingsWriteShowsTheFailure()
