@@ -9,8 +9,8 @@
 // Contract (main thread only; callers guard against re-entry themselves):
 // - RunFtpScript starts the command line (program name first, found in the program's own folder first, then on
 //   PATH), writes the input followed by the byte 0x1A to the client's standard input and keeps it open until the
-//   client ends, drains standard output and standard error together (so neither can stall the client), each
-//   chunk taken up to its first NUL, and keeps processing user-interface events while it waits. Output and errors
+//   client ends, drains standard output and standard error together (so neither can stall the client), every
+//   byte kept (NULs too), and keeps processing user-interface events while it waits. Output and errors
 //   are emptied first. Returns true when the client process was started.
 // - The script file "ftpcmd.txt" lives beside the executable; it holds the password, so it is written with mode
 //   0600 immediately before each run, UTF-8 with every line ended by CR LF, and every caller removes it after

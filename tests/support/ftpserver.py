@@ -7,6 +7,9 @@ that the tests can see what reached the server:
   "CMD <session> <line>"     a command line as received (the argument of PASS is masked)
   "RECEIVED <session> <n>"   an upload's data connection closed after n bytes as they came over the wire (before
                              the ASCII line-end conversion of the server)
+With --cwd-reply DIR=HEX a CWD into DIR (relative to the root) is answered with the bytes HEX spells, sent as they
+are followed by CR LF, so a test can make the server send replies that break the protocol's rules; an empty HEX
+closes the control connection instead of answering.
 The session number counts control connections from 1. Events never go to standard output: a test that does not
 read that pipe could otherwise stall the server once the pipe is full.
 """
@@ -25,6 +28,7 @@ FULL_PERMS = "elradfmwMT"
 
 EVENT_LOG = None
 STALLED_NAME = None
+CWD_REPLIES = {}  # real path of a directory -> raw reply bytes (None: drop the connection)
 
 
 def emit(text):
@@ -84,6 +88,18 @@ class RecordingHandler(FTPHandler):
     def on_login(self, username):
         emit("LOGIN %d" % self.session_number)
 
+    def ftp_CWD(self, path):
+        key = os.path.realpath(path)
+        if key not in CWD_REPLIES:
+            return FTPHandler.ftp_CWD(self, path)
+        reply = CWD_REPLIES[key]
+        if reply is None:
+            self.close()
+        else:
+            # past FTPHandler.push, which would encode text: the bytes go out as they are
+            super(FTPHandler, self).push(reply + b"\r\n")
+        return None
+
 
 def die_with_parent():
     """A test that crashes must not leave its server running (and holding the test's pipes open)."""
@@ -110,6 +126,7 @@ def main():
     parser.add_argument("--log")
     parser.add_argument("--banner")
     parser.add_argument("--stall")
+    parser.add_argument("--cwd-reply", action="append", default=[])
     args = parser.parse_args()
 
     global EVENT_LOG, STALLED_NAME
@@ -131,6 +148,12 @@ def main():
         path = os.path.join(root, rel)
         os.makedirs(path, exist_ok=True)
         authorizer.override_perm(args.user, path, FULL_PERMS.replace("e", ""), recursive=True)
+
+    for spec in args.cwd_reply:
+        rel, _, hex_reply = spec.partition("=")
+        path = os.path.join(root, rel)
+        os.makedirs(path, exist_ok=True)
+        CWD_REPLIES[os.path.realpath(path)] = bytes.fromhex(hex_reply) if hex_reply else None
 
     RecordingHandler.authorizer = authorizer
     if args.banner:

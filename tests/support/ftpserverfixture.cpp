@@ -59,6 +59,8 @@ bool FtpServerFixture::start(const Options& options)
             arguments << QStringLiteral("--banner") << m_banner;
         if (!m_stalledName.isEmpty())
             arguments << QStringLiteral("--stall") << m_stalledName;
+        for (const auto& [dir, reply] : m_cwdReplies)
+            arguments << QStringLiteral("--cwd-reply") << dir + QLatin1Char('=') + QString::fromLatin1(reply.toHex());
 
         m_process.start(QStringLiteral("/usr/bin/python3"), arguments);
         if (!m_process.waitForStarted(kStartTimeoutMs))

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QPair>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -39,6 +40,10 @@ public:
     // From the next start(), an upload of a file with this name (any folder) is never read after it began, so the
     // client's data connection stalls.
     void setStalledUploadName(const QString& name) { m_stalledName = name; }
+    // From the next start(), a CWD into dir (relative to the root, created when missing) is answered with reply
+    // exactly as given (any bytes, several lines included) plus CR LF; an empty reply makes the server close the
+    // control connection instead of answering.
+    void setCwdReply(const QString& dir, const QByteArray& reply) { m_cwdReplies.append({dir, reply}); }
     void stop();
     bool isRunning() const;
 
@@ -71,4 +76,5 @@ private:
     int m_clearedEvents = 0;
     QString m_banner;
     QString m_stalledName;
+    QList<QPair<QString, QByteArray>> m_cwdReplies;
 };
