@@ -76,13 +76,7 @@ private:
 private slots:
     void initTestCase()
     {
-        // Servers that answer a CWD badly: no reply at all (the connection drops), a bare CR followed by a forged
-        // listing line, a multi-line reply whose final line refuses, and a NUL before the refusal.
-        m_server.setCwdReply(QStringLiteral("dropped"), QByteArray());
-        m_server.setCwdReply(QStringLiteral("forged"), "550 No such directory\rdrwxr-xr-x 1 u g 0 Jan 1 00:00 planted");
-        m_server.setCwdReply(QStringLiteral("tworeplies"), "250-Directory message\r\n550 No such directory");
-        m_server.setCwdReply(QStringLiteral("nul"),
-                             QByteArray("250-Directory") + '\0' + QByteArray(" message\r\n550 No such directory"));
+        m_server.setBadCwdReplies();
         QVERIFY(m_server.start({{}, {QStringLiteral("locked")}}));
         const QDir root(m_server.root());
         QVERIFY(root.mkpath(QStringLiteral("list/my docs")));
@@ -400,11 +394,8 @@ private slots:
             << QStringLiteral("locked") << FtpServerFixture::password() << true;
         QTest::newRow("a file") << QStringLiteral("list/recent.txt") << FtpServerFixture::password() << true;
         QTest::newRow("login refused") << QStringLiteral("list") << QStringLiteral("wrong password") << true;
-        QTest::newRow("connection lost on cd") << QStringLiteral("dropped") << FtpServerFixture::password() << true;
-        QTest::newRow("bare CR and a forged line") << QStringLiteral("forged") << FtpServerFixture::password() << true;
-        QTest::newRow("multi-line reply ending in a refusal")
-            << QStringLiteral("tworeplies") << FtpServerFixture::password() << true;
-        QTest::newRow("NUL before the refusal") << QStringLiteral("nul") << FtpServerFixture::password() << true;
+        for (const FtpServerFixture::BadCwdReply& bad : FtpServerFixture::badCwdReplies())
+            QTest::addRow("reply %s", qPrintable(bad.dir)) << bad.dir << FtpServerFixture::password() << true;
     }
     void refusedCdOnRealTranscripts()
     {

@@ -44,6 +44,20 @@ public:
     // exactly as given (any bytes, several lines included) plus CR LF; an empty reply makes the server close the
     // control connection instead of answering.
     void setCwdReply(const QString& dir, const QByteArray& reply) { m_cwdReplies.append({dir, reply}); }
+    // Replies to CWD that must never let a listing of the login directory pass for the wanted one: none at all
+    // (the connection drops), a bare CR followed by a forged listing line naming "planted", a multi-line reply
+    // whose final line refuses, and a NUL before the refusal. Each folder is named after its reply.
+    struct BadCwdReply
+    {
+        QString dir;
+        QByteArray reply;
+    };
+    static QList<BadCwdReply> badCwdReplies();
+    void setBadCwdReplies()
+    {
+        for (const BadCwdReply& bad : badCwdReplies())
+            setCwdReply(bad.dir, bad.reply);
+    }
     void stop();
     bool isRunning() const;
 
