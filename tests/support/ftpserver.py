@@ -127,6 +127,7 @@ def main():
     parser.add_argument("--banner")
     parser.add_argument("--stall")
     parser.add_argument("--cwd-reply", action="append", default=[])
+    parser.add_argument("--listen", default="127.0.0.1")  # another loopback address, such as 127.0.0.99
     args = parser.parse_args()
 
     global EVENT_LOG, STALLED_NAME
@@ -164,7 +165,7 @@ def main():
 
     FTPServer.max_cons = 0
     FTPServer.max_cons_per_ip = 0
-    server = FTPServer(("127.0.0.1", args.port), RecordingHandler)
+    server = FTPServer((args.listen, args.port), RecordingHandler)
     sys.stdout.write("PORT %d\n" % server.address[1])
     sys.stdout.flush()
     try:

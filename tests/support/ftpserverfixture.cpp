@@ -68,6 +68,8 @@ bool FtpServerFixture::start(const Options& options)
             arguments << QStringLiteral("--banner") << m_banner;
         if (!m_stalledName.isEmpty())
             arguments << QStringLiteral("--stall") << m_stalledName;
+        if (m_listenAddress != QLatin1String("127.0.0.1"))
+            arguments << QStringLiteral("--listen") << m_listenAddress;
         for (const auto& [dir, reply] : m_cwdReplies)
             arguments << QStringLiteral("--cwd-reply") << dir + QLatin1Char('=') + QString::fromLatin1(reply.toHex());
 
@@ -126,7 +128,7 @@ quint16 FtpServerFixture::port() const
 
 QString FtpServerFixture::host() const
 {
-    return QStringLiteral("127.0.0.1:%1").arg(m_port);
+    return QStringLiteral("%1:%2").arg(m_listenAddress, QString::number(m_port));
 }
 
 QStringList FtpServerFixture::events() const

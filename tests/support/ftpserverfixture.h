@@ -53,6 +53,12 @@ public:
         QByteArray reply;
     };
     static QList<BadCwdReply> badCwdReplies();
+    // From the next start(), the server listens on this loopback address (127.x.y.z) and first tries this port.
+    void setListenAddress(const QString& address, quint16 port)
+    {
+        m_listenAddress = address;
+        m_port = port;
+    }
     void setBadCwdReplies()
     {
         for (const BadCwdReply& bad : badCwdReplies())
@@ -63,7 +69,7 @@ public:
 
     QString root() const;
     quint16 port() const;
-    QString host() const; // "127.0.0.1:<port>"
+    QString host() const; // "127.0.0.1:<port>" (or the address set with setListenAddress)
     static QString user();
     static QString password();
 
@@ -91,4 +97,5 @@ private:
     QString m_banner;
     QString m_stalledName;
     QList<QPair<QString, QByteArray>> m_cwdReplies;
+    QString m_listenAddress = QStringLiteral("127.0.0.1");
 };
