@@ -150,8 +150,8 @@ def main():
         os.makedirs(path, exist_ok=True)
         authorizer.override_perm(args.user, path, FULL_PERMS.replace("e", ""), recursive=True)
 
-    for spec in args.cwd_reply:
-        rel, _, hex_reply = spec.partition("=")
+    for entry in args.cwd_reply:
+        rel, _, hex_reply = entry.partition("=")
         path = os.path.join(root, rel)
         os.makedirs(path, exist_ok=True)
         CWD_REPLIES[os.path.realpath(path)] = bytes.fromhex(hex_reply) if hex_reply else None
