@@ -3,6 +3,7 @@
 #include "settings/apperror.h"
 
 #include <charconv>
+#include <optional>
 
 namespace {
 
@@ -62,8 +63,193 @@ QStringList listingTokens(const QString& line)
 
 } // namespace
 
+namespace {
+
+bool isAsciiDigits(const QString& text, qsizetype from, qsizetype count)
+{
+    if (from < 0 || from + count > text.size())
+        return false;
+    for (qsizetype i = from; i < from + count; ++i) {
+        if (text.at(i) < QLatin1Char('0') || text.at(i) > QLatin1Char('9'))
+            return false;
+    }
+    return true;
+}
+
+bool isMonthName(const QString& token)
+{
+    static const QStringList months{QStringLiteral("jan"), QStringLiteral("feb"), QStringLiteral("mar"),
+                                    QStringLiteral("apr"), QStringLiteral("may"), QStringLiteral("jun"),
+                                    QStringLiteral("jul"), QStringLiteral("aug"), QStringLiteral("sep"),
+                                    QStringLiteral("oct"), QStringLiteral("nov"), QStringLiteral("dec")};
+    return token.size() == 3 && months.contains(token.toLower());
+}
+
+bool isDayOfMonth(const QString& token)
+{
+    if (token.isEmpty() || token.size() > 2 || !isAsciiDigits(token, 0, token.size()))
+        return false;
+    const int day = token.toInt();
+    return day >= 1 && day <= 31;
+}
+
+// "9:05", "15:01", and with seconds (and a fraction) "23:45:56.477817180".
+bool isTimeOfDay(const QString& token)
+{
+    const qsizetype hourDigits = token.indexOf(QLatin1Char(':'));
+    if (hourDigits < 1 || hourDigits > 2 || !isAsciiDigits(token, 0, hourDigits) ||
+        !isAsciiDigits(token, hourDigits + 1, 2))
+        return false;
+    qsizetype end = hourDigits + 3;
+    if (end < token.size() && token.at(end) == QLatin1Char(':')) {
+        if (!isAsciiDigits(token, end + 1, 2))
+            return false;
+        end += 3;
+        if (end < token.size() && token.at(end) == QLatin1Char('.')) {
+            const qsizetype fraction = token.size() - end - 1;
+            if (fraction < 1 || !isAsciiDigits(token, end + 1, fraction))
+                return false;
+            end = token.size();
+        }
+    }
+    return end == token.size() && token.left(hourDigits).toInt() <= 23 && token.mid(hourDigits + 1, 2).toInt() <= 59;
+}
+
+bool isYear(const QString& token)
+{
+    return token.size() == 4 && isAsciiDigits(token, 0, 4);
+}
+
+// "2012-02-07"
+bool isIsoDate(const QString& token)
+{
+    if (token.size() != 10 || token.at(4) != QLatin1Char('-') || token.at(7) != QLatin1Char('-') ||
+        !isAsciiDigits(token, 0, 4) || !isAsciiDigits(token, 5, 2) || !isAsciiDigits(token, 8, 2))
+        return false;
+    const int month = token.mid(5, 2).toInt();
+    const int day = token.mid(8, 2).toInt();
+    return month >= 1 && month <= 12 && day >= 1 && day <= 31;
+}
+
+// "+0900", "-0400"
+bool isZoneOffset(const QString& token)
+{
+    return token.size() == 5 && (token.at(0) == QLatin1Char('+') || token.at(0) == QLatin1Char('-')) &&
+           isAsciiDigits(token, 1, 4);
+}
+
+// A token of the line and where the rest after it begins.
+struct Token
+{
+    QString text;
+    qsizetype restBegin = 0;
+    qsizetype restEnd = 0;
+};
+
+// Every token of the line, split as listingTokens splits the first eight: a token ends at a space and the blanks
+// after it are skipped. The last token (with no space after it) is not kept: it could only be a name.
+QList<Token> spacedTokens(const QString& line)
+{
+    QList<Token> tokens;
+    qsizetype begin = 0;
+    qsizetype end = line.size();
+    while (begin < end) {
+        const qsizetype space = line.indexOf(QLatin1Char(' '), begin);
+        if (space < 0 || space >= end)
+            break;
+        Token token;
+        token.text = line.mid(begin, space - begin);
+        begin = space + 1;
+        while (begin < end && line.at(begin).unicode() <= 0x20)
+            ++begin;
+        while (end > begin && line.at(end - 1).unicode() <= 0x20)
+            --end;
+        token.restBegin = begin;
+        token.restEnd = end;
+        tokens << token;
+    }
+    return tokens;
+}
+
+// The number of tokens a date starting at tokens[index] takes, 0 when none starts there: a month name with the
+// day and a time or a year ("Jul 25 15:01", "May 10 1996"), or an ISO date with an optional time and, after a
+// time, an optional zone ("2012-02-07 00:31", "2020-07-21 23:45:56.477817180 -0400").
+qsizetype dateLength(const QList<Token>& tokens, qsizetype index)
+{
+    const auto text = [&tokens](qsizetype i) { return i < tokens.size() ? tokens.at(i).text : QString(); };
+    if (isMonthName(text(index)) && isDayOfMonth(text(index + 1)) &&
+        (isTimeOfDay(text(index + 2)) || isYear(text(index + 2))))
+        return 3;
+    if (!isIsoDate(text(index)))
+        return 0;
+    if (!isTimeOfDay(text(index + 1)))
+        return 1;
+    return isZoneOffset(text(index + 2)) ? 3 : 2;
+}
+
+// Where the columns of a line lie when they are found by their shape: the leftmost date after the first token,
+// the size the token just before it, the name everything after it.
+struct ShapedColumns
+{
+    QString permissions;
+    QString size;
+    QString dateText;
+    QString name;
+};
+
+// The columns when the date starts at tokens[index] and a number stands before it and a name after it.
+std::optional<ShapedColumns> columnsAt(const QString& line, const QList<Token>& tokens, qsizetype index)
+{
+    const qsizetype length = dateLength(tokens, index);
+    if (length == 0)
+        return std::nullopt;
+    qint64 size = 0;
+    const Token& last = tokens.at(index + length - 1);
+    if (!parseSize(tokens.at(index - 1).text, size) || last.restBegin >= last.restEnd)
+        return std::nullopt;
+    ShapedColumns columns;
+    columns.permissions = tokens.at(0).text;
+    columns.size = tokens.at(index - 1).text;
+    QStringList date;
+    for (qsizetype i = index; i < index + length; ++i)
+        date << tokens.at(i).text;
+    columns.dateText = date.join(QLatin1Char(' '));
+    columns.name = line.mid(last.restBegin, last.restEnd - last.restBegin);
+    return columns;
+}
+
+std::optional<ShapedColumns> shapedColumns(const QString& line)
+{
+    const QList<Token> tokens = spacedTokens(line);
+    // The standard place first: an owner "may" with the group 20 and a size of 1024 reads as a date too.
+    constexpr qsizetype StandardDate = 5;
+    if (StandardDate < tokens.size()) {
+        if (std::optional<ShapedColumns> columns = columnsAt(line, tokens, StandardDate))
+            return columns;
+    }
+    for (qsizetype index = 2; index < tokens.size(); ++index) {
+        if (dateLength(tokens, index) > 0)
+            return columnsAt(line, tokens, index); // only the leftmost date counts: a later one is in the name
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 void ParseListingLine(TrecFileData& record, const QString& line)
 {
+    // Servers that leave out the group or the link count, add words, or print ISO dates are read by the shape of
+    // their date column; the standard layout gives the same columns either way.
+    if (const std::optional<ShapedColumns> columns = shapedColumns(line)) {
+        qint64 size = 0;
+        parseSize(columns->size, size);
+        record.Permissions = columns->permissions;
+        record.Size = size;
+        record.DateText = columns->dateText;
+        record.Name = columns->name;
+        return;
+    }
+    // No date found: the nine columns as they stand, which names the size column when it is not a number.
     const QStringList tokens = listingTokens(line);
     for (int index = 0; index < tokens.size(); ++index) {
         const QString& token = tokens.at(index);
@@ -97,6 +283,8 @@ void ParseListingLine(TrecFileData& record, const QString& line)
 
 QString ListingEntryName(const QString& line)
 {
+    if (const std::optional<ShapedColumns> columns = shapedColumns(line))
+        return columns->name;
     const QStringList tokens = listingTokens(line);
     return tokens.size() > 8 ? tokens.at(8) : QString();
 }
@@ -133,17 +321,18 @@ bool isCdEcho(const QString& line)
     return command == QLatin1String("cd") || command.startsWith(QLatin1String("cd "));
 }
 
-// A reply line starts with a three-digit code followed by a space, a dash (the first line of a multi-line
-// reply) or nothing.
-int replyCode(const QString& line)
+// The line that ends a reply: three digits followed by a space or by nothing. Earlier lines of a multi-line
+// reply ("250-...") do not count, whatever their code: the client ends a reply at this line too and judges the
+// command by it.
+int finalReplyCode(const QString& line)
 {
     if (line.size() < 3)
         return -1;
     for (int i = 0; i < 3; ++i) {
-        if (!line.at(i).isDigit() || line.at(i).unicode() > 0x7F)
+        if (line.at(i) < QLatin1Char('0') || line.at(i) > QLatin1Char('9'))
             return -1;
     }
-    if (line.size() > 3 && line.at(3) != QLatin1Char(' ') && line.at(3) != QLatin1Char('-'))
+    if (line.size() > 3 && line.at(3) != QLatin1Char(' '))
         return -1;
     return line.left(3).toInt();
 }
@@ -155,17 +344,13 @@ bool transcriptShowsRefusedCd(const QStringList& lines)
     for (qsizetype i = 0; i < lines.size(); ++i) {
         if (!isCdEcho(lines.at(i)))
             continue;
-        if (i + 1 < lines.size() && lines.at(i + 1).trimmed() == QLatin1String("Not connected."))
+        // Only a 2xx reply before the next echoed command means the client is in the wanted directory: a refusal,
+        // "Not connected." or a lost connection (the client's own message and no reply) all leave it elsewhere.
+        int code = -1;
+        for (qsizetype j = i + 1; j < lines.size() && !lines.at(j).startsWith(Prompt) && code < 0; ++j)
+            code = finalReplyCode(lines.at(j));
+        if (code < 200 || code >= 300)
             return true;
-        // The first reply after the echo answers the cd; the next echoed command ends the search.
-        for (qsizetype j = i + 1; j < lines.size() && !lines.at(j).startsWith(Prompt); ++j) {
-            const int code = replyCode(lines.at(j));
-            if (code < 0)
-                continue;
-            if (code >= 400 && code < 600)
-                return true;
-            break;
-        }
     }
     return false;
 }

@@ -31,6 +31,17 @@ void printError(const QString& text)
     std::fflush(stderr);
 }
 
+// Text from the server or about it, printed as one line: control characters (CR and NUL among them) become "?",
+// so that nothing the server sends can end the line early and start one that reads as a listing line or a reply.
+QByteArray printableLine(QByteArray text)
+{
+    for (char& c : text) {
+        if (uchar(c) < 0x20 || uchar(c) == 0x7F)
+            c = '?';
+    }
+    return text;
+}
+
 QByteArray withoutCr(QByteArray text)
 {
     text.replace("\r", "");
@@ -188,8 +199,10 @@ private:
         m_sentUser = false;
         beginOperation();
         ftpSetTranscript(m_root, [this](FtpTranscriptKind kind, const QByteArray& line) { onTranscript(kind, line); });
-        const QString server = host.contains(QLatin1Char(':')) ? QStringLiteral("[%1]:%2").arg(host).arg(port)
-                                                               : QStringLiteral("%1:%2").arg(host).arg(port);
+        // One arg() call: chained calls would read a "%2" inside the host as a place for the port.
+        const QString portText = QString::number(port);
+        const QString server = host.contains(QLatin1Char(':')) ? QStringLiteral("[%1]:%2").arg(host, portText)
+                                                               : QStringLiteral("%1:%2").arg(host, portText);
         m_connection = InternetConnectA(m_root, server.toUtf8().constData(), port, user.constData(),
                                         password.constData(), INTERNET_SERVICE_FTP, 0, 0);
         m_inOpen = false;
@@ -201,7 +214,7 @@ private:
             return;
         }
         if (!m_sawReply)
-            printLine("ftp: connect :" + ftpLastError(m_root).toUtf8());
+            printLine("ftp: connect :" + printableLine(ftpLastError(m_root).toUtf8()));
         else if (m_sentUser)
             printLine("Login failed.");
         else
@@ -277,7 +290,7 @@ private:
     void printReply(const QByteArray& line)
     {
         const bool startsWithDigit = !line.isEmpty() && line[0] >= '0' && line[0] <= '9';
-        printLine(startsWithDigit ? line : " " + line);
+        printLine(printableLine(startsWithDigit ? line : " " + line));
     }
 
     void changeDirectory(const QByteArray& argument)
@@ -298,7 +311,7 @@ private:
         if (code >= 200 && code < 300)
             m_currentDirectory = target;
         else if (code == 0)
-            printLine("ftp: " + ftpLastError(m_connection).toUtf8());
+            printLine("ftp: " + printableLine(ftpLastError(m_connection).toUtf8()));
     }
 
     void list(const QByteArray& command)
@@ -332,7 +345,7 @@ private:
                       QByteArray::number(double(ms) / 1000.0, 'f', 2) + "Seconds " +
                       QByteArray::number(double(bytes) / double(ms), 'f', 2) + "Kbytes/sec.");
         } else if (code == 0) {
-            printLine("ftp: " + ftpLastError(m_connection).toUtf8());
+            printLine("ftp: " + printableLine(ftpLastError(m_connection).toUtf8()));
         }
     }
 

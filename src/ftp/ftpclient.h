@@ -20,10 +20,11 @@
 //   after open: "Connected to <host>.", the greeting, "User (<host>:(none)): ", the reply to USER, "Password:",
 //   the reply to PASS; "Login failed." when the login is refused; "ftp: connect :<reason>" when no connection
 //   came about, after which commands print "Not connected.";
-//   every server reply line as received without CR, a line that does not begin with a digit (inside a
-//   multi-line reply) with one leading space, so that no reply line can look like a listing line;
+//   every server reply line as received, its control characters (CR and NUL among them) replaced by "?", a line
+//   that does not begin with a digit (inside a multi-line reply) with one leading space, so that no reply line
+//   can look like a listing line or end early; a reply ends at its first line of three digits and a space;
 //   a listing's lines exactly as received without CR, between the replies, then
 //   "ftp: <n> bytes received in <s>Seconds <r>Kbytes/sec.";
-//   after "cd" the next line is the server's reply to CWD.
+//   after "cd" the server's reply to CWD, or "ftp: <reason>" when none came (the connection was lost).
 // Errors of the client itself (usage, unreadable script) go to standard error.
 int runFtpClient(const QStringList& arguments);

@@ -21,10 +21,6 @@ namespace {
 // client decides by itself when it is done.
 constexpr char EndOfInput = 0x1A;
 
-// Output is taken in pieces of this size; a NUL cuts the piece that holds it, and the rest of that piece is
-// dropped, so a client that pads its output with NULs does not leave binary garbage in a listing.
-constexpr qint64 ChunkSize = 1024;
-
 QString resolveProgram(const QString& program)
 {
     if (program.contains(QLatin1Char('/'))) {
@@ -40,16 +36,12 @@ QString resolveProgram(const QString& program)
     return QStandardPaths::findExecutable(program);
 }
 
+// Every byte is kept, NULs included: dropping what follows a NUL could drop a refusal that the reader of the
+// transcript must see.
 void drainChunks(QProcess& process, QProcess::ProcessChannel channel, QByteArray& target)
 {
     process.setReadChannel(channel);
-    while (process.bytesAvailable() > 0) {
-        const QByteArray chunk = process.read(ChunkSize);
-        if (chunk.isEmpty())
-            break;
-        const qsizetype nul = chunk.indexOf('\0');
-        target += nul < 0 ? chunk : chunk.left(nul);
-    }
+    target += process.readAll();
 }
 
 bool writeAll(int fd, const QByteArray& data)

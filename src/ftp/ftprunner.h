@@ -10,9 +10,9 @@
 // - RunFtpScript starts the command line (program name first, found in the program's own folder first, then in
 //   an installed program's libexec folder, AppFolders::clientFolder(), then on PATH), writes the input followed
 //   by the byte 0x1A to the client's standard input and keeps it open until the client ends, drains standard
-//   output and standard error together (so neither can stall the client), each chunk taken up to its first NUL,
-//   and keeps processing user-interface events while it waits. Output and errors are emptied first. Returns true
-//   when the client process was started.
+//   output and standard error together (so neither can stall the client), every byte kept (NULs too), and keeps
+//   processing user-interface events while it waits. Output and errors are emptied first. Returns true when the
+//   client process was started.
 // - The script file "ftpcmd.txt" lives beside AppConfig.ini (AppFolders: beside the executable unless installed);
 //   it holds the password, so it is written with mode 0600 immediately before each run, UTF-8 with every line
 //   ended by CR LF, and every caller removes it after the run.

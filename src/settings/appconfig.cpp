@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QStringDecoder>
 #include <QTemporaryFile>
 
 #include <cstdio>
@@ -54,6 +55,14 @@ QByteArray joinLines(const IniLines& ini)
     return out;
 }
 
+// UTF-8 text of the file as it stands: a U+FEFF at the start of a value or name is part of it (QString::fromUtf8
+// would take it for a byte-order mark and drop it); the file's own mark is cut by withoutBom.
+QString decodedUtf8(const QByteArray& bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    return decoder.decode(bytes);
+}
+
 // Without the byte-order mark an editor may have put in front of the first line.
 QByteArray withoutBom(const QByteArray& line, qsizetype index)
 {
@@ -72,7 +81,7 @@ std::optional<QString> sectionOf(const QByteArray& rawLine, qsizetype index)
     qsizetype end = line.lastIndexOf(']');
     if (end < 1)
         end = line.size();
-    return QString::fromUtf8(line.mid(1, end - 1));
+    return decodedUtf8(line.mid(1, end - 1));
 }
 
 struct KeyLine
@@ -92,7 +101,7 @@ std::optional<KeyLine> keyOf(const QByteArray& rawLine, qsizetype index)
     const qsizetype eq = line.indexOf('=');
     if (eq < 0)
         return std::nullopt;
-    return KeyLine{QString::fromUtf8(line.left(eq)).trimmed(), line.mid(eq + 1)};
+    return KeyLine{decodedUtf8(line.left(eq)).trimmed(), line.mid(eq + 1)};
 }
 
 bool sameName(const QString& a, const QString& b)
@@ -277,7 +286,7 @@ QString AppConfig::readString(const QString& section, const QString& key, const 
     const auto raw = readRaw(m_path, section, key);
     if (!raw)
         return defaultValue;
-    return QString::fromUtf8(cutUtf8(*raw, MaxValueBytes));
+    return decodedUtf8(cutUtf8(*raw, MaxValueBytes));
 }
 
 int AppConfig::readInteger(const QString& section, const QString& key, int defaultValue) const

@@ -142,6 +142,7 @@ private slots:
     void doubleClick_data();
     void doubleClick();
     void selectionRefusedWhileListing();
+    void refusedCdYieldsEmptyListing_data();
     void refusedCdYieldsEmptyListing();
     void failedLoginYieldsEmptyListing();
     void unusualNames_data();
@@ -348,20 +349,32 @@ void TestRemoteBrowser::selectionRefusedWhileListing()
     QCOMPARE(captions(s.list()), QStringList{"perl"});
 }
 
+void TestRemoteBrowser::refusedCdYieldsEmptyListing_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::newRow("may not be entered") << QStringLiteral("locked");
+    for (const FtpServerFixture::BadCwdReply& bad : FtpServerFixture::badCwdReplies())
+        QTest::addRow("reply %s", qPrintable(bad.dir)) << bad.dir;
+}
+
 void TestRemoteBrowser::refusedCdYieldsEmptyListing()
 {
+    QFETCH(QString, folder);
     Session s;
-    QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/locked/inner")));
-    QVERIFY(writeAll(s.server.root() + QStringLiteral("/locked/secret.txt"), "s"));
+    QVERIFY(QDir().mkpath(s.server.root() + QLatin1Char('/') + folder + QStringLiteral("/inner")));
+    QVERIFY(writeAll(s.server.root() + QLatin1Char('/') + folder + QStringLiteral("/secret.txt"), "s"));
     QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www")));
     FtpServerFixture::Options options;
     options.noEnterDirs << QStringLiteral("locked");
+    s.server.setBadCwdReplies();
     QVERIFY(connectSession(s, options));
 
-    QTreeWidgetItem* locked = nodeNamed(s.tree(), "locked");
-    clickNode(s.tree(), locked);
-    // The client stayed in the login directory; its entries are not shown as locked's.
-    QCOMPARE(locked->childCount(), 0);
+    QTreeWidgetItem* node = nodeNamed(s.tree(), folder);
+    QVERIFY(node);
+    clickNode(s.tree(), node);
+    // The client stayed in the login directory; its entries (and nothing the reply forged) are not shown as the
+    // folder's.
+    QCOMPARE(node->childCount(), 0);
     QCOMPARE(s.list()->count(), 0);
     QVERIFY(!QApplication::activeModalWidget());
     QVERIFY(!s.form->state().BusyLock);

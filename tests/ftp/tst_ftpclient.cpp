@@ -257,6 +257,21 @@ private slots:
         QVERIFY(lines.filter(QRegularExpression(u"^220"_s)).size() == 2); // "220-Welcome" and the closing "220 "
     }
 
+    void hostIsTakenAsWritten()
+    {
+        // A "%2" in the host must not be read as a place for the port: "127.0.0.%2" with port 99 is not
+        // 127.0.0.99, where a server waits to see whether anyone logs in.
+        FtpServerFixture server;
+        server.setListenAddress(u"127.0.0.99"_s, 99);
+        if (!server.start() || server.port() != 99)
+            QSKIP("no server can listen on 127.0.0.99:99 here");
+        const Run r = run({u"open 127.0.0.%2 99"_s, FtpServerFixture::user(), FtpServerFixture::password()});
+        QVERIFY(r.finished);
+        QCOMPARE(server.logins(), 0);
+        QVERIFY2(!r.output.contains("230 "), r.output.constData());
+        QVERIFY2(!r.output.contains("127.0.0.99"), r.output.constData());
+    }
+
     void usageErrors_data()
     {
         QTest::addColumn<QStringList>("arguments");

@@ -125,17 +125,16 @@ sys.stderr.buffer.write(b'tail')
         QVERIFY(errors.endsWith(QStringLiteral("\ntail")));
     }
 
-    void nulCutsItsPiece_data()
+    void nulKeepsTheRestOfTheRead_data()
     {
         QTest::addColumn<int>("fd");
         QTest::newRow("stdout") << 1;
         QTest::newRow("stderr") << 2;
     }
-    void nulCutsItsPiece()
+    void nulKeepsTheRestOfTheRead()
     {
         QFETCH(int, fd);
-        // One write of 2048 bytes reaches the runner at once: the NUL cuts the first 1024-byte piece, the second
-        // piece arrives whole.
+        // One write reaches the runner at once; what follows the NUL (a refusal, say) must not be lost with it.
         const QString command = client(QStringLiteral("nul"), R"(
 import os, sys
 os.write(int(sys.argv[1]), b'a' * 10 + b'\0' + b'b' * 1013 + b'c' * 1024)
@@ -143,7 +142,8 @@ os.write(int(sys.argv[1]), b'a' * 10 + b'\0' + b'b' * 1013 + b'c' * 1024)
         QString output;
         QString errors;
         QVERIFY(RunFtpScript(command + QStringLiteral(" %1").arg(fd), QString(), output, errors));
-        const QString expected = QString(10, QLatin1Char('a')) + QString(1024, QLatin1Char('c'));
+        const QString expected = QString(10, QLatin1Char('a')) + QChar(0) + QString(1013, QLatin1Char('b')) +
+                                 QString(1024, QLatin1Char('c'));
         QCOMPARE(fd == 1 ? output : errors, expected);
         QCOMPARE(fd == 1 ? errors : output, QString());
     }

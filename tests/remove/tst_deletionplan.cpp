@@ -56,6 +56,7 @@ void TestDeletionPlan::initTestCase()
 {
     FtpServerFixture::Options options;
     options.noEnterDirs = QStringList{QStringLiteral("locked"), QStringLiteral("b/locked")};
+    m_server.setBadCwdReplies();
     QVERIFY(m_server.start(options));
 }
 
@@ -153,6 +154,11 @@ void TestDeletionPlan::collect_data()
         << QStringList{"locked/inner/x", "www/y"} << "/locked/" << QStringList{};
     QTest::newRow("refused subdirectory: its own entry only")
         << QStringList{"b/f", "b/locked/secret", "b/locked/deeper/z"} << "/b/" << QStringList{"/b/f", " /b/locked"};
+    // A cd answered with no reply or a reply that hides its refusal plans nothing from the login directory.
+    for (const FtpServerFixture::BadCwdReply& bad : FtpServerFixture::badCwdReplies())
+        QTest::addRow("reply %s: nothing planned", qPrintable(bad.dir))
+            << QStringList{"www/index.html", "www/img/", bad.dir + QStringLiteral("/f")}
+            << QLatin1Char('/') + bad.dir + QLatin1Char('/') << QStringList{};
 }
 
 void TestDeletionPlan::collect()

@@ -158,6 +158,14 @@ private slots:
         QTest::newRow("last line without end") << QByteArray("[app]\ndir=/e/") << "app"
                                                << "dir"
                                                << "/e/";
+        // U+FEFF inside a value is text, not a byte-order mark: only the file's own first bytes are one.
+        QTest::newRow("value beginning with U+FEFF") << QByteArray("\xEF\xBB\xBF[app]\ndir=\xEF\xBB\xBF/f/\n") << "app"
+                                                     << "dir" << QString(QChar(0xFEFF)) + QStringLiteral("/f/");
+        QTest::newRow("section name beginning with U+FEFF")
+            << QByteArray("[\xEF\xBB\xBF"
+                          "cn_a]\nserver=s\n")
+            << QString(QChar(0xFEFF)) + QStringLiteral("cn_a") << "server"
+            << "s";
     }
     void namesIgnoreCase()
     {

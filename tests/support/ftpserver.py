@@ -7,8 +7,11 @@ that the tests can see what reached the server:
   "CMD <session> <line>"     a command line as received (the argument of PASS is masked)
   "RECEIVED <session> <n>"   an upload's data connection closed after n bytes as they came over the wire (before
                              the ASCII line-end conversion of the server)
-The session number counts control connections from 1. With --hold NAME --release FILE the STOR of a file with
-that name is answered only once FILE exists. Events never go to standard output: a test that does not
+With --hold NAME --release FILE the STOR of a file with that name is answered only once FILE exists.
+With --cwd-reply DIR=HEX a CWD into DIR (relative to the root) is answered with the bytes HEX spells, sent as they
+are followed by CR LF, so a test can make the server send replies that break the protocol's rules; an empty HEX
+closes the control connection instead of answering.
+The session number counts control connections from 1. Events never go to standard output: a test that does not
 read that pipe could otherwise stall the server once the pipe is full.
 """
 
@@ -28,6 +31,7 @@ EVENT_LOG = None
 STALLED_NAME = None
 HELD_NAME = None
 RELEASE_FILE = None
+CWD_REPLIES = {}  # real path of a directory -> raw reply bytes (None: drop the connection)
 
 
 def emit(text):
@@ -97,6 +101,18 @@ class RecordingHandler(FTPHandler):
     def on_login(self, username):
         emit("LOGIN %d" % self.session_number)
 
+    def ftp_CWD(self, path):
+        key = os.path.realpath(path)
+        if key not in CWD_REPLIES:
+            return FTPHandler.ftp_CWD(self, path)
+        reply = CWD_REPLIES[key]
+        if reply is None:
+            self.close()
+        else:
+            # past FTPHandler.push, which would encode text: the bytes go out as they are
+            super(FTPHandler, self).push(reply + b"\r\n")
+        return None
+
 
 def die_with_parent():
     """A test that crashes must not leave its server running (and holding the test's pipes open)."""
@@ -125,6 +141,8 @@ def main():
     parser.add_argument("--stall")
     parser.add_argument("--hold")
     parser.add_argument("--release")
+    parser.add_argument("--cwd-reply", action="append", default=[])
+    parser.add_argument("--listen", default="127.0.0.1")  # another loopback address, such as 127.0.0.99
     args = parser.parse_args()
 
     global EVENT_LOG, STALLED_NAME, HELD_NAME, RELEASE_FILE
@@ -149,6 +167,12 @@ def main():
         os.makedirs(path, exist_ok=True)
         authorizer.override_perm(args.user, path, FULL_PERMS.replace("e", ""), recursive=True)
 
+    for entry in args.cwd_reply:
+        rel, _, hex_reply = entry.partition("=")
+        path = os.path.join(root, rel)
+        os.makedirs(path, exist_ok=True)
+        CWD_REPLIES[os.path.realpath(path)] = bytes.fromhex(hex_reply) if hex_reply else None
+
     RecordingHandler.authorizer = authorizer
     if args.banner:
         # "|" breaks the line; a banner longer than 75 characters goes out as a multi-line 220 reply
@@ -158,7 +182,7 @@ def main():
 
     FTPServer.max_cons = 0
     FTPServer.max_cons_per_ip = 0
-    server = FTPServer(("127.0.0.1", args.port), RecordingHandler)
+    server = FTPServer((args.listen, args.port), RecordingHandler)
     sys.stdout.write("PORT %d\n" % server.address[1])
     sys.stdout.flush()
     try:

@@ -18,6 +18,15 @@ FtpServerFixture::~FtpServerFixture()
     stop();
 }
 
+QList<FtpServerFixture::BadCwdReply> FtpServerFixture::badCwdReplies()
+{
+    return {
+        {QStringLiteral("dropped"), QByteArray()},
+        {QStringLiteral("forged"), "550 No such directory\rdrwxr-xr-x 1 u g 0 Jan 1 00:00 planted"},
+        {QStringLiteral("tworeplies"), "250-Directory message\r\n550 No such directory"},
+        {QStringLiteral("nul"), QByteArray("250-Directory") + '\0' + QByteArray(" message\r\n550 No such directory")}};
+}
+
 QString FtpServerFixture::user()
 {
     return QStringLiteral("tester");
@@ -63,6 +72,10 @@ bool FtpServerFixture::start(const Options& options)
             arguments << QStringLiteral("--hold") << m_heldName << QStringLiteral("--release") << releasePath();
             QFile::remove(releasePath());
         }
+        if (m_listenAddress != QLatin1String("127.0.0.1"))
+            arguments << QStringLiteral("--listen") << m_listenAddress;
+        for (const auto& [dir, reply] : m_cwdReplies)
+            arguments << QStringLiteral("--cwd-reply") << dir + QLatin1Char('=') + QString::fromLatin1(reply.toHex());
 
         m_process.start(QStringLiteral("/usr/bin/python3"), arguments);
         if (!m_process.waitForStarted(kStartTimeoutMs))
@@ -119,7 +132,7 @@ quint16 FtpServerFixture::port() const
 
 QString FtpServerFixture::host() const
 {
-    return QStringLiteral("127.0.0.1:%1").arg(m_port);
+    return QStringLiteral("%1:%2").arg(m_listenAddress, QString::number(m_port));
 }
 
 QStringList FtpServerFixture::events() const

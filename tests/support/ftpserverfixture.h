@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QPair>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -44,12 +45,36 @@ public:
     // test releases the file within that time or lets it fail.
     void setHeldUploadName(const QString& name) { m_heldName = name; }
     void releaseHeldUpload();
+    // From the next start(), a CWD into dir (relative to the root, created when missing) is answered with reply
+    // exactly as given (any bytes, several lines included) plus CR LF; an empty reply makes the server close the
+    // control connection instead of answering.
+    void setCwdReply(const QString& dir, const QByteArray& reply) { m_cwdReplies.append({dir, reply}); }
+    // Replies to CWD that must never let a listing of the login directory pass for the wanted one: none at all
+    // (the connection drops), a bare CR followed by a forged listing line naming "planted", a multi-line reply
+    // whose final line refuses, and a NUL before the refusal. Each folder is named after its reply.
+    struct BadCwdReply
+    {
+        QString dir;
+        QByteArray reply;
+    };
+    static QList<BadCwdReply> badCwdReplies();
+    // From the next start(), the server listens on this loopback address (127.x.y.z) and first tries this port.
+    void setListenAddress(const QString& address, quint16 port)
+    {
+        m_listenAddress = address;
+        m_port = port;
+    }
+    void setBadCwdReplies()
+    {
+        for (const BadCwdReply& bad : badCwdReplies())
+            setCwdReply(bad.dir, bad.reply);
+    }
     void stop();
     bool isRunning() const;
 
     QString root() const;
     quint16 port() const;
-    QString host() const; // "127.0.0.1:<port>"
+    QString host() const; // "127.0.0.1:<port>" (or the address set with setListenAddress)
     static QString user();
     static QString password();
 
@@ -78,4 +103,6 @@ private:
     QString m_banner;
     QString m_stalledName;
     QString m_heldName;
+    QList<QPair<QString, QByteArray>> m_cwdReplies;
+    QString m_listenAddress = QStringLiteral("127.0.0.1");
 };
