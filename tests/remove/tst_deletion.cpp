@@ -614,10 +614,10 @@ void TestDeletion::nothingStartsWhileClosing()
     QCOMPARE(deleteWorkersRunning(*m_form), 0);
     for (int slot = 0; slot < int(m_form->state().WorkerSlots.size()); ++slot)
         QVERIFY2(!m_form->state().WorkerSlots[slot], qPrintable(QString::number(slot)));
-    QCOMPARE(windows, QStringList());
-    QCOMPARE(m_messages.size(), messagesBefore);
     for (const char* command : {"STOR", "MKD", "LIST", "RMD"})
         QCOMPARE(received(m_server, command), QStringList());
+    QCOMPARE(windows, QStringList());
+    QCOMPARE(m_messages.size(), messagesBefore);
 }
 
 int main(int argc, char* argv[])
