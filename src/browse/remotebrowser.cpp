@@ -158,6 +158,8 @@ void RemoteBrowser::ListRemoteDirectory(QTreeWidgetItem* node, const QString& pa
     // then has no entries, as when the client cannot log in.
     QString output;
     runFtpScriptFile(script, output);
+    if (state.closing)
+        return; // the window began to close while the client ran
 
     if (node) {
         node = nodeAt(tree, nodeIndex);
@@ -180,7 +182,7 @@ void RemoteBrowser::showListing(QTreeWidgetItem* node, const QStringList& lines)
             // A listing of the parent after a tree deletion replaces the selected node itself. The listed node
             // takes its place, as a tree selects another node when its selected one goes away; left without a
             // selection, the tree commands would fall back to the root.
-            bool selectionGoes = isBelow(tree->currentItem(), node);
+            bool selectionGoes = false;
             for (const QTreeWidgetItem* selected : tree->selectedItems())
                 selectionGoes = selectionGoes || isBelow(selected, node);
             qDeleteAll(node->takeChildren());

@@ -18,7 +18,7 @@ class QTreeWidgetItem;
 // deletion, a reconnect) is not started inside the running one, since both would use the one script file: it
 // runs, in order, from the event loop once the running listing is done. Each tree node carries the record it was
 // made from (column 0, Qt::UserRole, a TrecFileData by value). A listing whose node disappeared while the client
-// ran leaves the views as they are.
+// ran leaves the views as they are. Once the window has begun to close, no listing, dialog or command starts.
 // A size that does not convert raises AppError, which reaches the application's error display; the script file
 // holding the password is removed in every case.
 class RemoteBrowser : public QObject
