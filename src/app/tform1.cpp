@@ -414,6 +414,8 @@ void TForm1::CheckBox1Click()
 
 void TForm1::C1Click()
 {
+    if (m_state.closing)
+        return;
     if (!m_connectDialog || m_connectDialog->exec() != QDialog::Accepted)
         return;
     showLayout(Layout::Browser);
@@ -443,11 +445,15 @@ void TForm1::C1Click()
 
 void TForm1::M1Click()
 {
+    if (m_state.closing)
+        return;
     OpenExternally(links::kManual);
 }
 
 void TForm1::A1Click()
 {
+    if (m_state.closing)
+        return;
     TForm6 dialog(this);
     dialog.exec();
 }

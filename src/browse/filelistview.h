@@ -33,6 +33,11 @@ public:
     Style viewStyle() const { return m_style; }
 
     void clear();
+    // The remote directory the items came from, as RemoteBrowser::RemotePathOfNode gives it ("" for the root,
+    // "/www/img" below it). The list's commands act on this directory, whatever the tree selects meanwhile: a
+    // Ctrl click can take the listed node out of the tree's selection without listing anything else.
+    QString remoteDirectory() const { return m_remoteDirectory; }
+    void setRemoteDirectory(const QString& path) { m_remoteDirectory = path; }
     void addItem(const TrecFileData& record, int imageIndex);
     int count() const;
     QString caption(int row) const;
@@ -55,4 +60,5 @@ private:
     QTreeView* m_report;
     QListView* m_icons;
     Style m_style = Style::Report;
+    QString m_remoteDirectory;
 };

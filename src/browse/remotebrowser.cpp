@@ -66,16 +66,26 @@ QTreeWidgetItem* childNamed(const QTreeWidget* tree, const QTreeWidgetItem* node
     return nullptr;
 }
 
-// Depth first, each node before its children, siblings in order.
-QTreeWidgetItem* firstNodeNamed(QTreeWidgetItem* node, const QString& name)
+// The node a remote path ("/www/img", as RemotePathOfNode gives it) leads to; none for the root or a path
+// whose node is not in the tree.
+QTreeWidgetItem* nodeOfPath(const QTreeWidget* tree, const QString& path)
 {
-    if (node->text(0) == name)
-        return node;
-    for (int i = 0; i < node->childCount(); ++i) {
-        if (QTreeWidgetItem* found = firstNodeNamed(node->child(i), name))
-            return found;
+    QTreeWidgetItem* node = nullptr;
+    const QStringList names = path.split(QLatin1Char('/'));
+    for (qsizetype i = 1; i < names.size(); ++i) {
+        node = childNamed(tree, node, names[i]);
+        if (!node)
+            return nullptr;
     }
-    return nullptr;
+    return node;
+}
+
+bool isBelow(const QTreeWidgetItem* item, const QTreeWidgetItem* ancestor)
+{
+    for (item = item ? item->parent() : nullptr; item; item = item->parent())
+        if (item == ancestor)
+            return true;
+    return false;
 }
 
 bool isSelfOrParentEntry(const QString& name)
@@ -113,6 +123,8 @@ void RemoteBrowser::ListRemoteDirectory(QTreeWidgetItem* node, const QString& pa
 {
     QTreeWidget* tree = m_port.tree();
     MainState& state = m_port.state();
+    if (state.closing)
+        return; // the lists are about to be freed
 
     // "/" lists the login directory itself; "/www/img/" changes into www/img first.
     const QString dir = path.size() >= 2 ? path.mid(1, path.size() - 2) : QString();
@@ -146,6 +158,8 @@ void RemoteBrowser::ListRemoteDirectory(QTreeWidgetItem* node, const QString& pa
     // then has no entries, as when the client cannot log in.
     QString output;
     runFtpScriptFile(script, output);
+    if (state.closing)
+        return; // the window began to close while the client ran
 
     if (node) {
         node = nodeAt(tree, nodeIndex);
@@ -164,9 +178,20 @@ void RemoteBrowser::showListing(QTreeWidgetItem* node, const QStringList& lines)
     {
         m_replacingNodes = true;
         ScopeExit endReplacing([this] { m_replacingNodes = false; });
-        if (node)
+        if (node) {
+            // A listing of the parent after a tree deletion replaces the selected node itself. The listed node
+            // takes its place, as a tree selects another node when its selected one goes away; left without a
+            // selection, the tree commands would fall back to the root.
+            bool selectionGoes = false;
+            for (const QTreeWidgetItem* selected : tree->selectedItems())
+                selectionGoes = selectionGoes || isBelow(selected, node);
             qDeleteAll(node->takeChildren());
+            if (selectionGoes)
+                tree->selectionModel()->setCurrentIndex(indexOfNode(tree, node), QItemSelectionModel::ClearAndSelect |
+                                                                                     QItemSelectionModel::Rows);
+        }
         list->clear();
+        list->setRemoteDirectory(RemotePathOfNode(node));
     }
 
     // A refused "cd" leaves the client in the login directory, and what it lists there is not this directory.
@@ -211,6 +236,8 @@ void RemoteBrowser::runPending()
 
 void RemoteBrowser::listRoot()
 {
+    if (m_port.state().closing)
+        return;
     if (m_listing || ftpScriptRunning()) {
         m_pending << [this] { listRoot(); };
         return;
@@ -239,6 +266,19 @@ void RemoteBrowser::listSelectedAgain()
         ListRemoteDirectory(node, RemotePathOfNode(node) + QLatin1Char('/'));
     else
         listRoot();
+}
+
+void RemoteBrowser::listShownAgain()
+{
+    const QString path = m_port.fileList()->remoteDirectory();
+    if (path.isEmpty()) {
+        ListRemoteDirectory(nullptr, QStringLiteral("/"));
+        return;
+    }
+    if (QTreeWidgetItem* node = nodeOfPath(m_port.tree(), path))
+        ListRemoteDirectory(node, path + QLatin1Char('/'));
+    else
+        listSelectedAgain(); // its node went away with an ancestor's listing
 }
 
 void RemoteBrowser::selectionChanged()
@@ -290,26 +330,30 @@ void RemoteBrowser::ListView1DblClick()
         return;
     const QString caption = list->caption(rows.first());
 
+    // The item is a child of the directory the list shows, which need not be the tree's selection.
     QTreeWidget* tree = m_port.tree();
     QTreeWidgetItem* match = nullptr;
-    if (QTreeWidgetItem* selected = selectedNode()) {
-        match = childNamed(tree, selected, caption);
-    } else {
-        for (int i = 0; i < tree->topLevelItemCount() && !match; ++i)
-            match = firstNodeNamed(tree->topLevelItem(i), caption);
-    }
+    const QString shown = list->remoteDirectory();
+    if (shown.isEmpty())
+        match = childNamed(tree, nullptr, caption);
+    else if (QTreeWidgetItem* directory = nodeOfPath(tree, shown))
+        match = childNamed(tree, directory, caption);
     if (match)
         tree->setCurrentItem(match); // the selection change lists it
 }
 
 void RemoteBrowser::C2Click()
 {
+    if (m_port.state().closing)
+        return;
     m_port.state().DeleteContext = 0;
     askAndCreate();
 }
 
 void RemoteBrowser::D2Click()
 {
+    if (m_port.state().closing)
+        return;
     m_port.state().DeleteContext = 1;
     askAndCreate();
 }
@@ -321,10 +365,13 @@ void RemoteBrowser::askAndCreate()
                                            QStringLiteral("ディレクトリ名"), QLineEdit::Normal, QString(), &accepted);
     if (!accepted)
         answer.clear();
-    if (answer.isEmpty())
+    if (answer.isEmpty() || m_port.state().closing)
         return;
-    // The selection is read after the prompt: whatever ran while it was open may have changed it.
-    CreateRemoteDirectory(RemotePathOfNode(selectedNode()) + QLatin1Char('/') + answer);
+    // The directory is read after the prompt: whatever ran while it was open may have changed it. The tree's
+    // command creates below the tree's selection, the list's below the directory the list shows.
+    const QString parent =
+        m_port.state().DeleteContext == 1 ? m_port.fileList()->remoteDirectory() : RemotePathOfNode(selectedNode());
+    CreateRemoteDirectory(parent + QLatin1Char('/') + answer);
 }
 
 void RemoteBrowser::CreateRemoteDirectory(const QString& path)
@@ -362,5 +409,8 @@ void RemoteBrowser::CreateRemoteDirectory(const QString& path)
         return;
     }
     state.RemoteTarget = path + QLatin1Char('/');
-    listSelectedAgain();
+    if (state.DeleteContext == 1)
+        listShownAgain();
+    else
+        listSelectedAgain();
 }

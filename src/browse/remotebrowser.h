@@ -18,7 +18,7 @@ class QTreeWidgetItem;
 // deletion, a reconnect) is not started inside the running one, since both would use the one script file: it
 // runs, in order, from the event loop once the running listing is done. Each tree node carries the record it was
 // made from (column 0, Qt::UserRole, a TrecFileData by value). A listing whose node disappeared while the client
-// ran leaves the views as they are.
+// ran leaves the views as they are. Once the window has begun to close, no listing, dialog or command starts.
 // A size that does not convert raises AppError, which reaches the application's error display; the script file
 // holding the password is removed in every case.
 class RemoteBrowser : public QObject
@@ -30,17 +30,21 @@ public:
     // "/a/b" for node b below the root-level node a; the empty text for no node (the root).
     QString RemotePathOfNode(const QTreeWidgetItem* node) const;
     // Lists path (begins and ends with "/") into node's children (root-level nodes without a node) and the file
-    // list.
+    // list. Once the window has begun to close, nothing is listed.
     void ListRemoteDirectory(QTreeWidgetItem* node, const QString& path);
     // The second half of a listing: replaces node's children (root-level nodes are added without a node) and the
     // file list with what the client's captured output lines hold. Directories become nodes and items, files
     // items after them; "." and ".." are skipped; a name already a child of node makes no second node. A
-    // transcript that shows a refused "cd" holds no entries of the wanted directory and shows none.
+    // transcript that shows a refused "cd" holds no entries of the wanted directory and shows none. The file list
+    // remembers node's path as its directory; when the selected node was among the replaced children, node
+    // becomes the selected node (without a listing of its own).
     void showListing(QTreeWidgetItem* node, const QStringList& lines);
     // Empties the tree and lists the root, as connecting does.
     void listRoot();
     // Lists the tree's selected node again; with no node selected, lists the root as connecting does.
     void listSelectedAgain();
+    // Lists the directory the file list shows again (its node's children too).
+    void listShownAgain();
     // The node the commands act on: the current node when it is selected, else the first selected node, else
     // none.
     QTreeWidgetItem* selectedNode() const;

@@ -9,9 +9,9 @@
 #include "remove/deletionplan.h"
 #include "remove/tthread_ftpdelete.h"
 #include "upload/batchexchange.h"
+#include "upload/uploadqueue.h"
 
 #include <QLabel>
-#include <QLocale>
 #include <QProgressBar>
 #include <QTimer>
 #include <QTreeWidget>
@@ -84,7 +84,8 @@ void DeleteController::D3Click()
         QString caption;
         bool directory;
     };
-    const QString directory = m_port.browser().RemotePathOfNode(m_port.browser().selectedNode());
+    // The items belong to the directory the list shows, which need not be the tree's selection.
+    const QString directory = m_port.fileList()->remoteDirectory();
     QList<Chosen> chosen;
     FileListView* list = m_port.fileList();
     for (int row : list->selectedRows())
@@ -132,7 +133,7 @@ void DeleteController::StartDeletion()
     state.DeferredDirectoryQueue = split.directories;
 
     // The progress display counts along although the browser layout stays in view.
-    m_port.plannedCountLabel()->setText(QLocale().toString(planned));
+    m_port.plannedCountLabel()->setText(groupedCount(planned));
     m_port.sentCountLabel()->setText(QStringLiteral("0"));
     m_port.progressBar()->setValue(0);
     m_port.progressBar()->setRange(0, std::max(planned, 1));
@@ -193,15 +194,23 @@ void DeleteController::finishDeletion()
     MainState& state = m_port.state();
     m_port.elapsedTimer()->stop();
 
-    QTreeWidgetItem* node = m_port.browser().selectedNode();
-    // A tree deletion removed the selected directories themselves: their parent holds what changed.
-    if (node && state.DeleteContext == 0)
-        node = node->parent();
-    if (node)
-        m_port.browser().ListRemoteDirectory(node, m_port.browser().RemotePathOfNode(node) + QLatin1Char('/'));
-    else
-        m_port.browser().listRoot();
+    if (state.DeleteContext == 1) {
+        // A list deletion changed the directory the list shows.
+        m_port.browser().listShownAgain();
+    } else {
+        // A tree deletion removed the selected directories themselves: their parent holds what changed.
+        QTreeWidgetItem* node = m_port.browser().selectedNode();
+        if (node)
+            node = node->parent();
+        if (node)
+            m_port.browser().ListRemoteDirectory(node, m_port.browser().RemotePathOfNode(node) + QLatin1Char('/'));
+        else
+            m_port.browser().listRoot();
+    }
 
+    // The listing keeps the event loop running: the window may have begun to close meanwhile.
+    if (state.closing)
+        return;
     m_port.setStatusText(QString(), false);
     showMessage(m_port.window(), QString::fromUtf8(FinishedMessage));
 }

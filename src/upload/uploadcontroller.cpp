@@ -57,9 +57,9 @@ bool UploadController::eventFilter(QObject* watched, QEvent* event)
     case QEvent::DragEnter:
     case QEvent::DragMove: {
         // The views would refuse file URLs (their model takes only its own items), so the hook accepts the drag
-        // itself; otherwise no drop would ever arrive.
+        // itself; otherwise no drop would ever arrive. Once the window closes, no drop is taken.
         auto* drag = static_cast<QDragMoveEvent*>(event);
-        if (isDropTarget(watched) && !localFilesOf(drag->mimeData()).isEmpty()) {
+        if (!m_port.state().closing && isDropTarget(watched) && !localFilesOf(drag->mimeData()).isEmpty()) {
             drag->setDropAction(Qt::CopyAction);
             drag->accept();
             return true;
@@ -106,6 +106,10 @@ QTreeWidgetItem* UploadController::selectedNode()
 void UploadController::AppMessageHook(QObject* target, const QStringList& droppedPaths)
 {
     MainState& state = m_port.state();
+    // The closing window has passed the upload slots already and frees the lists once its wait is over: a worker
+    // started now would outlive them.
+    if (state.closing)
+        return;
     if (state.credentials.server.isEmpty()) {
         showMessage(m_port.window(), QStringLiteral("サーバーに接続していません。"));
         return;
@@ -118,8 +122,11 @@ void UploadController::AppMessageHook(QObject* target, const QStringList& droppe
         return;
 
     m_port.showLayout(MainWindowPort::Layout::Progress);
-    // A drop on the file list targets the directory selected in the tree, too: the list shows that directory.
-    state.RemoteTarget = m_port.browser().RemotePathOfNode(selectedNode()) + QLatin1Char('/');
+    // A drop on the file list goes to the directory the list shows, which need not be the tree's selection.
+    const FileListView* list = m_port.fileList();
+    const bool onList = list && list->ownsWidget(qobject_cast<const QWidget*>(target));
+    state.RemoteTarget =
+        (onList ? list->remoteDirectory() : m_port.browser().RemotePathOfNode(selectedNode())) + QLatin1Char('/');
     state.ResendRound = 0;
     state.FailedList.clear();
     m_port.setStatusText(QStringLiteral("ドロップされたファイルを解析しています"), true);
@@ -168,6 +175,8 @@ void UploadController::saveUploadOptions()
 void UploadController::StartUploadWorkers()
 {
     MainState& state = m_port.state();
+    if (state.closing)
+        return;
     m_port.setStatusText(QStringLiteral("ファイルを送信しています"), true);
 
     const MainWindowPort::UploadOptions options = m_port.uploadOptions();

@@ -16,8 +16,9 @@ class QWidget;
 // Contract: lives on the main thread; every member runs there. The workers reach it only through exchangeBatch()
 // and UploadWorkerDone(), which they call as blocking queued calls. A drop is taken when it carries local files
 // and lands on the tree or the file list; the drag is accepted there so that the drop can happen at all, and the
-// drop itself is passed on to the widget afterwards. While the main window closes, the end of a round starts no
-// resend round, lists nothing and shows nothing.
+// drop itself is passed on to the widget afterwards. A drop on the file list goes to the directory the list shows,
+// one on the tree to the tree's selected node. Once the main window has begun to close, drops are ignored without
+// a message and no worker starts; the end of a round starts no resend round, lists nothing and shows nothing.
 class UploadController : public QObject
 {
     Q_OBJECT

@@ -55,6 +55,6 @@ bool isSendable(const UploadEntryParts& parts);
 // plus each ancestor of the relative name, outermost first ("/www/site", "/www/site/img").
 QStringList remoteDirectoriesOf(const QString& target, const QString& relativeName);
 
-// The planned-count text: the number with the digit grouping of the user's locale, even where that locale
-// would leave it out ("#,##0").
+// The planned-count text of an upload and of a deletion alike: the number with the digit grouping of the user's
+// locale, even where that locale would leave it out, as the C locale does ("#,##0").
 QString groupedCount(qsizetype count);

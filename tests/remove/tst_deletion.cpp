@@ -1,6 +1,7 @@
 #include "app/application.h"
 #include "app/tform1.h"
 #include "browse/filelistview.h"
+#include "browse/remotebrowser.h"
 #include "connectdialog.h"
 #include "ftp/tform2.h"
 #include "ftpserverfixture.h"
@@ -11,16 +12,22 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDeadlineTimer>
+#include <QDialog>
 #include <QDir>
+#include <QDropEvent>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSet>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QUrl>
 
 namespace {
 
@@ -84,6 +91,23 @@ QSet<QString> sessionsOf(const FtpServerFixture& server, const QString& prefix)
     return sessions;
 }
 
+// Drags local paths over a widget and drops them there, as the desktop does.
+void dropPaths(QWidget* target, const QStringList& paths)
+{
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString& path : paths)
+        urls << QUrl::fromLocalFile(path);
+    data.setUrls(urls);
+    const QPoint at(5, 5);
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    QDragMoveEvent move(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &move);
+    QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &drop);
+}
+
 } // namespace
 
 class TestDeletion : public QObject
@@ -104,6 +128,9 @@ private slots:
     void refusedConnection();
     void secondCommandWhileDeletingIsRefused();
     void closingStopsAfterTheEntryUnderWay();
+    void listCommandsActOnTheListedDirectory_data();
+    void listCommandsActOnTheListedDirectory();
+    void nothingStartsWhileClosing();
 
 private:
     // Creates the files (a trailing "/" makes an empty folder) below the server's root.
@@ -111,6 +138,8 @@ private:
     // A main window connected to the test server through its dialog, as a user does it.
     void connectWindow();
     void chooseNode(const QString& name);
+    // Clicks a node as the user does, with the keyboard modifiers held.
+    void clickNode(const QString& name, Qt::KeyboardModifiers modifiers);
     // Chooses a context-menu command by its action's name, as the menu does.
     void choose(const char* action);
     // Waits until the deletion has ended and its message was answered.
@@ -156,6 +185,8 @@ void TestDeletion::init()
 
 void TestDeletion::cleanup()
 {
+    // A drop saved the upload options beside the program; the next window starts without them.
+    QFile::remove(QCoreApplication::applicationDirPath() + QStringLiteral("/AppConfig.ini"));
     m_answerer.stop();
     m_dialog.reset();
     m_form.reset();
@@ -187,6 +218,16 @@ void TestDeletion::chooseNode(const QString& name)
     QVERIFY2(item, qPrintable(name));
     m_form->tree()->setCurrentItem(item); // lists it, as a click does
     QVERIFY(item->isSelected());
+}
+
+void TestDeletion::clickNode(const QString& name, Qt::KeyboardModifiers modifiers)
+{
+    QTreeWidgetItem* item = node(*m_form, name);
+    QVERIFY2(item, qPrintable(name));
+    QTreeWidget* tree = m_form->tree();
+    tree->scrollToItem(item);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, modifiers, tree->visualItemRect(item).center());
+    QTRY_VERIFY(!m_form->state().BusyLock);
 }
 
 void TestDeletion::choose(const char* action)
@@ -312,7 +353,7 @@ void TestDeletion::emptyDirectoriesOnlyGoToSeveralWorkers()
     QCOMPARE(m_form->state().DeleteQueue.size(), 25);
     QCOMPARE(m_form->state().DeleteQueue.first(), QStringLiteral("/www/e00/"));
     QVERIFY(m_form->state().DeferredDirectoryQueue.isEmpty());
-    QCOMPARE(m_form->plannedCountLabel()->text(), QLocale().toString(25));
+    QCOMPARE(m_form->plannedCountLabel()->text(), QStringLiteral("25"));
     waitForEnd();
 
     QCOMPARE(received(m_server, "RMD ").size(), 25);
@@ -447,6 +488,136 @@ void TestDeletion::closingStopsAfterTheEntryUnderWay()
     QVERIFY(!QApplication::activeModalWidget());
     QCOMPARE(m_form->statusText(), QStringLiteral("アプリケーションを終了しています"));
     QCOMPARE(received(m_server, "DELE").size(), tried); // nothing reaches the server after the close
+}
+
+void TestDeletion::listCommandsActOnTheListedDirectory_data()
+{
+    QTest::addColumn<bool>("ctrlClicks"); // false: a tree deletion of www/old first
+    QTest::addColumn<QString>("command"); // D3 delete, D2 create a directory, drop, double-click
+
+    for (const bool ctrlClicks : {false, true}) {
+        const char* sequence = ctrlClicks ? "Ctrl clicks, " : "tree deletion, ";
+        for (const char* command : {"D3", "D2", "drop", "double-click"})
+            QTest::newRow(QByteArray(sequence).append(command).constData()) << ctrlClicks << QString(command);
+    }
+}
+
+// Two ordinary sequences leave the file list showing www while the tree selects something else or nothing: a
+// tree deletion of www/old (its parent is listed again and the selected node goes with the old children), and a
+// Ctrl click that takes www back out of the selection. The list's commands still act on www.
+void TestDeletion::listCommandsActOnTheListedDirectory()
+{
+    QFETCH(bool, ctrlClicks);
+    QFETCH(QString, command);
+    put({"index.html", "www/index.html", "www/old/f", "www/sub/", "other/index.html", "other/sub/"});
+    connectWindow();
+    if (ctrlClicks) {
+        chooseNode(QStringLiteral("other"));
+        clickNode(QStringLiteral("www"), Qt::ControlModifier);
+        clickNode(QStringLiteral("www"), Qt::ControlModifier);
+        QCOMPARE(m_form->browser().selectedNode(), node(*m_form, QStringLiteral("other")));
+    } else {
+        chooseNode(QStringLiteral("www"));
+        chooseNode(QStringLiteral("old"));
+        runToEnd("D1");
+        QVERIFY(!exists("www/old"));
+        // The listed parent took the place of the deleted node in the selection.
+        QCOMPARE(m_form->tree()->selectedItems(), QList<QTreeWidgetItem*>{node(*m_form, QStringLiteral("www"))});
+        m_messages.clear();
+    }
+    QCOMPARE(captions(*m_form).last(), QStringLiteral("index.html"));
+    QVERIFY(captions(*m_form).contains(QStringLiteral("sub")));
+
+    if (command == "D3") {
+        selectItems(*m_form, {"index.html"});
+        runToEnd("D3");
+        QVERIFY(!exists("www/index.html"));
+        QVERIFY(exists("index.html") && exists("other/index.html"));
+    } else if (command == "D2") {
+        whenModal([](QWidget* modal) {
+            auto* dialog = qobject_cast<QInputDialog*>(modal);
+            QVERIFY(dialog);
+            dialog->setTextValue(QStringLiteral("made"));
+            dialog->accept();
+        });
+        choose("D2");
+        QTRY_VERIFY(exists("www/made"));
+        QVERIFY(!exists("made") && !exists("other/made"));
+        QVERIFY(captions(*m_form).contains(QStringLiteral("made"))); // the list shows www again
+    } else if (command == "drop") {
+        QTemporaryDir local;
+        QVERIFY(writeAll(local.filePath("dropped.txt"), "dropped"));
+        dropPaths(m_form->fileList()->currentView()->viewport(), {local.filePath("dropped.txt")});
+        QTRY_VERIFY_WITH_TIMEOUT(m_messages.contains(QStringLiteral("送信処理が終了しました。")), 60000);
+        QVERIFY(exists("www/dropped.txt"));
+        QVERIFY(!exists("dropped.txt") && !exists("other/dropped.txt"));
+    } else {
+        FileListView* list = m_form->fileList();
+        const int row = int(captions(*m_form).indexOf(QStringLiteral("sub")));
+        QAbstractItemView* view = list->currentView();
+        const QPoint at = view->visualRect(view->model()->index(row, 0)).center();
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
+        QTRY_VERIFY(!m_form->tree()->selectedItems().isEmpty() && !m_form->state().BusyLock);
+        QCOMPARE(m_form->browser().RemotePathOfNode(m_form->browser().selectedNode()), QStringLiteral("/www/sub"));
+    }
+}
+
+// The close waits for a deletion of many files; a drop and every menu command meanwhile start nothing: no worker
+// outlives the lists, no listing or dialog opens, nothing reaches the server.
+void TestDeletion::nothingStartsWhileClosing()
+{
+    // The planned count groups its digits like the upload's, also where the locale would leave them out.
+    const QLocale savedLocale;
+    QLocale::setDefault(QLocale::c());
+    QStringList files;
+    for (int i = 0; i < 1200; ++i)
+        files << QStringLiteral("big/f%1").arg(i, 4, 10, QLatin1Char('0'));
+    put(files);
+    QTemporaryDir local;
+    QVERIFY(writeAll(local.filePath("site/a.txt"), "a") && writeAll(local.filePath("site/img/b.png"), "b"));
+    connectWindow();
+    chooseNode(QStringLiteral("big"));
+    selectItems(*m_form, {});
+    choose("D3");
+    QLocale::setDefault(savedLocale);
+    QCOMPARE(m_form->plannedCountLabel()->text(), QStringLiteral("1,200"));
+    QDeadlineTimer deadline(30000);
+    while (received(m_server, "DELE").isEmpty() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+
+    // Any window that opens during the close is noted and closed, so that a fault shows instead of hanging.
+    QStringList windows;
+    QTimer closer;
+    connect(&closer, &QTimer::timeout, this, [&windows] {
+        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget()); dialog && dialog->isVisible()) {
+            windows << dialog->metaObject()->className();
+            dialog->reject();
+        }
+    });
+    closer.start(20);
+    const qsizetype messagesBefore = m_messages.size();
+    bool actedWhileWaiting = false;
+    QTimer::singleShot(0, this, [&] {
+        actedWhileWaiting = m_form->state().closing && deleteWorkersRunning(*m_form) > 0;
+        m_server.clearLog();
+        dropPaths(m_form->tree()->viewport(), {local.filePath("site")});
+        dropPaths(m_form->fileList()->currentView()->viewport(), {local.filePath("site/a.txt")});
+        for (const char* action : {"C1", "A1", "C2", "D1", "D2", "D3"})
+            choose(action);
+        m_form->tree()->setCurrentItem(m_form->tree()->topLevelItem(0));
+    });
+    m_form->close();
+    closer.stop();
+
+    QVERIFY(actedWhileWaiting);
+    QCOMPARE(deleteWorkersRunning(*m_form), 0);
+    for (int slot = 0; slot < int(m_form->state().WorkerSlots.size()); ++slot)
+        QVERIFY2(!m_form->state().WorkerSlots[slot], qPrintable(QString::number(slot)));
+    for (const char* command : {"STOR", "MKD", "LIST", "RMD"})
+        QCOMPARE(received(m_server, command), QStringList());
+    QCOMPARE(windows, QStringList());
+    QCOMPARE(m_messages.size(), messagesBefore);
 }
 
 int main(int argc, char* argv[])
