@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QDirIterator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -104,6 +105,9 @@ private slots:
     void refusedConnection();
     void secondCommandWhileDeletingIsRefused();
     void closingStopsAfterTheEntryUnderWay();
+    void stopDuringDeletion_data();
+    void stopDuringDeletion();
+    void stopDuringPlanningDeletesNothing();
 
 private:
     // Creates the files (a trailing "/" makes an empty folder) below the server's root.
@@ -111,6 +115,8 @@ private:
     // A main window connected to the test server through its dialog, as a user does it.
     void connectWindow();
     void chooseNode(const QString& name);
+    // Presses Esc in the main window, as a user stops a deletion while the browser layout is in view.
+    void pressEscape();
     // Chooses a context-menu command by its action's name, as the menu does.
     void choose(const char* action);
     // Waits until the deletion has ended and its message was answered.
@@ -447,6 +453,92 @@ void TestDeletion::closingStopsAfterTheEntryUnderWay()
     QVERIFY(!QApplication::activeModalWidget());
     QCOMPARE(m_form->statusText(), QStringLiteral("アプリケーションを終了しています"));
     QCOMPARE(received(m_server, "DELE").size(), tried); // nothing reaches the server after the close
+}
+
+void TestDeletion::pressEscape()
+{
+    m_form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+    QTest::keyClick(m_form.get(), Qt::Key_Escape);
+}
+
+// Everything below the server's root, directories included, as "/path".
+static QStringList everythingOnServer(const QString& root)
+{
+    QStringList out;
+    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        out << QLatin1Char('/') + QDir(root).relativeFilePath(it.next());
+    out.sort();
+    return out;
+}
+
+void TestDeletion::stopDuringDeletion_data()
+{
+    QTest::addColumn<QStringList>("entries");
+    QStringList files;
+    for (int i = 0; i < 400; ++i)
+        files << QStringLiteral("t/d%1/f%2").arg(i % 8).arg(i, 3, 10, QLatin1Char('0'));
+    QTest::newRow("file phase") << files;
+    QStringList directories;
+    for (int i = 0; i < 400; ++i)
+        directories << QStringLiteral("t/d%1/").arg(i, 3, 10, QLatin1Char('0'));
+    QTest::newRow("directory phase") << directories;
+}
+
+// Esc while the workers delete: what the server still holds is exactly what stays in FailedList, and no directory
+// is removed after the stop but the one under way.
+void TestDeletion::stopDuringDeletion()
+{
+    QFETCH(QStringList, entries);
+    put(entries);
+    connectWindow();
+    chooseNode(QStringLiteral("t"));
+    m_server.clearLog();
+    choose("D1");
+    QTRY_VERIFY_WITH_TIMEOUT(m_form->sentCountLabel()->text().toInt() > 0, 30000);
+    pressEscape();
+    const qsizetype removedAtStop = received(m_server, "RMD").size();
+    waitForEnd();
+
+    QStringList failed = m_form->state().FailedList;
+    failed.sort();
+    QVERIFY2(!failed.isEmpty(), "the deletion ended before the stop took effect");
+    QCOMPARE(everythingOnServer(m_server.root()), failed);
+    // A plan of directories only has ten workers removing at once; each finishes the one under way. With files,
+    // the directory phase never starts.
+    if (QTest::currentDataTag() == QByteArray("file phase"))
+        QCOMPARE(received(m_server, "RMD").size(), 0);
+    else
+        QVERIFY(received(m_server, "RMD").size() <= removedAtStop + MainState::kSlotsPerKind);
+    QVERIFY(m_form->state().DeleteQueue.isEmpty() && m_form->state().DeferredDirectoryQueue.isEmpty());
+}
+
+// Esc while the plan is still being listed: the planning ends before its next listing and nothing is deleted; a
+// deletion chosen afterwards runs in full.
+void TestDeletion::stopDuringPlanningDeletesNothing()
+{
+    const QStringList tree{"t/a/b/c/f", "t/a/x", "t/d/e/g", "t/h/", "t/i/j/k"};
+    put(tree);
+    connectWindow();
+    chooseNode(QStringLiteral("t"));
+    const QStringList before = everythingOnServer(m_server.root());
+    m_server.clearLog();
+    // Pressed from the event loop that the first planning listing keeps running.
+    QTimer::singleShot(0, this, [this] { pressEscape(); });
+    choose("D1");
+
+    QCOMPARE(received(m_server, "LIST").size(), 1);
+    QCOMPARE(received(m_server, "DELE").size() + received(m_server, "RMD").size(), 0);
+    QCOMPARE(everythingOnServer(m_server.root()), before);
+    QVERIFY(!m_form->remover().deletionUnderWay());
+    QCOMPARE(deleteWorkersRunning(*m_form), 0);
+    QCOMPARE(m_form->statusText(), QString());
+    QVERIFY(m_messages.isEmpty());
+
+    choose("D1");
+    waitForEnd();
+    QVERIFY(!exists("t"));
 }
 
 int main(int argc, char* argv[])
