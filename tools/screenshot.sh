@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Redraws docs/images/start.png and docs/images/browser.png from the real program, offscreen.
+# Redraws docs/images/start.png, browser.png and progress.png (an upload under way) from the real program, offscreen.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/deps.sh

@@ -13,6 +13,7 @@
 #include "settings/appfolders.h"
 #include "upload/uploadcontroller.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -30,6 +31,7 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 namespace {
@@ -83,6 +85,21 @@ void TForm1::FormCreate()
     statusBar()->addWidget(m_status, 1);
     statusBar()->setSizeGripEnabled(false);
     statusBar()->setFixedHeight(19);
+    m_connection = new QLabel(this);
+    m_connection->setObjectName(QStringLiteral("ConnectionLabel"));
+    statusBar()->addPermanentWidget(m_connection);
+
+    // Esc stops in every layout: a deletion runs while the browser layout stays in view.
+    auto* stopAction = new QAction(QStringLiteral("中止"), this);
+    stopAction->setObjectName(QStringLiteral("StopAction"));
+    stopAction->setShortcut(Qt::Key_Escape);
+    connect(stopAction, &QAction::triggered, this, &TForm1::StopClick);
+    addAction(stopAction);
+    auto* refreshAction = new QAction(QStringLiteral("最新の情報に更新"), this);
+    refreshAction->setObjectName(QStringLiteral("RefreshAction"));
+    refreshAction->setShortcut(Qt::Key_F5);
+    connect(refreshAction, &QAction::triggered, this, &TForm1::RefreshClick);
+    addAction(refreshAction);
 
     m_timer = new QTimer(this);
     m_timer->setObjectName(QStringLiteral("Timer1"));
@@ -245,7 +262,7 @@ QWidget* TForm1::buildProgressLayout()
 
     auto* group = new QGroupBox(QStringLiteral("進捗"), layout);
     group->setObjectName(QStringLiteral("GroupBox1"));
-    group->setFixedHeight(127);
+    group->setFixedHeight(167);
     const auto caption = [group](const char* text, int top) {
         auto* label = new QLabel(QString::fromUtf8(text), group);
         label->move(12, top);
@@ -254,6 +271,8 @@ QWidget* TForm1::buildProgressLayout()
     caption("送信予定ファイル数：", 16);
     caption("送信済みファイル数：", 36);
     caption("経過時間：", 56);
+    caption("転送速度：", 76);
+    caption("残り時間：", 96);
     const auto value = [group](const char* name, const QString& text, int top) {
         auto* label = new QLabel(text, group);
         label->setObjectName(QString::fromUtf8(name));
@@ -266,6 +285,17 @@ QWidget* TForm1::buildProgressLayout()
     m_elapsed = value("ElapsedTime", QStringLiteral("00:00:00"), 56);
     m_elapsed->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_elapsed->setGeometry(176, 56, 100, 14);
+    m_rate = value("TransferRate", QStringLiteral("--"), 76);
+    m_timeLeft = value("TimeLeft", QStringLiteral("--:--:--"), 96);
+    for (QLabel* label : {m_rate, m_timeLeft}) {
+        label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        label->setGeometry(176, label->y(), 120, 14);
+    }
+
+    m_stop = new QPushButton(QStringLiteral("中止"), group);
+    m_stop->setObjectName(QStringLiteral("StopButton"));
+    m_stop->setGeometry(400, 16, 75, 25);
+    connect(m_stop, &QPushButton::clicked, this, &TForm1::StopClick);
 
     m_progress = new QProgressBar(group);
     m_progress->setObjectName(QStringLiteral("ProgressBar1"));
@@ -273,7 +303,7 @@ QWidget* TForm1::buildProgressLayout()
     m_progress->setRange(0, 1); // a range of 0..0 would animate as "busy"
     m_progress->setValue(0);
     auto* groupLayout = new QVBoxLayout(group);
-    groupLayout->setContentsMargins(8, 72, 8, 0);
+    groupLayout->setContentsMargins(8, 112, 8, 0);
     groupLayout->addWidget(m_progress);
     groupLayout->addStretch();
     m_progress->setFixedHeight(13);
@@ -419,6 +449,8 @@ void TForm1::C1Click()
     if (!m_connectDialog || m_connectDialog->exec() != QDialog::Accepted)
         return;
     showLayout(Layout::Browser);
+    m_connection->setText(
+        QStringLiteral("%1 (%2)").arg(m_connectDialog->ProfileName()->currentText(), m_state.credentials.server));
 
     AppConfig config;
     if (config.exists()) {
@@ -441,6 +473,24 @@ void TForm1::C1Click()
         ~Clear() { lock = false; }
     } clear{m_state.BusyLock};
     m_browser->listRoot();
+}
+
+void TForm1::StopClick()
+{
+    // Both can run at once: a drop is possible while a deletion goes on in the browser layout.
+    m_uploader->stop();
+    m_remover->stop();
+}
+
+void TForm1::RefreshClick()
+{
+    // The same as selecting the node: a listing under way makes it wait its turn. Only where the tree is in view.
+    if (m_layout != Layout::Browser || m_state.credentials.server.isEmpty() || m_state.BusyLock)
+        return;
+    if (QTreeWidgetItem* node = m_browser->selectedNode())
+        m_browser->TreeView1Change(node);
+    else
+        m_browser->listRoot();
 }
 
 void TForm1::M1Click()

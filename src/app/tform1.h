@@ -14,6 +14,7 @@ class QComboBox;
 class QLabel;
 class QMenu;
 class QProgressBar;
+class QPushButton;
 class QRadioButton;
 class QTimer;
 class RemoteBrowser;
@@ -47,6 +48,8 @@ public:
     QLabel* elapsedLabel() override { return m_elapsed; }
     QProgressBar* progressBar() override { return m_progress; }
     QTimer* elapsedTimer() override { return m_timer; }
+    QLabel* rateLabel() override { return m_rate; }
+    QLabel* timeLeftLabel() override { return m_timeLeft; }
     UploadOptions uploadOptions() const override;
     void applyUploadOptions(const UploadOptions& options) override;
 
@@ -65,6 +68,10 @@ public slots:
     void M1Click(); // "取り扱い説明書(&M)"
     void A1Click(); // "バージョン情報(&A)"
     void CheckBox1Click();
+    // "中止" (Esc): stops the upload or the deletion under way, for good.
+    void StopClick();
+    // F5: lists the selected directory again, as selecting it does.
+    void RefreshClick();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -110,6 +117,10 @@ private:
     QLabel* m_elapsed = nullptr;
     QProgressBar* m_progress = nullptr;
     QTimer* m_timer = nullptr;
+    QLabel* m_rate = nullptr;
+    QLabel* m_timeLeft = nullptr;
+    QPushButton* m_stop = nullptr;
+    QLabel* m_connection = nullptr; // the status line's right end: profile and server while connected
 
     UploadController* m_uploader = nullptr;
     RemoteBrowser* m_browser = nullptr;

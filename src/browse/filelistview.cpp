@@ -1,5 +1,7 @@
 #include "browse/filelistview.h"
 
+#include "browse/themeicons.h"
+
 #include <QApplication>
 #include <QHeaderView>
 #include <QListView>
@@ -11,12 +13,9 @@ namespace {
 constexpr int kImageRole = Qt::UserRole + 1;
 constexpr int kRecordRole = Qt::UserRole + 2;
 
-QIcon imageFor(int imageIndex)
+QIcon imageFor(int imageIndex, const QString& name)
 {
-    QStyle* style = QApplication::style();
-    if (imageIndex == FileListView::kDirectoryImage)
-        return QIcon::fromTheme(QStringLiteral("folder"), style->standardIcon(QStyle::SP_DirIcon));
-    return QIcon::fromTheme(QStringLiteral("text-x-generic"), style->standardIcon(QStyle::SP_FileIcon));
+    return imageIndex == FileListView::kDirectoryImage ? folderIcon() : fileIcon(name);
 }
 } // namespace
 
@@ -92,7 +91,7 @@ void FileListView::clear()
 
 void FileListView::addItem(const TrecFileData& record, int imageIndex)
 {
-    auto* name = new QStandardItem(imageFor(imageIndex), record.Name);
+    auto* name = new QStandardItem(imageFor(imageIndex, record.Name), record.Name);
     name->setData(imageIndex, kImageRole);
     name->setData(QVariant::fromValue(record), kRecordRole);
     name->setEditable(false);

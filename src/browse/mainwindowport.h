@@ -47,7 +47,9 @@ public:
     virtual QLabel* sentCountLabel() = 0;    // "送信済みファイル数："
     virtual QLabel* elapsedLabel() = 0;      // "経過時間："
     virtual QProgressBar* progressBar() = 0;
-    virtual QTimer* elapsedTimer() = 0; // Timer1, 1000 ms
+    virtual QTimer* elapsedTimer() = 0;  // Timer1, 1000 ms
+    virtual QLabel* rateLabel() = 0;     // "転送速度："
+    virtual QLabel* timeLeftLabel() = 0; // "残り時間："
 
     virtual UploadOptions uploadOptions() const = 0;
     virtual void applyUploadOptions(const UploadOptions& options) = 0;

@@ -5,6 +5,7 @@
 #include "browse/mainstate.h"
 #include "browse/mainwindowport.h"
 #include "browse/remotetreewidget.h"
+#include "browse/themeicons.h"
 #include "ftp/ftprunner.h"
 #include "ftp/messagebox.h"
 #include "ftp/wininet.h"
@@ -196,8 +197,10 @@ void RemoteBrowser::showListing(QTreeWidgetItem* node, const QStringList& lines)
 
     // A refused "cd" leaves the client in the login directory, and what it lists there is not this directory.
     if (transcriptShowsRefusedCd(lines)) {
-        if (node)
+        if (node) {
+            node->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
             node->setExpanded(true);
+        }
         return;
     }
 
@@ -212,6 +215,9 @@ void RemoteBrowser::showListing(QTreeWidgetItem* node, const QStringList& lines)
         if (!childNamed(tree, node, record.Name)) {
             auto* child = node ? new QTreeWidgetItem(node) : new QTreeWidgetItem(tree);
             child->setText(0, record.Name);
+            child->setIcon(0, folderIcon());
+            // Not listed yet: the mark tells the user there may be more below.
+            child->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
             child->setData(0, kRecordRole, QVariant::fromValue(record));
         }
         list->addItem(record, FileListView::kDirectoryImage);
@@ -224,8 +230,10 @@ void RemoteBrowser::showListing(QTreeWidgetItem* node, const QStringList& lines)
         list->addItem(record, FileListView::kFileImage);
     }
 
-    if (node)
+    if (node) {
+        node->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
         node->setExpanded(true);
+    }
 }
 
 void RemoteBrowser::runPending()

@@ -1,5 +1,7 @@
 #include "browse/remotetreewidget.h"
 
+#include "browse/themeicons.h"
+
 #include <QItemSelection>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -24,6 +26,9 @@ RemoteTreeWidget::RemoteTreeWidget(QWidget* parent) : QTreeWidget(parent)
     for (QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText})
         pal.setColor(QPalette::Inactive, role, pal.color(QPalette::Active, role));
     setPalette(pal);
+
+    connect(this, &QTreeWidget::itemExpanded, this, [](QTreeWidgetItem* item) { item->setIcon(0, folderIcon(true)); });
+    connect(this, &QTreeWidget::itemCollapsed, this, [](QTreeWidgetItem* item) { item->setIcon(0, folderIcon()); });
 }
 
 QItemSelectionModel::SelectionFlags RemoteTreeWidget::selectionCommand(const QModelIndex& index,

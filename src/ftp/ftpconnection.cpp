@@ -86,6 +86,14 @@ bool ftpSetTranscript(HINTERNET handle, FtpTranscriptSink sink)
     return true;
 }
 
+bool ftpSetByteCounter(HINTERNET handle, std::atomic<qint64>* counter)
+{
+    if (!handle)
+        return false;
+    handle->byteCounter = counter;
+    return true;
+}
+
 int ftpSendCommand(HINTERNET connection, const QByteArray& command)
 {
     InternetHandle* handle = connectionOf(connection);

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 
 // Operations of our own on the handles of wininet.h, for our command-line client: a transcript of the control
@@ -29,6 +30,12 @@ bool parseFtpServer(const QString& server, quint16 defaultPort, QString& host, q
 // Set on a root handle before InternetConnectA (the connection takes it over, the login included) or on a
 // connection handle. False for a null handle.
 bool ftpSetTranscript(HINTERNET handle, FtpTranscriptSink sink);
+
+// Counts the bytes the handle's data connections move (uploads and listings) into *counter as the transfer goes,
+// so another thread can read the progress while the operation runs. Set on a root handle before InternetConnectA
+// (the connection takes it over) or on a connection; nullptr stops the counting. The counter must outlive the
+// handle. False for a null handle.
+bool ftpSetByteCounter(HINTERNET handle, std::atomic<qint64>* counter);
 
 // Sends one command line on the connection and returns the final reply code (0 when no reply came, or when the
 // command holds CR, LF or NUL and was not sent).

@@ -223,6 +223,7 @@ int InternetHandle::performCounted(const QByteArray& watchedCommand)
     watchedReplyCode = 0;
     dataPhase = false;
     stalled = false;
+    countedBytes = 0; // libcurl counts every transfer from zero
     const CURLcode rc = curl_easy_perform(curl);
     watching.clear();
     awaitingWatchedReply = false;
@@ -260,6 +261,11 @@ DWORD InternetHandle::dataTimeoutMs() const
 
 bool InternetHandle::onProgress(qint64 bytes)
 {
+    // Counted outside the data phase too: libcurl's last call for a transfer may come after the final reply.
+    if (byteCounter && bytes > countedBytes) {
+        byteCounter->fetch_add(bytes - countedBytes, std::memory_order_relaxed);
+        countedBytes = bytes;
+    }
     if (!dataPhase)
         return true;
     if (bytes != progressBytes) {

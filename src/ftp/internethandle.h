@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 
 typedef void CURL;
@@ -62,6 +63,7 @@ struct InternetHandle
     DWORD accessType = INTERNET_OPEN_TYPE_DIRECT;
     Options options;
     FtpTranscriptSink transcript;
+    std::atomic<qint64>* byteCounter = nullptr; // see ftpSetByteCounter
     QString lastError;
     QString loginDirectory;
 
@@ -80,6 +82,7 @@ struct InternetHandle
     bool stalled = false;
     qint64 progressBytes = -1;
     QElapsedTimer progressClock;
+    qint64 countedBytes = 0; // of the operation under way, already added to byteCounter
 
     // called back by libcurl
     void onDebug(int type, const char* data, size_t size);

@@ -82,6 +82,7 @@ HINTERNET InternetConnectA(HINTERNET root, const char* serverName, INTERNET_PORT
     connection->accessType = root->accessType;
     connection->options = root->options;
     connection->transcript = root->transcript;
+    connection->byteCounter = root->byteCounter;
     if (!connection->connect(host, actualPort, user, pass, (flags & INTERNET_FLAG_PASSIVE) != 0)) {
         root->lastError = connection->lastError;
         delete connection;

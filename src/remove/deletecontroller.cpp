@@ -42,6 +42,26 @@ bool DeleteController::deletionUnderWay() const
            !state.DeferredDirectoryQueue.isEmpty();
 }
 
+void DeleteController::stop()
+{
+    MainState& state = m_port.state();
+    if (m_stopped || !deletionUnderWay() || state.closing)
+        return;
+    m_stopped = true;
+    m_port.setStatusText(QStringLiteral("削除を中止しています"), true);
+    if (m_planning)
+        return; // the planning sees the mark before its next listing and deletes nothing
+    // Entries no worker has taken stay undeleted: they are kept like failures.
+    state.FailedList.append(state.DeleteQueue);
+    state.DeleteQueue.clear();
+    state.FailedList.append(state.DeferredDirectoryQueue);
+    state.DeferredDirectoryQueue.clear();
+    for (int slot = MainState::kDeleteSlotFirst; slot < MainState::kDeleteSlotFirst + MainState::kSlotsPerKind; ++slot)
+        if (QThread* worker = state.WorkerSlots[slot])
+            worker->requestInterruption();
+    // With no worker running, a directory phase was about to start: StartDirectoryPhase ends the deletion instead.
+}
+
 bool DeleteController::refuseWhileBusy()
 {
     // A second plan would replace the queues of the first: its remaining files and directories would be
@@ -64,6 +84,7 @@ void DeleteController::D1Click()
 
     MainState& state = m_port.state();
     PlanningScope planning(m_planning);
+    m_stopped = false;
     state.DeleteContext = 0;
     m_port.setStatusText(QString::fromUtf8(PlanningStatus), true);
     state.DeleteQueue.clear();
@@ -71,6 +92,8 @@ void DeleteController::D1Click()
         CollectRemoteTree(path + QLatin1Char('/'), state.DeleteQueue);
         state.DeleteQueue.append(directoryEntry(path));
     }
+    if (planningStopped())
+        return;
     if (!state.DeleteQueue.isEmpty())
         StartDeletion();
 }
@@ -93,6 +116,7 @@ void DeleteController::D3Click()
 
     MainState& state = m_port.state();
     PlanningScope planning(m_planning);
+    m_stopped = false;
     state.DeleteContext = 1;
     m_port.setStatusText(QString::fromUtf8(PlanningStatus), true);
     state.DeleteQueue.clear();
@@ -106,6 +130,8 @@ void DeleteController::D3Click()
             state.DeleteQueue.append(path);
         }
     }
+    if (planningStopped())
+        return;
     if (!state.DeleteQueue.isEmpty())
         StartDeletion();
 }
@@ -116,7 +142,17 @@ void DeleteController::CollectRemoteTree(const QString& path, QStringList& queue
     if (m_port.state().closing)
         return;
     const Credentials credentials = m_port.state().credentials;
-    ::CollectRemoteTree(credentials, path, queue);
+    ::CollectRemoteTree(credentials, path, queue, [this] { return m_stopped || m_port.state().closing; });
+}
+
+bool DeleteController::planningStopped()
+{
+    if (!m_stopped)
+        return false;
+    // An incomplete plan would delete directories whose contents were never listed: nothing of it is carried out.
+    m_port.state().DeleteQueue.clear();
+    m_port.setStatusText(QString(), true);
+    return true;
 }
 
 void DeleteController::StartDeletion()
@@ -166,10 +202,17 @@ void DeleteController::exchangeBatch(TThread_FTPDelete* worker)
 void DeleteController::DeleteWorkerFinished(TThread_FTPDelete* worker)
 {
     MainState& state = m_port.state();
+    // A stopped worker comes here with its count and the rest of its batch unreported; at a normal end both are
+    // empty. While the window closes the lists are about to be freed, and nothing is reported.
+    if (!state.closing) {
+        QStringList noMore;
+        ExchangeBatch(m_port, noMore, worker->batch, worker->successCount);
+    }
+    worker->batch.clear();
     state.WorkerSlots[MainState::kDeleteSlotFirst + worker->slotIndex] = nullptr;
     if (state.anyWorkerIn(MainState::kDeleteSlotFirst) || state.closing)
         return;
-    if (!state.DeferredDirectoryQueue.isEmpty()) {
+    if (!m_stopped && !state.DeferredDirectoryQueue.isEmpty()) {
         // The directory worker starts only after this handler has returned and this worker is on its way out.
         QMetaObject::invokeMethod(this, &DeleteController::StartDirectoryPhase, Qt::QueuedConnection);
         return;
@@ -182,6 +225,12 @@ void DeleteController::StartDirectoryPhase()
     MainState& state = m_port.state();
     if (state.closing || !state.DeleteQueue.isEmpty())
         return;
+    if (m_stopped) {
+        // Stopped between the phases: no directory is removed, they are all in FailedList already.
+        if (!state.anyWorkerIn(MainState::kDeleteSlotFirst))
+            finishDeletion();
+        return;
+    }
     state.DeleteQueue.append(state.DeferredDirectoryQueue);
     state.DeferredDirectoryQueue.clear();
     // One worker only: it removes the directories strictly in plan order, children before their parents.

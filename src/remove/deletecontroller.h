@@ -13,6 +13,11 @@ class TThread_FTPDelete;
 // A plan is made with listings that keep processing events, so the user may act meanwhile: each command takes
 // its selection when it is chosen. A command chosen while an earlier deletion is still being planned or carried
 // out is refused with the busy message, so no deletion drops the rest of another.
+//
+// The stop command ends a deletion for good: during planning, the planning ends before its next listing and
+// nothing is deleted; afterwards the queue's rest and the pending directories go to FailedList at once, every
+// worker finishes the entry under way and its completion handler puts the rest of its batch in FailedList, no
+// directory phase starts, and the deletion ends as any other.
 class DeleteController : public QObject
 {
     Q_OBJECT
@@ -28,6 +33,8 @@ public:
     // True from the moment a delete command is accepted until its last worker has finished and no directory
     // phase is pending.
     bool deletionUnderWay() const;
+    // The stop command; does nothing when no deletion is being planned or carried out.
+    void stop();
 
     // Runs on the main thread while worker waits: reports its count and leftovers, hands it the next batch.
     void exchangeBatch(TThread_FTPDelete* worker);
@@ -40,9 +47,12 @@ public slots:
 
 private:
     bool refuseWhileBusy();
+    // After planning: true (and the incomplete plan dropped) when the planning was stopped.
+    bool planningStopped();
     void startWorker(int slotIndex, int mode);
     void finishDeletion();
 
     MainWindowPort& m_port;
     bool m_planning = false;
+    bool m_stopped = false; // the deletion planned or under way was stopped
 };

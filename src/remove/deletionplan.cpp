@@ -39,8 +39,11 @@ QStringList collectionScript(const Credentials& credentials, const QString& path
             QStringLiteral("cd ") + path, QStringLiteral("dir")};
 }
 
-void CollectRemoteTree(const Credentials& credentials, const QString& path, QStringList& queue)
+void CollectRemoteTree(const Credentials& credentials, const QString& path, QStringList& queue,
+                       const std::function<bool()>& stopped)
 {
+    if (stopped && stopped())
+        return;
     // A script that cannot be written is not run, and no stale script can list another directory in its place;
     // the listing then contributes nothing.
     QString output;
@@ -49,7 +52,7 @@ void CollectRemoteTree(const Credentials& credentials, const QString& path, QStr
     const QList<ListedEntry> entries = plannableEntries(splitListingOutput(output));
     for (const ListedEntry& entry : entries) {
         if (entry.directory) {
-            CollectRemoteTree(credentials, path + entry.name + QLatin1Char('/'), queue);
+            CollectRemoteTree(credentials, path + entry.name + QLatin1Char('/'), queue, stopped);
             queue.append(directoryEntry(path + entry.name));
         } else {
             queue.append(path + entry.name);

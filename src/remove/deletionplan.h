@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 struct Credentials;
 
 // Planning a remote deletion: which entries a captured "dir" listing contributes, the recursive collection of
@@ -42,8 +44,10 @@ QStringList collectionScript(const Credentials& credentials, const QString& path
 // Appends the plan entries of everything below path (a directory path that begins and ends with "/") to queue:
 // for each listed subdirectory first everything below it, then its own entry; files as they come. The script
 // file holds the password and is removed after every listing. A listing that cannot be made (no connection,
-// refused "cd") contributes nothing.
-void CollectRemoteTree(const Credentials& credentials, const QString& path, QStringList& queue);
+// refused "cd") contributes nothing. stopped, when given, is asked before every listing: once it answers true no
+// further directory is listed and the plan stays incomplete (the caller must not carry it out).
+void CollectRemoteTree(const Credentials& credentials, const QString& path, QStringList& queue,
+                       const std::function<bool()>& stopped = {});
 
 // A plan split for the workers. In file mode files holds the file entries and directories the directory entries
 // (mark and surrounding blanks removed), both in plan order; a plan without any file is in directory mode and

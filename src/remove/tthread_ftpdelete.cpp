@@ -22,8 +22,8 @@ void TThread_FTPDelete::run()
             break;
         DeleteBatch();
     }
-    // A stopped worker drops what is left in its batch: it is neither tried nor reported.
-    batch.clear();
+    // A stopped worker leaves what is left in its batch to the completion handler, which reports it (or drops it
+    // while the window closes).
     if (owner)
         QMetaObject::invokeMethod(
             owner, [this, owner] { owner->DeleteWorkerFinished(this); }, Qt::BlockingQueuedConnection);

@@ -14,7 +14,8 @@ class DeleteController;
 // started. On its own thread it asks its controller for each next batch through a call that runs on the main
 // thread while it waits; entries that failed or were not tried go back in that same call (they end up in the
 // failure list). It stops after the entry under way once interruption is requested, makes no further exchange,
-// and at the very end runs its controller's completion handler on the main thread while it waits. It deletes
+// and at the very end runs its controller's completion handler on the main thread while it waits; the handler
+// takes the count and the batch's rest that a stopped worker has not reported. It deletes
 // itself once finished.
 class TThread_FTPDelete : public QThread
 {

@@ -52,7 +52,6 @@ void TThread_Poster::run()
             break;
         SendBatch();
     }
-    batch.clear();
     QMetaObject::invokeMethod(
         m_controller, [this] { m_controller->UploadWorkerDone(this); }, Qt::BlockingQueuedConnection);
 }
@@ -63,6 +62,7 @@ void TThread_Poster::SendBatch()
     HINTERNET connection = nullptr;
     if (root) {
         setConnectionOptions(root);
+        ftpSetByteCounter(root, &transferredBytes);
         connection =
             InternetConnectA(root, server.toUtf8().constData(), INTERNET_DEFAULT_FTP_PORT, user.toUtf8().constData(),
                              password.toUtf8().constData(), INTERNET_SERVICE_FTP, 0, 0);

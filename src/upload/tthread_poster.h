@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <QThread>
 
+#include <atomic>
+
 class UploadController;
 struct InternetHandle;
 
@@ -13,7 +15,8 @@ struct InternetHandle;
 // Contract: the main thread creates the worker, stores it in its slot, sets the fields and starts it; afterwards
 // only the worker touches them, except while it waits in a call that runs on the main thread (the batch exchange,
 // the completion handler). run() never throws. It checks for a stop request before every exchange and after every
-// entry; a stopped worker drops what it has not reported. At the end the controller's UploadWorkerDone runs on the
+// entry; a stopped worker leaves its count and the rest of its batch as they are, for the completion handler to
+// report (or drop, while the window closes). At the end the controller's UploadWorkerDone runs on the
 // main thread while the thread waits; the object deletes itself once the thread has finished.
 class TThread_Poster : public QThread
 {
@@ -22,6 +25,8 @@ public:
     explicit TThread_Poster(UploadController* controller);
 
     int sentCount = 0; // uploads since the last exchange
+    // Bytes this worker's transfers have moved; the FTP layer adds to it, the main thread reads it any time.
+    std::atomic<qint64> transferredBytes = 0;
     QString server;
     QString user;
     QString password;

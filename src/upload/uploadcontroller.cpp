@@ -14,6 +14,7 @@
 #include <QCollator>
 #include <QCoreApplication>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMimeData>
 #include <QProgressBar>
@@ -37,6 +38,17 @@ QStringList localFilesOf(const QMimeData* data)
             paths.append(url.toLocalFile());
     }
     return paths;
+}
+
+// What the entries weigh locally; an entry without a file counts nothing (it fails and is reported).
+qint64 localBytesOf(const QStringList& entries)
+{
+    qint64 total = 0;
+    for (const QString& entry : entries) {
+        if (const auto parts = splitUploadEntry(entry, [](const QString& path) { return QFileInfo::exists(path); }))
+            total += QFileInfo(parts->localPath).size();
+    }
+    return total;
 }
 
 } // namespace
@@ -129,6 +141,10 @@ void UploadController::AppMessageHook(QObject* target, const QStringList& droppe
         (onList ? list->remoteDirectory() : m_port.browser().RemotePathOfNode(selectedNode())) + QLatin1Char('/');
     state.ResendRound = 0;
     state.FailedList.clear();
+    m_stopped = false;
+    m_plannedBytes = 0;
+    m_finishedBytes = 0;
+    m_rate.clear();
     m_port.setStatusText(QStringLiteral("ドロップされたファイルを解析しています"), true);
     state.StartTime = QDateTime::currentDateTime();
     m_port.elapsedTimer()->start();
@@ -152,6 +168,7 @@ void UploadController::AppMessageHook(QObject* target, const QStringList& droppe
     // What the walk rejected went straight to FailedList; it was dropped all the same, so the planned count
     // includes it and a finished upload shows sent + failed = planned.
     const qsizetype count = state.UploadQueue.size() + state.FailedList.size();
+    m_plannedBytes = localBytesOf(state.UploadQueue);
     m_port.plannedCountLabel()->setText(groupedCount(count));
     // A range of 0..0 would show the bar as busy; an empty upload shows an empty bar instead.
     m_port.progressBar()->setRange(0, int(std::max<qsizetype>(count, 1)));
@@ -206,6 +223,36 @@ void UploadController::StartUploadWorkers()
     }
 }
 
+bool UploadController::uploadUnderWay() const
+{
+    return m_port.state().anyWorkerIn(MainState::kUploadSlotFirst);
+}
+
+void UploadController::stop()
+{
+    MainState& state = m_port.state();
+    if (m_stopped || !uploadUnderWay() || state.closing)
+        return;
+    m_stopped = true;
+    m_port.setStatusText(QStringLiteral("送信を中止しています"), true);
+    // What no worker has taken yet is not sent: it is reported like a failure.
+    state.FailedList.append(state.UploadQueue);
+    state.UploadQueue.clear();
+    for (int slot = MainState::kUploadSlotFirst; slot < MainState::kUploadSlotFirst + MainState::kSlotsPerKind; ++slot)
+        if (QThread* worker = state.WorkerSlots[slot])
+            worker->requestInterruption();
+}
+
+qint64 UploadController::transferredBytes() const
+{
+    qint64 total = m_finishedBytes;
+    const MainState& state = m_port.state();
+    for (int slot = MainState::kUploadSlotFirst; slot < MainState::kUploadSlotFirst + MainState::kSlotsPerKind; ++slot)
+        if (const auto* worker = qobject_cast<const TThread_Poster*>(state.WorkerSlots[slot].data()))
+            total += worker->transferredBytes.load(std::memory_order_relaxed);
+    return total;
+}
+
 void UploadController::exchangeBatch(TThread_Poster* worker)
 {
     ExchangeBatch(m_port, m_port.state().UploadQueue, worker->batch, worker->sentCount);
@@ -214,6 +261,14 @@ void UploadController::exchangeBatch(TThread_Poster* worker)
 void UploadController::UploadWorkerDone(TThread_Poster* worker)
 {
     MainState& state = m_port.state();
+    // A stopped worker comes here with its count and the rest of its batch unreported; at a normal end both are
+    // empty. While the window closes the lists are about to be freed, and nothing is reported.
+    if (!state.closing) {
+        QStringList noMore;
+        ExchangeBatch(m_port, noMore, worker->batch, worker->sentCount);
+    }
+    worker->batch.clear();
+    m_finishedBytes += worker->transferredBytes.load();
     const int slot = worker->slotIndex;
     if (slot >= 0 && slot < int(state.WorkerSlots.size()) && state.WorkerSlots[slot] == worker)
         state.WorkerSlots[slot] = nullptr;
@@ -226,7 +281,7 @@ void UploadController::UploadWorkerDone(TThread_Poster* worker)
         m_port.elapsedTimer()->stop();
         return;
     }
-    if (state.ResendRound < kRounds && !state.FailedList.isEmpty()) {
+    if (!m_stopped && state.ResendRound < kRounds && !state.FailedList.isEmpty()) {
         Button2Click();
         return;
     }
@@ -237,6 +292,9 @@ void UploadController::finishUpload()
 {
     MainState& state = m_port.state();
     m_port.elapsedTimer()->stop();
+    const qint64 elapsedMs = state.StartTime.msecsTo(QDateTime::currentDateTime());
+    const QString totals =
+        completionTotals(m_port.sentCountLabel()->text().toLongLong(), transferredBytes(), elapsedMs);
     m_port.setStatusText(QStringLiteral("ファイルを送信しました"), true);
 
     // A listing that fails still lets the user see the outcome and get the browser back; its error follows.
@@ -250,7 +308,8 @@ void UploadController::finishUpload()
     // The listing keeps the event loop running: the window may have begun to close meanwhile.
     if (!state.closing) {
         if (state.FailedList.isEmpty()) {
-            showMessage(m_port.window(), QStringLiteral("送信処理が終了しました。"));
+            // The fixed text comes first, so whoever looks for it still finds it.
+            showMessage(m_port.window(), QStringLiteral("送信処理が終了しました。") + totals);
         } else {
             TForm5 report(m_port.window());
             report.setFailedEntries(state.FailedList);
@@ -268,6 +327,7 @@ void UploadController::Button2Click()
     if (state.closing)
         return;
     m_port.elapsedTimer()->start();
+    m_plannedBytes += localBytesOf(state.FailedList);
     state.UploadQueue.append(state.FailedList);
     state.FailedList.clear();
     StartUploadWorkers();
@@ -281,4 +341,10 @@ void UploadController::Timer1Timer()
     const qint64 timeOfDay = ((elapsed % kDayMs) + kDayMs) % kDayMs;
     m_port.elapsedLabel()->setText(
         QTime::fromMSecsSinceStartOfDay(int(timeOfDay)).toString(QStringLiteral("hh:mm:ss")));
+
+    const qint64 sent = transferredBytes();
+    m_rate.addSample(elapsed, sent);
+    const std::optional<double> rate = m_rate.bytesPerSecond();
+    m_port.rateLabel()->setText(formatRate(rate));
+    m_port.timeLeftLabel()->setText(formatTimeLeft(secondsLeft(m_plannedBytes - sent, rate)));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "upload/transferrate.h"
 #include "upload/tthread_poster.h"
 
 #include <QObject>
@@ -19,6 +20,11 @@ class QWidget;
 // drop itself is passed on to the widget afterwards. A drop on the file list goes to the directory the list shows,
 // one on the tree to the tree's selected node. Once the main window has begun to close, drops are ignored without
 // a message and no worker starts; the end of a round starts no resend round, lists nothing and shows nothing.
+//
+// The stop command ends a run for good: the queue's rest goes to FailedList at once, every worker finishes the
+// file under way and leaves its batch's rest to its completion handler, which puts it in FailedList too; no resend
+// round follows, and the run ends as any other (listing, message or report). Transfer rate and time left come
+// from the workers' byte counters (atomics the FTP layer adds to), read by the one-second timer on this thread.
 class UploadController : public QObject
 {
     Q_OBJECT
@@ -28,6 +34,13 @@ public:
     ~UploadController() override;
 
     void StartUploadWorkers();
+
+    // True while upload workers run.
+    bool uploadUnderWay() const;
+    // The stop command; does nothing when no upload runs or it was stopped already.
+    void stop();
+    // Bytes the workers of this upload have moved so far.
+    qint64 transferredBytes() const;
 
     // Called by a worker, on the main thread while it waits: reports its successes and failures and hands it the
     // next batch (empty when the queue is drained).
@@ -50,6 +63,11 @@ private:
     QTreeWidgetItem* selectedNode();
     void saveUploadOptions();
     void finishUpload();
+    void showRate();
 
     MainWindowPort& m_port;
+    bool m_stopped = false;
+    qint64 m_plannedBytes = 0;  // sizes of the entries queued, those of resend rounds again
+    qint64 m_finishedBytes = 0; // moved by workers that have ended
+    TransferRateWindow m_rate;
 };

@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QFile>
 #include <QInputDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
@@ -138,6 +139,7 @@ private slots:
     void init();
     void connectListsRoot();
     void selectingNodeListsIt();
+    void treeMarksAndRefreshKey();
     void directoryPassRules();
     void doubleClick_data();
     void doubleClick();
@@ -224,6 +226,39 @@ void TestRemoteBrowser::selectingNodeListsIt()
     QCOMPARE(sorted(childNames(s.tree(), www)), (QStringList{"css", "img"}));
     QCOMPARE(sorted(captions(s.list())), (QStringList{"css", "img"}));
     QVERIFY(!scriptExists());
+}
+
+// Nodes not listed yet carry the expand mark and every node a folder picture; F5 lists the selected directory
+// again; the status line names the server while connected.
+void TestRemoteBrowser::treeMarksAndRefreshKey()
+{
+    Session s;
+    QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/img")));
+    QVERIFY(writeAll(s.server.root() + QStringLiteral("/www/index.html"), "<p>"));
+    QVERIFY(connectSession(s));
+    QVERIFY(s.form->findChild<QLabel*>("ConnectionLabel")->text().contains(s.server.host()));
+
+    QTreeWidgetItem* www = nodeNamed(s.tree(), "www");
+    QCOMPARE(www->childIndicatorPolicy(), QTreeWidgetItem::ShowIndicator);
+    QVERIFY(!www->icon(0).isNull());
+    clickNode(s.tree(), www);
+    QTreeWidgetItem* img = nodeNamed(s.tree(), "img");
+    QCOMPARE(www->childIndicatorPolicy(), QTreeWidgetItem::DontShowIndicatorWhenChildless);
+    QCOMPARE(img->childIndicatorPolicy(), QTreeWidgetItem::ShowIndicator);
+    QVERIFY(!img->icon(0).isNull());
+    clickNode(s.tree(), img);
+    // Listed and empty: no mark any more.
+    QCOMPARE(img->childIndicatorPolicy(), QTreeWidgetItem::DontShowIndicatorWhenChildless);
+
+    clickNode(s.tree(), www);
+    QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/new")));
+    QVERIFY(writeAll(s.server.root() + QStringLiteral("/www/later.txt"), "x"));
+    s.form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(s.form.get()));
+    QTest::keyClick(s.form.get(), Qt::Key_F5);
+    QTRY_COMPARE(sorted(childNames(s.tree(), www)), (QStringList{"img", "new"}));
+    QCOMPARE(sorted(captions(s.list())), (QStringList{"img", "index.html", "later.txt", "new"}));
+    QVERIFY(!s.form->state().BusyLock);
 }
 
 // A disk cannot hold a name twice, and this server lists no "." and "..": the output of a real listing gets such

@@ -221,8 +221,11 @@ private slots:
         Handles h;
         QVERIFY(connectTo(h, m_server.host()));
         m_server.clearLog();
+        std::atomic<qint64> counted = 0;
+        QVERIFY(ftpSetByteCounter(h.connection, &counted));
         QVERIFY(FtpPutFileA(h.connection, localFile(source).toUtf8(), "/ascii.txt", FTP_TRANSFER_TYPE_ASCII, 0));
         QCOMPARE(m_server.uploadWireBytes(), QList<qint64>{wireBytes});
+        QCOMPARE(counted.load(), wireBytes); // the byte counter sees what went over the wire, to the last byte
         QCOMPARE(readAll(m_server.root() + QStringLiteral("/ascii.txt")), stored);
         QCOMPARE(m_server.commands().filter(u" TYPE A"_s).size(), 1);
     }
@@ -245,7 +248,12 @@ private slots:
         QFETCH(QByteArray, source);
         Handles h;
         QVERIFY(connectTo(h, m_server.host()));
-        QVERIFY(FtpPutFileA(h.connection, localFile(source).toUtf8(), "/binary.bin", FTP_TRANSFER_TYPE_BINARY, 0));
+        // Counting goes on across puts: a second put of the same file doubles the count.
+        std::atomic<qint64> counted = 0;
+        QVERIFY(ftpSetByteCounter(h.connection, &counted));
+        for (int i = 0; i < 2; ++i)
+            QVERIFY(FtpPutFileA(h.connection, localFile(source).toUtf8(), "/binary.bin", FTP_TRANSFER_TYPE_BINARY, 0));
+        QCOMPARE(counted.load(), 2 * qint64(source.size()));
         QCOMPARE(readAll(m_server.root() + QStringLiteral("/binary.bin")), source);
         QVERIFY(m_server.commands().filter(QStringLiteral(" TYPE I")).size() >= 1);
     }

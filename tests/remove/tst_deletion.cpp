@@ -14,6 +14,7 @@
 #include <QDeadlineTimer>
 #include <QDialog>
 #include <QDir>
+#include <QDirIterator>
 #include <QDropEvent>
 #include <QInputDialog>
 #include <QLabel>
@@ -131,6 +132,9 @@ private slots:
     void listCommandsActOnTheListedDirectory_data();
     void listCommandsActOnTheListedDirectory();
     void nothingStartsWhileClosing();
+    void stopDuringDeletion_data();
+    void stopDuringDeletion();
+    void stopDuringPlanningDeletesNothing();
 
 private:
     // Creates the files (a trailing "/" makes an empty folder) below the server's root.
@@ -140,6 +144,8 @@ private:
     void chooseNode(const QString& name);
     // Clicks a node as the user does, with the keyboard modifiers held.
     void clickNode(const QString& name, Qt::KeyboardModifiers modifiers);
+    // Presses Esc in the main window, as a user stops a deletion while the browser layout is in view.
+    void pressEscape();
     // Chooses a context-menu command by its action's name, as the menu does.
     void choose(const char* action);
     // Waits until the deletion has ended and its message was answered.
@@ -548,7 +554,8 @@ void TestDeletion::listCommandsActOnTheListedDirectory()
         QTemporaryDir local;
         QVERIFY(writeAll(local.filePath("dropped.txt"), "dropped"));
         dropPaths(m_form->fileList()->currentView()->viewport(), {local.filePath("dropped.txt")});
-        QTRY_VERIFY_WITH_TIMEOUT(m_messages.contains(QStringLiteral("送信処理が終了しました。")), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !m_messages.filter(QRegularExpression(QStringLiteral("^送信処理が終了しました。"))).isEmpty(), 60000);
         QVERIFY(exists("www/dropped.txt"));
         QVERIFY(!exists("dropped.txt") && !exists("other/dropped.txt"));
     } else {
@@ -618,13 +625,109 @@ void TestDeletion::nothingStartsWhileClosing()
         QCOMPARE(received(m_server, command), QStringList());
     QCOMPARE(windows, QStringList());
     QCOMPARE(m_messages.size(), messagesBefore);
-}
+    void TestDeletion::pressEscape()
+    {
+        m_form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+        QTest::keyClick(m_form.get(), Qt::Key_Escape);
+    }
 
-int main(int argc, char* argv[])
-{
-    PelnoApplication app(argc, argv);
-    TestDeletion test;
-    return QTest::qExec(&test, argc, argv);
-}
+    // Everything below the server's root, directories included, as "/path".
+    static QStringList everythingOnServer(const QString& root)
+    {
+        QStringList out;
+        QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            out << QLatin1Char('/') + QDir(root).relativeFilePath(it.next());
+        out.sort();
+        return out;
+    }
+
+    void TestDeletion::stopDuringDeletion_data()
+    {
+        QTest::addColumn<QStringList>("entries");
+        QTest::addColumn<int>("stopAfter"); // Esc once the progress has passed this many deletions
+        QStringList files;
+        for (int i = 0; i < 400; ++i)
+            files << QStringLiteral("t/d%1/f%2").arg(i % 8).arg(i, 3, 10, QLatin1Char('0'));
+        QTest::newRow("file phase") << files << 0;
+        // Five files go at once; the stop comes once the single directory worker has reported its first batch.
+        QStringList directories{"t/f1", "t/f2", "t/f3", "t/f4", "t/f5"};
+        for (int i = 0; i < 40; ++i)
+            directories << QStringLiteral("t/d%1/").arg(i, 2, 10, QLatin1Char('0'));
+        QTest::newRow("directory phase") << directories << 5;
+    }
+
+    // Esc while the workers delete: what the server still holds is exactly what stays in FailedList, and no directory
+    // is removed after the stop but the one under way.
+    void TestDeletion::stopDuringDeletion()
+    {
+        QFETCH(QStringList, entries);
+        QFETCH(int, stopAfter);
+        put(entries);
+        connectWindow();
+        chooseNode(QStringLiteral("t"));
+        m_form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+        m_server.clearLog();
+        // The key goes in from the event loop right after the exchange that passed the mark, as a user's press would.
+        qsizetype removedAtStop = -1;
+        connect(
+            m_form->progressBar(), &QProgressBar::valueChanged, this,
+            [&](int value) {
+                if (value > stopAfter && removedAtStop < 0) {
+                    removedAtStop = received(m_server, "RMD").size();
+                    QTest::keyClick(m_form.get(), Qt::Key_Escape);
+                }
+            },
+            Qt::QueuedConnection);
+        choose("D1");
+        waitForEnd();
+        QVERIFY(removedAtStop >= 0);
+
+        QStringList failed = m_form->state().FailedList;
+        failed.sort();
+        QVERIFY2(!failed.isEmpty(), "the deletion ended before the stop took effect");
+        QCOMPARE(everythingOnServer(m_server.root()), failed);
+        QVERIFY2(
+            received(m_server, "RMD").size() <= removedAtStop + 1,
+            qPrintable(
+                QStringLiteral("%1 at the stop, %2 in all").arg(removedAtStop).arg(received(m_server, "RMD").size())));
+        QVERIFY(m_form->state().DeleteQueue.isEmpty() && m_form->state().DeferredDirectoryQueue.isEmpty());
+    }
+
+    // Esc while the plan is still being listed: the planning ends before its next listing and nothing is deleted; a
+    // deletion chosen afterwards runs in full.
+    void TestDeletion::stopDuringPlanningDeletesNothing()
+    {
+        const QStringList tree{"t/a/b/c/f", "t/a/x", "t/d/e/g", "t/h/", "t/i/j/k"};
+        put(tree);
+        connectWindow();
+        chooseNode(QStringLiteral("t"));
+        const QStringList before = everythingOnServer(m_server.root());
+        m_server.clearLog();
+        // Pressed from the event loop that the first planning listing keeps running.
+        QTimer::singleShot(0, this, [this] { pressEscape(); });
+        choose("D1");
+
+        QCOMPARE(received(m_server, "LIST").size(), 1);
+        QCOMPARE(received(m_server, "DELE").size() + received(m_server, "RMD").size(), 0);
+        QCOMPARE(everythingOnServer(m_server.root()), before);
+        QVERIFY(!m_form->remover().deletionUnderWay());
+        QCOMPARE(deleteWorkersRunning(*m_form), 0);
+        QCOMPARE(m_form->statusText(), QString());
+        QVERIFY(m_messages.isEmpty());
+
+        choose("D1");
+        waitForEnd();
+        QVERIFY(!exists("t"));
+    }
+
+    int main(int argc, char* argv[])
+    {
+        PelnoApplication app(argc, argv);
+        TestDeletion test;
+        return QTest::qExec(&test, argc, argv);
+    }
 
 #include "tst_deletion.moc"

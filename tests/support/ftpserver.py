@@ -7,7 +7,7 @@ that the tests can see what reached the server:
   "CMD <session> <line>"     a command line as received (the argument of PASS is masked)
   "RECEIVED <session> <n>"   an upload's data connection closed after n bytes as they came over the wire (before
                              the ASCII line-end conversion of the server)
-With --hold NAME --release FILE the STOR of a file with that name is answered only once FILE exists.
+With --read-limit N uploads are read at no more than N bytes a second. With --hold NAME --release FILE the STOR of a file with that name is answered only once FILE exists.
 With --cwd-reply DIR=HEX a CWD into DIR (relative to the root) is answered with the bytes HEX spells, sent as they
 are followed by CR LF, so a test can make the server send replies that break the protocol's rules; an empty HEX
 closes the control connection instead of answering.
@@ -21,7 +21,7 @@ import os
 import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import ActiveDTP, DTPHandler, FTPHandler
+from pyftpdlib.handlers import ActiveDTP, DTPHandler, FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
 
 FULL_PERMS = "elradfmwMT"
@@ -58,9 +58,9 @@ class HandedOverActiveDTP(ActiveDTP):
             self.connected = False
 
 
-class RecordingDTPHandler(DTPHandler):
+class RecordingDTP:
     def enable_receiving(self, type, cmd):
-        DTPHandler.enable_receiving(self, type, cmd)
+        super().enable_receiving(type, cmd)
         if STALLED_NAME and os.path.basename(self.file_obj.name) == STALLED_NAME:
             # never read again: the client's sends back up until it gives up
             self.del_channel()
@@ -68,7 +68,15 @@ class RecordingDTPHandler(DTPHandler):
     def close(self):
         if not self._closed and self.receive:
             emit("RECEIVED %d %d" % (self.cmd_channel.session_number, self.tot_bytes_received))
-        DTPHandler.close(self)
+        super().close()
+
+
+class RecordingDTPHandler(RecordingDTP, DTPHandler):
+    pass
+
+
+class ThrottledRecordingDTPHandler(RecordingDTP, ThrottledDTPHandler):
+    """Used with --read-limit: uploads arrive no faster than that many bytes a second, as over a slow line."""
 
 
 class RecordingHandler(FTPHandler):
@@ -139,6 +147,7 @@ def main():
     parser.add_argument("--log")
     parser.add_argument("--banner")
     parser.add_argument("--stall")
+    parser.add_argument("--read-limit", type=int, default=0)
     parser.add_argument("--hold")
     parser.add_argument("--release")
     parser.add_argument("--cwd-reply", action="append", default=[])
@@ -174,6 +183,9 @@ def main():
         CWD_REPLIES[os.path.realpath(path)] = bytes.fromhex(hex_reply) if hex_reply else None
 
     RecordingHandler.authorizer = authorizer
+    if args.read_limit > 0:
+        ThrottledRecordingDTPHandler.read_limit = args.read_limit
+        RecordingHandler.dtp_handler = ThrottledRecordingDTPHandler
     if args.banner:
         # "|" breaks the line; a banner longer than 75 characters goes out as a multi-line 220 reply
         RecordingHandler.banner = args.banner.replace("|", "\r\n").ljust(76)

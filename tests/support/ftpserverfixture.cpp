@@ -68,6 +68,8 @@ bool FtpServerFixture::start(const Options& options)
             arguments << QStringLiteral("--banner") << m_banner;
         if (!m_stalledName.isEmpty())
             arguments << QStringLiteral("--stall") << m_stalledName;
+        if (m_uploadRateLimit > 0)
+            arguments << QStringLiteral("--read-limit") << QString::number(m_uploadRateLimit);
         if (!m_heldName.isEmpty()) {
             arguments << QStringLiteral("--hold") << m_heldName << QStringLiteral("--release") << releasePath();
             QFile::remove(releasePath());

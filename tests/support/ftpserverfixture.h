@@ -40,6 +40,8 @@ public:
     // From the next start(), an upload of a file with this name (any folder) is never read after it began, so the
     // client's data connection stalls.
     void setStalledUploadName(const QString& name) { m_stalledName = name; }
+    // From the next start(), uploads are read at no more than this many bytes a second (0: as fast as they come).
+    void setUploadRateLimit(int bytesPerSecond) { m_uploadRateLimit = bytesPerSecond; }
     // From the next start(), the STOR of a file with this name (any folder; empty: none) gets no reply until
     // releaseHeldUpload(): its worker waits inside that file. The client gives up after its reply time-out, so a
     // test releases the file within that time or lets it fail.
@@ -102,6 +104,7 @@ private:
     int m_clearedEvents = 0;
     QString m_banner;
     QString m_stalledName;
+    int m_uploadRateLimit = 0;
     QString m_heldName;
     QList<QPair<QString, QByteArray>> m_cwdReplies;
     QString m_listenAddress = QStringLiteral("127.0.0.1");

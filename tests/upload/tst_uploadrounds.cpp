@@ -10,11 +10,14 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
 #include <QTime>
+#include <QTimer>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -46,6 +49,8 @@ private slots:
     void serverLostMidRunLosesNothing();
     void unreachableServerReportsEverything();
     void batchesOfTenForOneFreeWorker();
+    void stopMidUploadAccountsForEveryFile();
+    void rateAndTimeLeftDuringAnUpload();
 };
 
 // A directory the server refuses to write into: every file fails in all three rounds and is listed once, in the
@@ -127,7 +132,7 @@ void TestUploadRounds::serverLostMidRunLosesNothing()
     QString message;
     answerEnd(&message);
     QVERIFY(waitForBrowser(*s.form));
-    QCOMPARE(message, QStringLiteral("送信処理が終了しました。"));
+    QVERIFY2(message.startsWith(QStringLiteral("送信処理が終了しました。(")), qPrintable(message));
     QCOMPARE(s.form->state().ResendRound, 2);
     QCOMPARE(s.form->sentCountLabel()->text(), QStringLiteral("62"));
     for (int i = 0; i < 60; ++i)
@@ -209,6 +214,78 @@ void TestUploadRounds::batchesOfTenForOneFreeWorker()
         holder.requestInterruption();
         holder.wait();
     }
+}
+
+// "中止" in the middle of 1,000 files: the workers finish the file under way and take nothing more, no resend
+// round follows, and every file is either on the server or in the report, never both and never neither.
+void TestUploadRounds::stopMidUploadAccountsForEveryFile()
+{
+    UploadSession s;
+    QVERIFY(connectSession(s));
+    const QString folder = s.localPath("k");
+    QStringList all;
+    for (int i = 0; i < 1000; ++i) {
+        const QString name = QString("d%1/f%2.bin").arg(i % 7).arg(i, 4, 10, QChar('0'));
+        QVERIFY(writeAll(folder + "/" + name, QByteArray(512 + i, char(i))));
+        all << "k/" + name;
+    }
+    all.sort();
+
+    auto* stop = s.form->findChild<QPushButton*>("StopButton");
+    QVERIFY(stop);
+    QString report;
+    answerEnd(&report);
+    QVERIFY(dropPaths(s.treeViewport(), {folder}));
+    QVERIFY(stop->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(s.form->sentCountLabel()->text().toInt() > 0, 30000);
+    QTest::mouseClick(stop, Qt::LeftButton);
+    QVERIFY(waitForBrowser(*s.form));
+
+    QStringList reported;
+    for (const QString& line : report.split('\n', Qt::SkipEmptyParts))
+        reported << "k/" + line.section(folder + "/", -1);
+    reported.sort();
+    QStringList stored = filesBelow(s.server.root());
+    stored.sort();
+    QVERIFY2(!reported.isEmpty(), "the upload ended before the stop took effect");
+    QVERIFY(!stored.isEmpty());
+    QStringList both = stored;
+    both.removeIf([&](const QString& name) { return !reported.contains(name); });
+    QCOMPARE(both, QStringList{});
+    QStringList union_ = stored + reported;
+    union_.sort();
+    QCOMPARE(union_, all);
+    QCOMPARE(s.form->sentCountLabel()->text().toInt(), stored.size());
+    QCOMPARE(s.form->state().ResendRound, 1);
+    QCOMPARE(occupiedUploadSlots(*s.form), 0);
+    QVERIFY(s.form->state().UploadQueue.isEmpty());
+}
+
+// Transfer rate and time left while a file arrives over a slow line: both labels leave their "not yet" texts once
+// the samples span enough time, and the completion message carries the totals.
+void TestUploadRounds::rateAndTimeLeftDuringAnUpload()
+{
+    UploadSession s;
+    s.server.setUploadRateLimit(256 * 1024);
+    QVERIFY(connectSession(s));
+    const QString folder = s.localPath("r");
+    QVERIFY(writeAll(folder + "/big.bin", QByteArray(3 << 20, 'x')));
+
+    QLabel* rate = s.form->rateLabel();
+    QLabel* left = s.form->timeLeftLabel();
+    QString message;
+    answerEnd(&message);
+    QVERIFY(dropPaths(s.treeViewport(), {folder}));
+    QCOMPARE(rate->text(), QStringLiteral("--"));
+    QCOMPARE(left->text(), QStringLiteral("--:--:--"));
+    QTRY_VERIFY_WITH_TIMEOUT(QRegularExpression("^\\d+\\.\\d KB/s$").match(rate->text()).hasMatch(), 20000);
+    QVERIFY2(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d$").match(left->text()).hasMatch(), qPrintable(left->text()));
+    QVERIFY(waitForBrowser(*s.form, 60000));
+    // The folder's own entry and the file.
+    QVERIFY2(QRegularExpression("^送信処理が終了しました。\\(2 ファイル, 3\\.\\d MB, \\d+\\.\\d [KM]B/s\\)$")
+                 .match(message)
+                 .hasMatch(),
+             qPrintable(message));
 }
 
 int main(int argc, char** argv)

@@ -1,5 +1,6 @@
-// Draws the README's pictures of the main window: the start layout, and the browser layout after connecting to a
-// local demo server with a small sample site. Run through tools/screenshot.sh.
+// Draws the README's pictures of the main window: the start layout, the browser layout after connecting to a
+// local demo server with a small sample site, and the progress layout while a drop of many files uploads. Run
+// through tools/screenshot.sh.
 #include "app/application.h"
 #include "app/tform1.h"
 #include "browse/remotebrowser.h"
@@ -10,10 +11,15 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QDropEvent>
+#include <QFile>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTreeWidget>
+#include <QUrl>
 
 #include <cstdio>
 
@@ -25,12 +31,38 @@ void settle(int ms)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
 }
 
-bool save(QWidget& window, const QString& path)
+bool save(QWidget& window, const QString& path, int settleMs = 1500)
 {
-    settle(1500);
+    settle(settleMs);
     const bool ok = window.grab().save(path);
     std::printf("%s %s\n", ok ? "wrote" : "could not write", qPrintable(path));
     return ok;
+}
+
+// A folder of many small pages, enough for the upload to take a few seconds.
+bool writeSampleFolder(const QString& folder)
+{
+    const QByteArray page = QByteArray("<p>PELNO</p>\n").repeated(2000);
+    for (int i = 0; i < 3000; ++i) {
+        const QString path = QStringLiteral("%1/blog/%2/entry%3.html").arg(folder).arg(i % 30).arg(i);
+        QDir().mkpath(QFileInfo(path).path());
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(page) != page.size())
+            return false;
+    }
+    return true;
+}
+
+// Drops local paths on a widget the way the desktop does.
+void drop(QWidget* target, const QString& path)
+{
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(path)});
+    const QPoint at = target->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    QDropEvent dropEvent(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &dropEvent);
 }
 } // namespace
 
@@ -59,6 +91,18 @@ int main(int argc, char* argv[])
     if (!nodes.isEmpty())
         form.tree()->setCurrentItem(nodes.first());
     ok = save(form, outDir + QStringLiteral("/browser.png")) && ok;
+
+    QTemporaryDir local;
+    const QString folder = local.path() + QStringLiteral("/blog");
+    if (!writeSampleFolder(local.path()))
+        return 1;
+    // The end message is confirmed as a user would, once the picture is taken.
+    whenModal([](QWidget* modal) { pressButton(modal); }, 600000);
+    drop(form.tree()->viewport(), folder);
+    // Long enough for the rate and the time left to show.
+    ok = save(form, outDir + QStringLiteral("/progress.png"), 3500) && ok;
+    while (form.currentLayout() != MainWindowPort::Layout::Browser)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     form.close();
     return ok ? 0 : 1;
 }
