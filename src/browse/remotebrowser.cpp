@@ -5,6 +5,7 @@
 #include "browse/mainstate.h"
 #include "browse/mainwindowport.h"
 #include "browse/remotetreewidget.h"
+#include "ftp/ftpconnection.h"
 #include "ftp/ftprunner.h"
 #include "ftp/messagebox.h"
 #include "ftp/wininet.h"
@@ -145,7 +146,7 @@ void RemoteBrowser::ListRemoteDirectory(QTreeWidgetItem* node, const QString& pa
     // A script that cannot be written (or that a value with a line break would corrupt) is not run; the listing
     // then has no entries, as when the client cannot log in.
     QString output;
-    runFtpScriptFile(script, output);
+    runFtpScriptFile(script, output, state.credentials.settings);
 
     if (node) {
         node = nodeAt(tree, nodeIndex);
@@ -348,6 +349,7 @@ void RemoteBrowser::CreateRemoteDirectory(const QString& path)
             InternetSetOptionA(root, option, &timeout, sizeof timeout);
         const DWORD retries = DWORD(state.RetryCount.toInt());
         InternetSetOptionA(root, INTERNET_OPTION_CONNECT_RETRIES, &retries, sizeof retries);
+        ftpSetConnectionSettings(root, state.credentials.settings);
 
         HINTERNET connection = InternetConnectA(root, server.constData(), INTERNET_DEFAULT_FTP_PORT, user.constData(),
                                                 password.constData(), INTERNET_SERVICE_FTP, 0, 0);

@@ -1,5 +1,6 @@
 #include "upload/tthread_poster.h"
 
+#include "ftp/ftpconnection.h"
 #include "ftp/wininet.h"
 #include "upload/codepage.h"
 #include "upload/uploadcontroller.h"
@@ -62,6 +63,7 @@ void TThread_Poster::SendBatch()
     HINTERNET connection = nullptr;
     if (root) {
         setConnectionOptions(root);
+        ftpSetConnectionSettings(root, settings);
         connection =
             InternetConnectA(root, server.toUtf8().constData(), INTERNET_DEFAULT_FTP_PORT, user.toUtf8().constData(),
                              password.toUtf8().constData(), INTERNET_SERVICE_FTP, 0, 0);

@@ -59,6 +59,10 @@ bool FtpServerFixture::start(const Options& options)
             arguments << QStringLiteral("--banner") << m_banner;
         if (!m_stalledName.isEmpty())
             arguments << QStringLiteral("--stall") << m_stalledName;
+        if (!m_tlsCertificate.isEmpty())
+            arguments << QStringLiteral("--tls-cert") << m_tlsCertificate << QStringLiteral("--tls-key") << m_tlsKey;
+        if (m_refuseActive)
+            arguments << QStringLiteral("--refuse-active");
 
         m_process.start(QStringLiteral("/usr/bin/python3"), arguments);
         if (!m_process.waitForStarted(kStartTimeoutMs))
@@ -171,4 +175,22 @@ QList<qint64> FtpServerFixture::uploadWireBytes() const
             result << line.section(QLatin1Char(' '), 2, 2).toLongLong();
     }
     return result;
+}
+
+QList<bool> FtpServerFixture::passwordsOverTls() const
+{
+    QList<bool> result;
+    for (const QString& line : events()) {
+        if (line.startsWith(QLatin1String("PASS ")))
+            result << (line.section(QLatin1Char(' '), 2, 2) == QLatin1String("1"));
+    }
+    return result;
+}
+
+int FtpServerFixture::secureDataConnections() const
+{
+    int count = 0;
+    for (const QString& line : events())
+        count += line.startsWith(QLatin1String("SECUREDATA ")) ? 1 : 0;
+    return count;
 }

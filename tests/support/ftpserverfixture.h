@@ -39,6 +39,14 @@ public:
     // From the next start(), an upload of a file with this name (any folder) is never read after it began, so the
     // client's data connection stalls.
     void setStalledUploadName(const QString& name) { m_stalledName = name; }
+    // From the next start(), explicit TLS with this certificate (PEM, with its chain) and key; empty: no TLS.
+    void setTls(const QString& certificateFile, const QString& keyFile)
+    {
+        m_tlsCertificate = certificateFile;
+        m_tlsKey = keyFile;
+    }
+    // From the next start(), every PORT/EPRT is answered with 425: only passive data connections work.
+    void setRefuseActive(bool refuse) { m_refuseActive = refuse; }
     void stop();
     bool isRunning() const;
 
@@ -58,6 +66,10 @@ public:
     // For each upload's data connection, in the order they closed: the bytes as they came over the wire, before
     // the server's own conversion of line ends in ASCII mode.
     QList<qint64> uploadWireBytes() const;
+    // For each password received, in order: whether TLS protected the control connection it came over.
+    QList<bool> passwordsOverTls() const;
+    // Data connections that completed a TLS handshake.
+    int secureDataConnections() const;
     // Forgets what was recorded so far (the session numbers keep counting).
     void clearLog();
 
@@ -71,4 +83,7 @@ private:
     int m_clearedEvents = 0;
     QString m_banner;
     QString m_stalledName;
+    QString m_tlsCertificate;
+    QString m_tlsKey;
+    bool m_refuseActive = false;
 };
