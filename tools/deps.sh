@@ -2,7 +2,8 @@
 # Sourced by run.sh, test.sh and the benchmark.
 
 PELNO_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-webengine-dev libgl-dev
-    libcurl4-openssl-dev libuchardet-dev libicu-dev fonts-noto-cjk python3-pyftpdlib)
+    libcurl4-openssl-dev libssl-dev libuchardet-dev libicu-dev fonts-noto-cjk python3-pyftpdlib
+    python3-openssl openssl)
 PELNO_DISPLAY_PACKAGES=(xvfb xauth)
 
 pelno_ensure_packages() {

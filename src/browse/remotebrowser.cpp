@@ -6,6 +6,7 @@
 #include "browse/mainwindowport.h"
 #include "browse/remotetreewidget.h"
 #include "browse/themeicons.h"
+#include "ftp/ftpconnection.h"
 #include "ftp/ftprunner.h"
 #include "ftp/messagebox.h"
 #include "ftp/wininet.h"
@@ -158,7 +159,7 @@ void RemoteBrowser::ListRemoteDirectory(QTreeWidgetItem* node, const QString& pa
     // A script that cannot be written (or that a value with a line break would corrupt) is not run; the listing
     // then has no entries, as when the client cannot log in.
     QString output;
-    runFtpScriptFile(script, output);
+    runFtpScriptFile(script, output, state.credentials.settings);
     if (state.closing)
         return; // the window began to close while the client ran
 
@@ -403,6 +404,7 @@ void RemoteBrowser::CreateRemoteDirectory(const QString& path)
             InternetSetOptionA(root, option, &timeout, sizeof timeout);
         const DWORD retries = DWORD(state.RetryCount.toInt());
         InternetSetOptionA(root, INTERNET_OPTION_CONNECT_RETRIES, &retries, sizeof retries);
+        ftpSetConnectionSettings(root, state.credentials.settings);
 
         HINTERNET connection = InternetConnectA(root, server.constData(), INTERNET_DEFAULT_FTP_PORT, user.constData(),
                                                 password.constData(), INTERNET_SERVICE_FTP, 0, 0);

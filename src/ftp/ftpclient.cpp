@@ -104,7 +104,7 @@ private:
 class FtpClient
 {
 public:
-    explicit FtpClient(LineSource& lines) : m_lines(lines) {}
+    FtpClient(LineSource& lines, const FtpConnectionSettings& settings) : m_lines(lines), m_settings(settings) {}
     ~FtpClient() { disconnect(false); }
     FtpClient(const FtpClient&) = delete;
     FtpClient& operator=(const FtpClient&) = delete;
@@ -199,6 +199,7 @@ private:
         m_sentUser = false;
         beginOperation();
         ftpSetTranscript(m_root, [this](FtpTranscriptKind kind, const QByteArray& line) { onTranscript(kind, line); });
+        ftpSetConnectionSettings(m_root, m_settings);
         // One arg() call: chained calls would read a "%2" inside the host as a place for the port.
         const QString portText = QString::number(port);
         const QString server = host.contains(QLatin1Char(':')) ? QStringLiteral("[%1]:%2").arg(host, portText)
@@ -250,6 +251,8 @@ private:
                     m_sentUser = true;
                     printLine("User (" + m_hostText + ":(none)): ");
                 }
+            } else if (line.startsWith("AUTH ") || line.startsWith("PBSZ ") || line.startsWith("PROT ")) {
+                m_phase = Phase::Login; // TLS is part of the login
             } else if (line.startsWith("PASS")) {
                 m_phase = Phase::Login;
                 if (m_inOpen)
@@ -363,6 +366,7 @@ private:
     }
 
     LineSource& m_lines;
+    const FtpConnectionSettings m_settings;
     HINTERNET m_root = nullptr;
     HINTERNET m_connection = nullptr;
     QByteArray m_hostText;
@@ -376,11 +380,13 @@ private:
     bool m_quietReplies = false;
 };
 
-std::optional<QString> scriptPathOf(const QStringList& arguments, QString& problem)
+std::optional<QString> scriptPathOf(const QStringList& arguments, FtpConnectionSettings& settings, QString& problem)
 {
     std::optional<QString> script;
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString& argument = arguments[i];
+        if (applyClientArgument(argument, settings))
+            continue;
         if (!argument.startsWith(QLatin1String("-s:"), Qt::CaseInsensitive)) {
             problem = QStringLiteral("unknown argument %1").arg(argument);
             return std::nullopt;
@@ -402,9 +408,13 @@ std::optional<QString> scriptPathOf(const QStringList& arguments, QString& probl
 int runFtpClient(const QStringList& arguments)
 {
     QString problem;
-    const std::optional<QString> scriptPath = scriptPathOf(arguments, problem);
+    // Without options the client speaks clear-text FTP with active data connections.
+    FtpConnectionSettings settings{DataConnectionMode::Active, TlsMode::Off, {}};
+    const std::optional<QString> scriptPath = scriptPathOf(arguments, settings, problem);
     if (!scriptPath) {
-        printError(QStringLiteral("ftp: %1\nUsage: ftp [-s:<script file>]").arg(problem));
+        printError(QStringLiteral("ftp: %1\nUsage: ftp [-data:auto|active|passive] [-tls:offered|required|none] "
+                                  "[-pin:sha256//<key>] [-s:<script file>]")
+                       .arg(problem));
         return 2;
     }
     QList<QByteArray> scriptLines;
@@ -424,7 +434,7 @@ int runFtpClient(const QStringList& arguments)
         }
     }
     LineSource lines(std::move(scriptLines));
-    FtpClient client(lines);
+    FtpClient client(lines, settings);
     client.run();
     return 0;
 }

@@ -7,7 +7,10 @@
 // Contract: runFtpClient(arguments) is the whole program (arguments as QCoreApplication::arguments(), program
 // name first). With "-s:<script>" (the path may stand in double quotes) it runs the script line by line, then
 // reads further command lines from standard input up to the byte 0x1A or the end of input, and returns the exit
-// code. Without -s: it reads commands from standard input only.
+// code. Without -s: it reads commands from standard input only. "-data:auto|active|passive",
+// "-tls:offered|required|none" and "-pin:sha256//<key>" set how "open" connects (connectionsettings.h); without
+// them it connects in clear text with active data connections. A mistyped option is a usage error, never a weaker
+// connection.
 //
 // Script lines end with CR LF or LF and are UTF-8. "open host[:port]" (or "open host port") connects; the next
 // two lines are always the user ID and the password, also when the connect fails, and are never printed.

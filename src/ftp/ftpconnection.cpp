@@ -119,3 +119,33 @@ QString ftpLastError(HINTERNET handle)
 {
     return handle ? handle->lastError : QString();
 }
+
+bool ftpSetConnectionSettings(HINTERNET root, const FtpConnectionSettings& settings)
+{
+    if (!root)
+        return false;
+    root->settings = settings;
+    return true;
+}
+
+bool ftpIsEncrypted(HINTERNET connection)
+{
+    InternetHandle* handle = connectionOf(connection);
+    return handle && handle->controlEncrypted;
+}
+
+bool ftpIsPassive(HINTERNET connection)
+{
+    InternetHandle* handle = connectionOf(connection);
+    return handle && handle->passive;
+}
+
+FtpCertificate ftpCertificateProblem(HINTERNET root)
+{
+    return root ? root->certificateProblem : FtpCertificate();
+}
+
+bool ftpTlsRefused(HINTERNET root)
+{
+    return root && root->tlsRefused;
+}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ftp/connectionsettings.h"
+#include "ftp/tlscertificate.h"
 #include "ftp/wininet.h"
 
 #include <QByteArray>
@@ -56,3 +58,29 @@ QString ftpLoginDirectory(HINTERNET connection);
 // Why the last operation on the handle failed, such as "Connection refused"; for a failed InternetConnectA, read
 // it from the root handle. Empty when the last operation succeeded.
 QString ftpLastError(HINTERNET handle);
+
+// Data connections and TLS for the connections made from a root handle (set before InternetConnectA; a connection
+// keeps what it was made with). Without it a handle speaks clear-text FTP with active data connections; the flag
+// INTERNET_FLAG_PASSIVE still makes a connection passive. False for a null handle.
+// - Passive: every data connection is passive (EPSV/PASV). Active: always EPRT/PORT. Automatic: right after the
+//   login the address rule of addressrule.h picks one; an active data connection that the server refuses (a
+//   failed EPRT/PORT, a 425 reply, no connection within the reply time-out) is tried once more passively, and
+//   the connection stays passive from then on.
+// - TLS (explicit: AUTH TLS, then PBSZ 0 and PROT P after the login) protects control and data connections.
+//   WhenOffered logs in without TLS only when the server refuses AUTH TLS, and never once a login of the same
+//   handle went over TLS or a key is pinned; Required fails the connect instead (ftpTlsRefused). The server's
+//   certificate must chain to a trusted authority (the system's, or those that SSL_CERT_FILE / SSL_CERT_DIR
+//   name) and carry the server name; with a pinned key, only that public key is accepted. No credentials are
+//   sent before the certificate has passed.
+bool ftpSetConnectionSettings(HINTERNET root, const FtpConnectionSettings& settings);
+
+// The login of the connection went over TLS.
+bool ftpIsEncrypted(HINTERNET connection);
+// The connection's data connections are passive now.
+bool ftpIsPassive(HINTERNET connection);
+
+// After a failed InternetConnectA, read from the root handle: the server's certificate when the check of it (or of
+// the pinned key) failed the connect, with the reason; null for any other failure.
+FtpCertificate ftpCertificateProblem(HINTERNET root);
+// After a failed InternetConnectA, read from the root handle: TLS was required and the server refused AUTH TLS.
+bool ftpTlsRefused(HINTERNET root);

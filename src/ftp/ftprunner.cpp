@@ -123,6 +123,11 @@ QString ftpCommandLine()
     return QStringLiteral("ftp -s:\"%1\"").arg(ftpScriptPath());
 }
 
+QString ftpCommandLine(const FtpConnectionSettings& settings)
+{
+    return QStringLiteral("ftp %1 -s:\"%2\"").arg(clientArguments(settings).join(QLatin1Char(' ')), ftpScriptPath());
+}
+
 bool writeFtpScript(const QStringList& lines)
 {
     // The earlier script goes in any case, so a refused script never leaves an older one to be run instead.
@@ -173,7 +178,7 @@ bool ftpScriptRunning()
     return g_scriptRunning;
 }
 
-bool runFtpScriptFile(const QStringList& lines, QString& output)
+bool runFtpScriptFile(const QStringList& lines, QString& output, const FtpConnectionSettings& settings)
 {
     output.clear();
     if (g_scriptRunning)
@@ -192,6 +197,6 @@ bool runFtpScriptFile(const QStringList& lines, QString& output)
     if (!writeFtpScript(lines))
         return false;
     QString errors;
-    RunFtpScript(ftpCommandLine(), QString(), output, errors);
+    RunFtpScript(ftpCommandLine(settings), QString(), output, errors);
     return true;
 }

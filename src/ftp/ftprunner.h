@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ftp/connectionsettings.h"
+
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -20,6 +22,8 @@ bool RunFtpScript(const QString& commandLine, const QString& input, QString& out
 
 QString ftpScriptPath();  // <configuration folder>/ftpcmd.txt
 QString ftpCommandLine(); // ftp -s:"<configuration folder>/ftpcmd.txt"
+// The same with the client options that carry the connection settings in front of -s: (never the password).
+QString ftpCommandLine(const FtpConnectionSettings& settings);
 // Removes any earlier script first, so an old one is never run instead; false (and no file) when a line holds a
 // CR or LF, which would smuggle further commands into the script, or when the file cannot be written.
 bool writeFtpScript(const QStringList& lines);
@@ -30,7 +34,9 @@ void removeFtpScript();
 // runs (and keeps processing events), ftpScriptRunning() is true and callers defer or refuse their own run;
 // ftpScriptEvents() signals released() when it ends. Returns false, with an empty output, when a run is already
 // under way or the script could not be written (then nothing ran).
-bool runFtpScriptFile(const QStringList& lines, QString& output);
+// The client connects as settings say; the script's lines are the same whatever they are.
+bool runFtpScriptFile(const QStringList& lines, QString& output,
+                      const FtpConnectionSettings& settings = FtpConnectionSettings());
 bool ftpScriptRunning();
 
 class FtpScriptEvents : public QObject

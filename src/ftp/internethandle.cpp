@@ -1,6 +1,9 @@
 #include "ftp/internethandle.h"
 
+#include "ftp/addressrule.h"
+
 #include <QFile>
+#include <QHostAddress>
 #include <QThread>
 
 #include <curl/curl.h>
@@ -119,6 +122,19 @@ int progressCallback(void* userp, curl_off_t downloaded, curl_off_t, curl_off_t,
     return static_cast<InternetHandle*>(userp)->onProgress(qint64(downloaded) + qint64(uploaded)) ? 0 : 1;
 }
 
+CURLcode sslContextCallback(CURL* curl, void* sslContext, void* watch)
+{
+    return CURLcode(CertificateWatch::contextHook(curl, sslContext, watch));
+}
+
+QHostAddress addressInfo(CURL* curl, CURLINFO info)
+{
+    const char* text = nullptr;
+    if (curl_easy_getinfo(curl, info, &text) != CURLE_OK || !text)
+        return {};
+    return QHostAddress(QString::fromLatin1(text));
+}
+
 int debugCallback(CURL*, curl_infotype type, char* data, size_t size, void* userp)
 {
     static_cast<InternetHandle*>(userp)->onDebug(int(type), data, size);
@@ -212,6 +228,43 @@ void InternetHandle::prepare(const QByteArray& url)
     curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L); // feeds the debug callback only, nothing is printed
     curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, debugCallback);
     curl_easy_setopt(curl, CURLOPT_DEBUGDATA, this);
+    prepareTls();
+}
+
+void InternetHandle::prepareTls()
+{
+    if (settings.tls == TlsMode::Off)
+        return;
+    // Clear text is allowed only while nothing says the server speaks TLS: not when TLS is required, not once a
+    // login of this handle went over TLS, not with a pinned key (that server spoke TLS before). Otherwise a
+    // refused AUTH TLS on a later login, which anyone on the way can fake, would send the password readable.
+    const bool pinned = isPinnedKeyText(settings.pinnedKey);
+    const bool mustEncrypt = settings.tls == TlsMode::Required || controlEncrypted || pinned;
+    curl_easy_setopt(curl, CURLOPT_USE_SSL, long(mustEncrypt ? CURLUSESSL_ALL : CURLUSESSL_TRY));
+    curl_easy_setopt(curl, CURLOPT_FTPSSLAUTH, long(CURLFTPAUTH_TLS));
+    // A pinned key replaces the authorities and the name: the user trusted exactly that key for this server.
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, pinned ? 0L : 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, pinned ? 0L : 2L);
+    if (pinned)
+        curl_easy_setopt(curl, CURLOPT_PINNEDPUBLICKEY, settings.pinnedKey.toLatin1().constData());
+    // libcurl names its built-in bundle itself, which hides OpenSSL's usual variables for other authorities
+    // (a company's own, say); they are honoured here as every OpenSSL program honours them.
+    const QByteArray caFile = qgetenv("SSL_CERT_FILE");
+    if (!caFile.isEmpty())
+        curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.constData());
+    const QByteArray caDir = qgetenv("SSL_CERT_DIR");
+    if (!caDir.isEmpty())
+        curl_easy_setopt(curl, CURLOPT_CAPATH, caDir.constData());
+    curl_easy_setopt(curl, CURLOPT_SSL_CTX_FUNCTION, sslContextCallback);
+    curl_easy_setopt(curl, CURLOPT_SSL_CTX_DATA, &certificateWatch);
+}
+
+bool InternetHandle::activeConnectionRefused(int rc) const
+{
+    if (settings.dataConnection != DataConnectionMode::Automatic || passive)
+        return false;
+    return rc == CURLE_FTP_PORT_FAILED || rc == CURLE_FTP_ACCEPT_FAILED || rc == CURLE_FTP_ACCEPT_TIMEOUT ||
+           watchedReplyCode == 425;
 }
 
 int InternetHandle::performCounted(const QByteArray& watchedCommand)
@@ -331,14 +384,23 @@ bool InternetHandle::connect(const QString& host, quint16 port, const QByteArray
     baseUrl = "ftp://" + hostText + ":" + QByteArray::number(port);
     user = userName;
     password = userPassword;
-    passive = passiveMode;
+    this->host = host;
+    passive = passiveMode || settings.dataConnection == DataConnectionMode::Passive;
+    controlEncrypted = false;
+    certificateProblem = {};
+    tlsRefused = false;
 
     for (DWORD attempt = 0;; ++attempt) {
         prepare(baseUrl + "/");
         curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+        certificateWatch.reset();
         const int rc = performCounted({});
         if (rc == CURLE_OK)
             break;
+        if (rc == CURLE_PEER_FAILED_VERIFICATION || rc == CURLE_SSL_PINNEDPUBKEYNOTMATCH)
+            certificateProblem =
+                certificateWatch.describe(host, rc == CURLE_SSL_PINNEDPUBKEYNOTMATCH, settings.pinnedKey);
+        tlsRefused = rc == CURLE_USE_SSL_FAILED;
         if (rc != CURLE_COULDNT_CONNECT || attempt >= options.retries) {
             curl_easy_cleanup(curl);
             curl = nullptr;
@@ -346,6 +408,11 @@ bool InternetHandle::connect(const QString& host, quint16 port, const QByteArray
         }
         QThread::msleep(options.backoffMs);
     }
+    // The login succeeded, so a certificate seen on the way was accepted: the control connection is encrypted.
+    controlEncrypted = settings.tls != TlsMode::Off && certificateWatch.sawHandshake();
+    if (settings.dataConnection == DataConnectionMode::Automatic && !passive)
+        passive = passiveModeNeeded(addressInfo(curl, CURLINFO_LOCAL_IP), addressInfo(curl, CURLINFO_PRIMARY_IP),
+                                    controlEncrypted);
     const char* entryPath = nullptr;
     if (curl_easy_getinfo(curl, CURLINFO_FTP_ENTRY_PATH, &entryPath) == CURLE_OK && entryPath)
         loginDirectory = QString::fromUtf8(entryPath);
@@ -364,18 +431,27 @@ bool InternetHandle::putFile(const QString& localFile, const QByteArray& remoteF
         return false;
     }
     UploadReader reader;
-    reader.file = &file;
-    reader.ascii = ascii;
-
-    prepare(baseUrl + "/" + urlPathOf(remoteFile));
-    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
-    curl_easy_setopt(curl, CURLOPT_READFUNCTION, readCallback);
-    curl_easy_setopt(curl, CURLOPT_READDATA, &reader);
-    curl_easy_setopt(curl, CURLOPT_TRANSFERTEXT, ascii ? 1L : 0L);
-    // A binary upload of a size known in advance lets libcurl notice a file that changed while it was sent.
-    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(ascii ? -1 : file.size()));
-    // libcurl sends the path as it decoded it from the URL
-    const int rc = performCounted("STOR " + remoteFile);
+    const auto attempt = [&] {
+        reader = UploadReader();
+        reader.file = &file;
+        reader.ascii = ascii;
+        file.seek(0);
+        prepare(baseUrl + "/" + urlPathOf(remoteFile));
+        curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+        curl_easy_setopt(curl, CURLOPT_READFUNCTION, readCallback);
+        curl_easy_setopt(curl, CURLOPT_READDATA, &reader);
+        curl_easy_setopt(curl, CURLOPT_TRANSFERTEXT, ascii ? 1L : 0L);
+        // A binary upload of a size known in advance lets libcurl notice a file that changed while it was sent.
+        curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(ascii ? -1 : file.size()));
+        // libcurl sends the path as it decoded it from the URL
+        return performCounted("STOR " + remoteFile);
+    };
+    int rc = attempt();
+    // In the automatic mode a refused active connection is tried once more passively, and stays passive.
+    if (activeConnectionRefused(rc)) {
+        passive = true;
+        rc = attempt();
+    }
     if (reader.failed)
         lastError = file.errorString();
     return rc == CURLE_OK && !reader.failed && (watchedReplyCode == 226 || watchedReplyCode == 250);
@@ -408,14 +484,22 @@ int InternetHandle::listing(const QByteArray& command, const std::function<void(
     }
     ListingWriter writer;
     writer.sink = &sink;
-    prepare(baseUrl + "/");
-    curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, command.constData());
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, writeCallback);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &writer);
     // A refused CWD stops the listing: it would otherwise list whatever directory the server is in.
     curl_slist* quote = directory.isEmpty() ? nullptr : curl_slist_append(nullptr, QByteArray("CWD " + directory));
-    curl_easy_setopt(curl, CURLOPT_QUOTE, quote);
-    const int rc = performCounted(command);
+    const auto attempt = [&] {
+        prepare(baseUrl + "/");
+        curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, command.constData());
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, writeCallback);
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &writer);
+        curl_easy_setopt(curl, CURLOPT_QUOTE, quote);
+        return performCounted(command);
+    };
+    int rc = attempt();
+    // Nothing was listed when the active connection was refused, so the passive repeat cannot list twice.
+    if (activeConnectionRefused(rc) && writer.bytes == 0) {
+        passive = true;
+        rc = attempt();
+    }
     curl_slist_free_all(quote);
     if (bytes)
         *bytes = writer.bytes;

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "ftp/connectionsettings.h"
 #include "ftp/ftpconnection.h"
+#include "ftp/tlscertificate.h"
 #include "ftp/wininet.h"
 
 #include <QByteArray>
@@ -66,6 +68,13 @@ struct InternetHandle
     std::atomic<qint64>* byteCounter = nullptr; // see ftpSetByteCounter
     QString lastError;
     QString loginDirectory;
+    // Data connections and TLS; a connection takes the root's. Without settings of its own a handle speaks
+    // clear-text FTP with active data connections.
+    FtpConnectionSettings settings{DataConnectionMode::Active, TlsMode::Off, {}};
+    // Why the last connect failed when it was the certificate (null otherwise), and whether it failed because TLS
+    // was required and the server refused it.
+    FtpCertificate certificateProblem;
+    bool tlsRefused = false;
 
     // internal state of a connection
     CURL* curl = nullptr;
@@ -73,6 +82,9 @@ struct InternetHandle
     QByteArray user;
     QByteArray password;
     bool passive = false;
+    QString host;
+    bool controlEncrypted = false; // the login went over TLS: every later login of this handle must, too
+    CertificateWatch certificateWatch;
     int lastReplyCode = 0;
     QByteArray refusal;  // the last reply of 400 or more in this operation
     QByteArray watching; // the command whose final reply the operation reports
@@ -93,4 +105,6 @@ private:
     int performCounted(const QByteArray& watchedCommand);
     DWORD dataTimeoutMs() const;
     void noteFailure(int code);
+    void prepareTls();
+    bool activeConnectionRefused(int rc) const;
 };

@@ -9,6 +9,9 @@ const QString NamesKey = QStringLiteral("cn_names");
 const QString ServerKey = QStringLiteral("server");
 const QString UserKey = QStringLiteral("userid");
 const QString PasswordKey = QStringLiteral("password");
+const QString DataConnectionKey = QStringLiteral("dataconnection");
+const QString SecurityKey = QStringLiteral("security");
+const QString PinnedKeyKey = QStringLiteral("pinnedkey");
 } // namespace
 
 QString ProfileSection(const QString& name)
@@ -19,8 +22,15 @@ QString ProfileSection(const QString& name)
 ConnectionProfile readProfile(const AppConfig& config, const QString& name)
 {
     const QString section = ProfileSection(name);
-    return {config.readString(section, ServerKey, QString()), config.readString(section, UserKey, QString()),
-            config.readString(section, PasswordKey, QString())};
+    ConnectionProfile profile{config.readString(section, ServerKey, QString()),
+                              config.readString(section, UserKey, QString()),
+                              config.readString(section, PasswordKey, QString()),
+                              {}};
+    profile.settings.dataConnection = dataConnectionFromText(config.readString(section, DataConnectionKey, QString()));
+    profile.settings.tls = tlsFromText(config.readString(section, SecurityKey, QString()));
+    const QString pin = config.readString(section, PinnedKeyKey, QString());
+    profile.settings.pinnedKey = isPinnedKeyText(pin) ? pin : QString();
+    return profile;
 }
 
 QString readDefaultProfileName(const AppConfig& config)
@@ -44,6 +54,9 @@ void storeProfile(AppConfig& config, const QString& name, const ConnectionProfil
     config.writeString(section, ServerKey, profile.server);
     config.writeString(section, UserKey, profile.userId);
     config.writeString(section, PasswordKey, profile.password);
+    config.writeString(section, DataConnectionKey, dataConnectionText(profile.settings.dataConnection));
+    config.writeString(section, SecurityKey, tlsText(profile.settings.tls));
+    config.writeString(section, PinnedKeyKey, profile.settings.pinnedKey);
     config.writeString(AppSection, DefaultKey, name);
     if (isProfileListed(names, name))
         return;

@@ -1,11 +1,15 @@
 #pragma once
 
+#include "ftp/connectionsettings.h"
+
 #include <QString>
 #include <QStringList>
 
 class AppConfig;
 
-// Connection profiles in the settings file: the section "cn_" + name holds "server", "userid" and "password";
+// Connection profiles in the settings file: the section "cn_" + name holds "server", "userid" and "password",
+// and "dataconnection", "security" and "pinnedkey" (texts of connectionsettings.h; absent keys read as the
+// defaults, so files written before these settings keep working);
 // "app"/"defaultConnection" names the profile of the last successful connect and "app"/"cn_names" lists every
 // stored name as a comma list.
 //
@@ -17,6 +21,7 @@ struct ConnectionProfile
     QString server;
     QString userId;
     QString password;
+    FtpConnectionSettings settings = {};
 };
 
 QString ProfileSection(const QString& name);

@@ -1,7 +1,8 @@
 #include "ftp/tform2.h"
 
+#include "ftp/certificatedialog.h"
+#include "ftp/ftpconnection.h"
 #include "ftp/messagebox.h"
-#include "ftp/profiles.h"
 #include "ftp/wininet.h"
 #include "settings/appconfig.h"
 #include "settings/apperror.h"
@@ -17,6 +18,10 @@
 namespace {
 
 const QString FailureText = QStringLiteral("接続に失敗しました");
+const QString TlsRefusedText = QStringLiteral("サーバーがTLS（AUTH TLS）を受け付けませんでした。"
+                                              "この設定ではTLSなしで接続しません。");
+// A server that shows yet another key after the user trusted one is asked about again, but not for ever.
+constexpr int MaxCertificateQuestions = 3;
 
 // The pointer shows the hourglass while the connection test blocks, and comes back however the click ends.
 class WaitCursor
@@ -56,10 +61,11 @@ TForm2::TForm2(Credentials& target, QWidget* parent)
     QFont dialogFont(QStringLiteral("ＭＳ Ｐゴシック"));
     dialogFont.setPixelSize(12);
     setFont(dialogFont);
-    setFixedSize(260, 160);
+    setFixedSize(260, 208);
 
-    const QStringList captions = {QStringLiteral("設定名"), QStringLiteral("サーバー"), QStringLiteral("ユーザー"),
-                                  QStringLiteral("パスワード")};
+    const QStringList captions = {QStringLiteral("設定名"),     QStringLiteral("サーバー"),
+                                  QStringLiteral("ユーザー"),   QStringLiteral("パスワード"),
+                                  QStringLiteral("データ接続"), QStringLiteral("暗号化")};
     for (int row = 0; row < captions.size(); ++row) {
         auto* label = new QLabel(captions.at(row), this);
         label->setObjectName(QStringLiteral("Label%1").arg(row + 1));
@@ -86,29 +92,44 @@ TForm2::TForm2(Credentials& target, QWidget* parent)
     m_password->setObjectName(QStringLiteral("Edit3"));
     m_password->setGeometry(84, 84, 169, 21);
 
+    // The items stand in the order of the enumerations.
+    m_dataConnection = new QComboBox(this);
+    m_dataConnection->setObjectName(QStringLiteral("ComboBox2"));
+    m_dataConnection->addItems({QStringLiteral("自動"), QStringLiteral("アクティブ"), QStringLiteral("パッシブ")});
+    m_dataConnection->setGeometry(84, 108, 169, 21);
+    m_security = new QComboBox(this);
+    m_security->setObjectName(QStringLiteral("ComboBox3"));
+    m_security->addItems(
+        {QStringLiteral("TLS（対応していれば）"), QStringLiteral("TLS必須"), QStringLiteral("TLSなし")});
+    m_security->setGeometry(84, 132, 169, 21);
+
     auto* rule = new QFrame(this);
     rule->setObjectName(QStringLiteral("Bevel1"));
     rule->setFrameShape(QFrame::HLine);
     rule->setFrameShadow(QFrame::Sunken);
-    rule->setGeometry(12, 112, 241, 2);
+    rule->setGeometry(12, 160, 241, 2);
 
     m_connect = new QPushButton(QStringLiteral("接続"), this);
     m_connect->setObjectName(QStringLiteral("Button1"));
-    m_connect->setGeometry(92, 128, 75, 25);
+    m_connect->setGeometry(92, 176, 75, 25);
     m_connect->setDefault(true);
     m_cancel = new QPushButton(QStringLiteral("中止"), this);
     m_cancel->setObjectName(QStringLiteral("Button2"));
-    m_cancel->setGeometry(176, 128, 75, 25);
+    m_cancel->setGeometry(176, 176, 75, 25);
 
     setTabOrder(m_server, m_user);
     setTabOrder(m_user, m_password);
-    setTabOrder(m_password, m_connect);
+    setTabOrder(m_password, m_dataConnection);
+    setTabOrder(m_dataConnection, m_security);
+    setTabOrder(m_security, m_connect);
     setTabOrder(m_connect, m_cancel);
     setTabOrder(m_cancel, m_profileName);
     m_server->setFocus();
 
     connect(m_connect, &QPushButton::clicked, this, &TForm2::Button1Click);
     connect(m_cancel, &QPushButton::clicked, this, &TForm2::Button2Click);
+    // A key trusted for one server says nothing about another one.
+    connect(m_server, &QLineEdit::textEdited, this, [this] { m_pinnedKey.clear(); });
 
     m_profileName->setEditText(QStringLiteral("ComboBox1"));
     FormCreate();
@@ -127,10 +148,26 @@ void TForm2::FormCreate()
         m_profileName->addItems(readProfileNames(config));
     }
     setProfileText(m_profileName, name);
-    const ConnectionProfile profile = readProfile(config, name);
+    showProfile(readProfile(config, name));
+}
+
+void TForm2::showProfile(const ConnectionProfile& profile)
+{
     m_server->setText(profile.server);
     m_user->setText(profile.userId);
     m_password->setText(profile.password);
+    m_dataConnection->setCurrentIndex(int(profile.settings.dataConnection));
+    m_security->setCurrentIndex(int(profile.settings.tls));
+    m_pinnedKey = profile.settings.pinnedKey;
+}
+
+FtpConnectionSettings TForm2::chosenSettings() const
+{
+    FtpConnectionSettings settings;
+    settings.dataConnection = DataConnectionMode(qBound(0, m_dataConnection->currentIndex(), 2));
+    settings.tls = TlsMode(qBound(0, m_security->currentIndex(), 2));
+    settings.pinnedKey = m_pinnedKey;
+    return settings;
 }
 
 void TForm2::ComboBox1Change()
@@ -138,21 +175,20 @@ void TForm2::ComboBox1Change()
     const AppConfig config;
     if (!config.exists())
         return;
-    const ConnectionProfile profile = readProfile(config, m_profileName->currentText());
-    m_server->setText(profile.server);
-    m_user->setText(profile.userId);
-    m_password->setText(profile.password);
+    showProfile(readProfile(config, m_profileName->currentText()));
 }
 
 void TForm2::Button1Click()
 {
     WaitCursor hourglass;
     bool accepted = false;
+    QString detail;
     try {
-        if (TestConnection()) {
+        if (TestConnection(detail)) {
             m_target.server = m_server->text();
             m_target.userId = m_user->text();
             m_target.password = m_password->text();
+            m_target.settings = m_testedWith;
             storeCurrentProfile();
             accepted = true;
         }
@@ -164,7 +200,7 @@ void TForm2::Button1Click()
     if (accepted)
         accept();
     else
-        showMessage(this, FailureText);
+        showMessage(this, detail.isEmpty() ? FailureText : FailureText + QLatin1Char('\n') + detail);
 }
 
 void TForm2::Button2Click()
@@ -172,18 +208,47 @@ void TForm2::Button2Click()
     reject();
 }
 
-bool TForm2::TestConnection() const
+bool TForm2::TestConnection(QString& detail)
 {
-    HINTERNET root = InternetOpenA(nullptr, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-    if (!root)
-        return false;
-    HINTERNET connection = InternetConnectA(root, m_server->text().toUtf8().constData(), INTERNET_DEFAULT_FTP_PORT,
-                                            m_user->text().toUtf8().constData(),
-                                            m_password->text().toUtf8().constData(), INTERNET_SERVICE_FTP, 0, 0);
-    const bool connected = connection != nullptr;
-    InternetCloseHandle(connection);
-    InternetCloseHandle(root);
-    return connected;
+    FtpConnectionSettings settings = chosenSettings();
+    for (int question = 0; question <= MaxCertificateQuestions; ++question) {
+        HINTERNET root = InternetOpenA(nullptr, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+        if (!root)
+            return false;
+        ftpSetConnectionSettings(root, settings);
+        HINTERNET connection = InternetConnectA(root, m_server->text().toUtf8().constData(), INTERNET_DEFAULT_FTP_PORT,
+                                                m_user->text().toUtf8().constData(),
+                                                m_password->text().toUtf8().constData(), INTERNET_SERVICE_FTP, 0, 0);
+        const bool connected = connection != nullptr;
+        const bool encrypted = ftpIsEncrypted(connection);
+        const FtpCertificate certificate = ftpCertificateProblem(root);
+        const bool tlsRefused = ftpTlsRefused(root);
+        InternetCloseHandle(connection);
+        InternetCloseHandle(root);
+        if (connected) {
+            m_pinnedKey = settings.pinnedKey;
+            m_testedWith = settings;
+            if (encrypted)
+                m_testedWith.tls = TlsMode::Required;
+            return true;
+        }
+        if (tlsRefused)
+            detail = TlsRefusedText;
+        if (certificate.isNull() || question == MaxCertificateQuestions || !askTrust(certificate))
+            return false;
+        settings.pinnedKey = certificate.publicKeyPin;
+    }
+    return false;
+}
+
+bool TForm2::askTrust(const FtpCertificate& certificate)
+{
+    // The question is the user's turn: no hourglass over it.
+    QApplication::restoreOverrideCursor();
+    CertificateDialog question(certificate, this);
+    const bool trusted = question.exec() == QDialog::Accepted;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    return trusted;
 }
 
 void TForm2::storeCurrentProfile()
@@ -195,7 +260,9 @@ void TForm2::storeCurrentProfile()
     QStringList names;
     for (int i = 0; i < m_profileName->count(); ++i)
         names << m_profileName->itemText(i);
-    storeProfile(config, name, {m_server->text(), m_user->text(), m_password->text()}, names);
+    FtpConnectionSettings settings = chosenSettings();
+    settings.pinnedKey = m_pinnedKey;
+    storeProfile(config, name, {m_server->text(), m_user->text(), m_password->text(), settings}, names);
     if (names.size() > m_profileName->count()) {
         const QSignalBlocker blocker(m_profileName);
         m_profileName->addItem(names.last());

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "ftp/credentials.h"
+#include "ftp/profiles.h"
+#include "ftp/tlscertificate.h"
 
 #include <QDialog>
 
@@ -10,6 +12,9 @@ class QPushButton;
 
 // The connect dialog: picks or names a connection profile, tests the connection and, once the server has
 // accepted the login, hands server, user ID and password to the main window's Credentials and stores the profile.
+// Below the password, two drop-down lists choose the data connections and TLS of the profile. When the server's
+// certificate does not pass the check, the certificate question (CertificateDialog) asks whether to trust it;
+// a trusted key is pinned and stored with the profile.
 //
 // Contract: created once by the application on the main thread and shown modally on each connect command; between
 // shows it keeps whatever its fields hold. exec() returns Accepted only after a successful connection test; a
@@ -26,6 +31,8 @@ public:
     QLineEdit* serverEdit() const { return m_server; }
     QLineEdit* userEdit() const { return m_user; }
     QLineEdit* passwordEdit() const { return m_password; }
+    QComboBox* dataConnectionBox() const { return m_dataConnection; }
+    QComboBox* securityBox() const { return m_security; }
     QPushButton* connectButton() const { return m_connect; }
     QPushButton* cancelButton() const { return m_cancel; }
 
@@ -36,7 +43,10 @@ public slots:
 
 private:
     void FormCreate();
-    bool TestConnection() const;
+    bool TestConnection(QString& detail);
+    bool askTrust(const FtpCertificate& certificate);
+    FtpConnectionSettings chosenSettings() const;
+    void showProfile(const ConnectionProfile& profile);
     void storeCurrentProfile();
 
     Credentials& m_target;
@@ -44,6 +54,10 @@ private:
     QLineEdit* m_server = nullptr;
     QLineEdit* m_user = nullptr;
     QLineEdit* m_password = nullptr;
+    QComboBox* m_dataConnection = nullptr;
+    QComboBox* m_security = nullptr;
+    QString m_pinnedKey;                // of the profile shown, or trusted in this dialog
+    FtpConnectionSettings m_testedWith; // what the last successful test used, negotiated TLS made required
     QPushButton* m_connect = nullptr;
     QPushButton* m_cancel = nullptr;
 };

@@ -83,12 +83,17 @@ HINTERNET InternetConnectA(HINTERNET root, const char* serverName, INTERNET_PORT
     connection->options = root->options;
     connection->transcript = root->transcript;
     connection->byteCounter = root->byteCounter;
+    connection->settings = root->settings;
     if (!connection->connect(host, actualPort, user, pass, (flags & INTERNET_FLAG_PASSIVE) != 0)) {
         root->lastError = connection->lastError;
+        root->certificateProblem = connection->certificateProblem;
+        root->tlsRefused = connection->tlsRefused;
         delete connection;
         return nullptr;
     }
     root->lastError.clear();
+    root->certificateProblem = {};
+    root->tlsRefused = false;
     return connection;
 }
 

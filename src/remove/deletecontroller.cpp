@@ -191,6 +191,7 @@ void DeleteController::startWorker(int slotIndex, int mode)
     worker->server = state.credentials.server;
     worker->userId = state.credentials.userId;
     worker->password = state.credentials.password;
+    worker->settings = state.credentials.settings;
     worker->start();
 }
 

@@ -47,7 +47,7 @@ void CollectRemoteTree(const Credentials& credentials, const QString& path, QStr
     // A script that cannot be written is not run, and no stale script can list another directory in its place;
     // the listing then contributes nothing.
     QString output;
-    runFtpScriptFile(collectionScript(credentials, path), output);
+    runFtpScriptFile(collectionScript(credentials, path), output, credentials.settings);
 
     const QList<ListedEntry> entries = plannableEntries(splitListingOutput(output));
     for (const ListedEntry& entry : entries) {

@@ -1,5 +1,6 @@
 #include "remove/tthread_ftpdelete.h"
 
+#include "ftp/ftpconnection.h"
 #include "ftp/wininet.h"
 #include "remove/deletecontroller.h"
 #include "remove/deletionplan.h"
@@ -34,6 +35,7 @@ void TThread_FTPDelete::DeleteBatch()
     // No options: the library's default time-outs apply to deletions.
     HINTERNET root = InternetOpenA(nullptr, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
     HINTERNET connection = nullptr;
+    ftpSetConnectionSettings(root, settings);
     if (root)
         connection =
             InternetConnectA(root, server.toUtf8().constData(), INTERNET_DEFAULT_FTP_PORT, userId.toUtf8().constData(),

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ftp/connectionsettings.h"
+
 #include <QPointer>
 #include <QString>
 #include <QStringList>
@@ -29,6 +31,7 @@ public:
     QString server;
     QString userId;
     QString password;
+    FtpConnectionSettings settings;
     QStringList batch;
     int slotIndex = 0; // 0-9
 

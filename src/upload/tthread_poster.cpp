@@ -63,6 +63,7 @@ void TThread_Poster::SendBatch()
     if (root) {
         setConnectionOptions(root);
         ftpSetByteCounter(root, &transferredBytes);
+        ftpSetConnectionSettings(root, settings);
         connection =
             InternetConnectA(root, server.toUtf8().constData(), INTERNET_DEFAULT_FTP_PORT, user.toUtf8().constData(),
                              password.toUtf8().constData(), INTERNET_SERVICE_FTP, 0, 0);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ftp/connectionsettings.h"
+
 #include <QString>
 #include <QStringList>
 #include <QThread>
@@ -30,6 +32,7 @@ public:
     QString server;
     QString user;
     QString password;
+    FtpConnectionSettings settings;
     QString targetDirectory; // ends with "/"
     QStringList batch;
     int slotIndex = 0;

@@ -217,6 +217,7 @@ void UploadController::StartUploadWorkers()
         worker->server = state.credentials.server;
         worker->user = state.credentials.userId;
         worker->password = state.credentials.password;
+        worker->settings = state.credentials.settings;
         worker->targetDirectory = state.RemoteTarget;
         worker->dataDirectory = state.DataDirectory;
         worker->start();

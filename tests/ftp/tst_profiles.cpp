@@ -49,6 +49,42 @@ private slots:
         QCOMPARE(config.readString(QStringLiteral("cn_") + name, QStringLiteral("server"), QString()), profile.server);
     }
 
+    void connectionSettingsReadBack_data()
+    {
+        QTest::addColumn<QByteArray>("stored"); // the lines of the profile's section after its password
+        QTest::addColumn<int>("data");
+        QTest::addColumn<int>("tls");
+        QTest::addColumn<QString>("pin");
+        const QString pin = QStringLiteral("sha256//") + QString::fromLatin1(QByteArray(32, 'k').toBase64());
+        QTest::newRow("stored before the settings")
+            << QByteArray() << int(DataConnectionMode::Automatic) << int(TlsMode::WhenOffered) << QString();
+        QTest::newRow("all set") << "dataconnection=passive\nsecurity=required\npinnedkey=" + pin.toLatin1() + "\n"
+                                 << int(DataConnectionMode::Passive) << int(TlsMode::Required) << pin;
+        QTest::newRow("active, no TLS") << QByteArray("DataConnection=active\nSecurity=none\n")
+                                        << int(DataConnectionMode::Active) << int(TlsMode::Off) << QString();
+        QTest::newRow("unknown values and a broken pin")
+            << QByteArray("dataconnection=fast\nsecurity=maybe\npinnedkey=sha256//abc\n")
+            << int(DataConnectionMode::Automatic) << int(TlsMode::WhenOffered) << QString();
+    }
+    void connectionSettingsReadBack()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(int, data);
+        QFETCH(int, tls);
+        QFETCH(QString, pin);
+        QVERIFY(writeAll(iniPath(), "[cn_site]\nserver=s\nuserid=u\npassword=p\n" + stored));
+        AppConfig config(iniPath());
+        const ConnectionProfile profile = readProfile(config, QStringLiteral("site"));
+        QCOMPARE(int(profile.settings.dataConnection), data);
+        QCOMPARE(int(profile.settings.tls), tls);
+        QCOMPARE(profile.settings.pinnedKey, pin);
+
+        // what is stored reads back the same
+        QStringList names;
+        storeProfile(config, QStringLiteral("copy"), profile, names);
+        QVERIFY(readProfile(config, QStringLiteral("copy")).settings == profile.settings);
+    }
+
     void nameDifferingOnlyInCaseIsTheSameProfile_data()
     {
         QTest::addColumn<QString>("second");

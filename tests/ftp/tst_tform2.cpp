@@ -2,8 +2,12 @@
 #include "settings/appconfig.h"
 
 #include "desktopguard.h"
+#include "ftp/connectionsettings.h"
+#include "ftp/tlscertificate.h"
+
 #include "ftpserverfixture.h"
 #include "modal.h"
+#include "testcertificates.h"
 #include "testfiles.h"
 
 #include <QApplication>
@@ -100,7 +104,7 @@ private slots:
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         QCOMPARE(dialog.windowTitle(), QStringLiteral("接続情報設定"));
-        QCOMPARE(dialog.size(), QSize(260, 160));
+        QCOMPARE(dialog.size(), QSize(260, 208));
         QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
         const Qt::WindowFlags flags = dialog.windowFlags();
         QVERIFY(flags & Qt::WindowCloseButtonHint);
@@ -109,10 +113,11 @@ private slots:
         QCOMPARE(dialog.passwordEdit()->echoMode(), QLineEdit::Normal);
 
         // each caption stands on the row of its field, whole and inside the window, and nothing overlaps
-        const QStringList captions = {QStringLiteral("設定名"), QStringLiteral("サーバー"), QStringLiteral("ユーザー"),
-                                      QStringLiteral("パスワード")};
-        const QList<QWidget*> fieldsInRows = {dialog.ProfileName(), dialog.serverEdit(), dialog.userEdit(),
-                                              dialog.passwordEdit()};
+        const QStringList captions = {QStringLiteral("設定名"),     QStringLiteral("サーバー"),
+                                      QStringLiteral("ユーザー"),   QStringLiteral("パスワード"),
+                                      QStringLiteral("データ接続"), QStringLiteral("暗号化")};
+        const QList<QWidget*> fieldsInRows = {dialog.ProfileName(),  dialog.serverEdit(),        dialog.userEdit(),
+                                              dialog.passwordEdit(), dialog.dataConnectionBox(), dialog.securityBox()};
         QList<QRect> taken = {dialog.connectButton()->geometry(), dialog.cancelButton()->geometry()};
         for (int row = 0; row < captions.size(); ++row) {
             QLabel* label = nullptr;
@@ -139,9 +144,9 @@ private slots:
         TForm2 dialog(credentials);
         dialog.show();
         QVERIFY(QTest::qWaitForWindowActive(&dialog));
-        const QList<QWidget*> order = {dialog.serverEdit(),    dialog.userEdit(),     dialog.passwordEdit(),
-                                       dialog.connectButton(), dialog.cancelButton(), dialog.ProfileName(),
-                                       dialog.serverEdit()};
+        const QList<QWidget*> order = {dialog.serverEdit(),        dialog.userEdit(),    dialog.passwordEdit(),
+                                       dialog.dataConnectionBox(), dialog.securityBox(), dialog.connectButton(),
+                                       dialog.cancelButton(),      dialog.ProfileName(), dialog.serverEdit()};
         QTRY_COMPARE(QApplication::focusWidget(), order.first());
         for (int i = 1; i < order.size(); ++i) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -329,6 +334,117 @@ private slots:
                  QStringList({QStringLiteral("home"), QStringLiteral("work"), QStringLiteral("my site")}));
         QCOMPARE(next.ProfileName()->currentText(), QStringLiteral("my site"));
         QCOMPARE(fields(next), QStringList({m_server.host(), FtpServerFixture::user(), FtpServerFixture::password()}));
+    }
+
+    // Presses "接続"; answers the certificate question with answer and any message box with its button; returns
+    // what each modal window showed, in order.
+    static QStringList connectAnswering(TForm2& dialog, const QString& answer)
+    {
+        QStringList shown;
+        QTimer timer;
+        QObject::connect(&timer, &QTimer::timeout, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (!modal || !modal->isVisible() || modal == &dialog)
+                return;
+            shown << modal->windowTitle() + QLatin1Char('|') + modalText(modal);
+            if (!pressButton(modal, answer))
+                pressButton(modal);
+        });
+        timer.start(20);
+        QTest::mouseClick(dialog.connectButton(), Qt::LeftButton);
+        return shown;
+    }
+
+    void certificateQuestionPinsTheKey()
+    {
+        TestCertificates certificates;
+        const TestCertificates::Pair first = certificates.selfSigned(QStringLiteral("pelno-dialog"));
+        QVERIFY(first.isValid());
+        FtpServerFixture tls;
+        tls.setTls(first.certificate, first.key);
+        QVERIFY(tls.start());
+
+        // the first connect asks, and trusting it connects and pins the key with the profile
+        Credentials credentials;
+        {
+            TForm2 dialog(credentials);
+            dialog.show();
+            fill(dialog, QStringLiteral("secure"), tls.host(), FtpServerFixture::user(), FtpServerFixture::password());
+            const QStringList shown = connectAnswering(dialog, QStringLiteral("信頼する"));
+            QCOMPARE(shown.size(), 1);
+            QVERIFY(shown.first().startsWith(QStringLiteral("証明書の確認|")));
+            QVERIFY(shown.first().contains(certificateProblemText(FtpCertificate::Problem::SelfSigned)));
+            QVERIFY(shown.first().contains(QStringLiteral("CN=pelno-dialog")));
+            QVERIFY(shown.first().contains(TestCertificates::fingerprint(first.certificate)));
+            QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        }
+        const QString pin = AppConfig().readString("cn_secure", "pinnedkey", QString());
+        QVERIFY(isPinnedKeyText(pin));
+        QCOMPARE(credentials.settings.pinnedKey, pin);
+        QCOMPARE(credentials.settings.tls, TlsMode::Required); // negotiated TLS stays required for the session
+        QCOMPARE(AppConfig().readString("cn_secure", "security", QString()), QStringLiteral("offered"));
+        // the question came before any password: the only one arrived over TLS, after trusting
+        QCOMPARE(tls.passwordsOverTls(), QList<bool>{true});
+
+        // the stored profile connects without a question
+        {
+            TForm2 dialog(credentials);
+            dialog.show();
+            QCOMPARE(dialog.serverEdit()->text(), tls.host());
+            QCOMPARE(connectAnswering(dialog, QString()), QStringList());
+            QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        }
+
+        // a new key on the same server is refused with the warning; not trusting it fails the test as usual
+        tls.stop();
+        const TestCertificates::Pair second = certificates.selfSigned(QStringLiteral("pelno-dialog"));
+        tls.setTls(second.certificate, second.key);
+        QVERIFY(tls.start());
+        {
+            TForm2 dialog(credentials);
+            dialog.show();
+            const QStringList shown = connectAnswering(dialog, QStringLiteral("信頼しない"));
+            QCOMPARE(shown.size(), 2);
+            QVERIFY(shown.at(0).contains(certificateProblemText(FtpCertificate::Problem::KeyChanged)));
+            QVERIFY(shown.at(0).contains(pin));
+            QVERIFY(shown.at(0).contains(TestCertificates::fingerprint(second.certificate)));
+            QCOMPARE(shown.at(1), QStringLiteral("PELNO2.0|接続に失敗しました"));
+            QVERIFY(dialog.isVisible());
+        }
+        QCOMPARE(AppConfig().readString("cn_secure", "pinnedkey", QString()), pin);
+        QCOMPARE(tls.passwordsOverTls(), QList<bool>{});
+    }
+
+    void settingsListsFollowTheProfile()
+    {
+        writeSettings("[app]\ndefaultConnection=new\ncn_names=old,new\n"
+                      "[cn_old]\nserver=" +
+                      m_server.host().toUtf8() + "\nuserid=" + FtpServerFixture::user().toUtf8() +
+                      "\npassword=" + FtpServerFixture::password().toUtf8() +
+                      "\n"
+                      "[cn_new]\nserver=x\nuserid=y\npassword=z\ndataconnection=passive\nsecurity=none\n");
+        Credentials credentials;
+        TForm2 dialog(credentials);
+        QCOMPARE(dialog.dataConnectionBox()->currentText(), QStringLiteral("パッシブ"));
+        QCOMPARE(dialog.securityBox()->currentText(), QStringLiteral("TLSなし"));
+        // a profile stored before these settings shows the defaults
+        dialog.ProfileName()->setEditText(QStringLiteral("old"));
+        QCOMPARE(dialog.dataConnectionBox()->currentText(), QStringLiteral("自動"));
+        QCOMPARE(dialog.securityBox()->currentText(), QStringLiteral("TLS（対応していれば）"));
+        // the plain server refuses AUTH TLS: "required" fails with its own explanation, "none" connects
+        dialog.show();
+        dialog.securityBox()->setCurrentIndex(int(TlsMode::Required));
+        const QStringList shown = connectAnswering(dialog, QString());
+        QCOMPARE(shown.size(), 1);
+        QVERIFY(shown.first().contains(QStringLiteral("TLS")));
+        QVERIFY(dialog.isVisible());
+        dialog.securityBox()->setCurrentIndex(int(TlsMode::Off));
+        dialog.dataConnectionBox()->setCurrentIndex(int(DataConnectionMode::Active));
+        QCOMPARE(connectAnswering(dialog, QString()), QStringList());
+        QCOMPARE(credentials.settings.tls, TlsMode::Off);
+        QCOMPARE(credentials.settings.dataConnection, DataConnectionMode::Active);
+        QCOMPARE(AppConfig().readString("cn_old", "security", QString()), QStringLiteral("none"));
+        QCOMPARE(AppConfig().readString("cn_old", "dataconnection", QString()), QStringLiteral("active"));
     }
 
     void refusedLoginKeepsTheDialogOpen_data()

@@ -7,12 +7,19 @@ that the tests can see what reached the server:
   "CMD <session> <line>"     a command line as received (the argument of PASS is masked)
   "RECEIVED <session> <n>"   an upload's data connection closed after n bytes as they came over the wire (before
                              the ASCII line-end conversion of the server)
-With --read-limit N uploads are read at no more than N bytes a second. With --hold NAME --release FILE the STOR of a file with that name is answered only once FILE exists.
+  "PASS <session> <secure>"  a password arrived, secure 1 when TLS protected the control connection, else 0
+  "SECUREDATA <session>"     a data connection finished its TLS handshake
+With --read-limit N uploads are read at no more than N bytes a second. With --hold NAME --release FILE the STOR of
+a file with that name is answered only once FILE exists.
 With --cwd-reply DIR=HEX a CWD into DIR (relative to the root) is answered with the bytes HEX spells, sent as they
 are followed by CR LF, so a test can make the server send replies that break the protocol's rules; an empty HEX
 closes the control connection instead of answering.
 The session number counts control connections from 1. Events never go to standard output: a test that does not
 read that pipe could otherwise stall the server once the pipe is full.
+
+With --tls-cert/--tls-key the server offers explicit TLS (AUTH TLS, PBSZ, PROT) without requiring it. With
+--refuse-active it answers every PORT and EPRT with 425, like a server behind a firewall that lets no connection
+out.
 """
 
 import argparse
@@ -32,6 +39,7 @@ STALLED_NAME = None
 HELD_NAME = None
 RELEASE_FILE = None
 CWD_REPLIES = {}  # real path of a directory -> raw reply bytes (None: drop the connection)
+REFUSE_ACTIVE = False
 
 
 def emit(text):
@@ -94,6 +102,8 @@ class RecordingHandler(FTPHandler):
         if cmd == "PASS":
             shown = "PASS ****"
         emit("CMD %d %s" % (self.session_number, shown))
+        if cmd == "PASS":
+            emit("PASS %d %d" % (self.session_number, 1 if getattr(self, "_ssl_established", False) else 0))
         self.process_when_released(line, cmd, arg)
 
     def process_when_released(self, line, cmd, arg):
@@ -120,6 +130,49 @@ class RecordingHandler(FTPHandler):
             # past FTPHandler.push, which would encode text: the bytes go out as they are
             super(FTPHandler, self).push(reply + b"\r\n")
         return None
+    def ftp_PORT(self, line):
+        if REFUSE_ACTIVE:
+            self.respond("425 Active data connections are not possible here.")
+            return
+        return FTPHandler.ftp_PORT(self, line)
+
+    def ftp_EPRT(self, line):
+        if REFUSE_ACTIVE:
+            self.respond("425 Active data connections are not possible here.")
+            return
+        return FTPHandler.ftp_EPRT(self, line)
+
+
+def tls_handler(certfile, keyfile):
+    """The recording handler with explicit TLS; imported only when asked for, as it needs python3-openssl."""
+    from pyftpdlib.handlers import TLS_DTPHandler, TLS_FTPHandler
+
+    class RecordingTLSDTPHandler(TLS_DTPHandler):
+        def readable(self):
+            # A client may start the data connection's handshake before it sends STOR/RETR/LIST; pyftpdlib would
+            # take that early data for a hang-up and close the channel.
+            if self._ssl_accepting:
+                return True
+            return TLS_DTPHandler.readable(self)
+
+        def handle_ssl_established(self):
+            emit("SECUREDATA %d" % self.cmd_channel.session_number)
+            TLS_DTPHandler.handle_ssl_established(self)
+
+        def close(self):
+            if not self._closed and self.receive:
+                emit("RECEIVED %d %d" % (self.cmd_channel.session_number, self.tot_bytes_received))
+            TLS_DTPHandler.close(self)
+
+    class RecordingTLSHandler(RecordingHandler, TLS_FTPHandler):
+        dtp_handler = RecordingTLSDTPHandler
+
+    RecordingTLSHandler.certfile = certfile
+    RecordingTLSHandler.keyfile = keyfile
+    # Clients resume the control connection's TLS session on their data connections; OpenSSL refuses that on a
+    # context without a session id context.
+    RecordingTLSHandler.get_ssl_context().set_session_id(b"pelno-test")
+    return RecordingTLSHandler
 
 
 def die_with_parent():
@@ -152,12 +205,16 @@ def main():
     parser.add_argument("--release")
     parser.add_argument("--cwd-reply", action="append", default=[])
     parser.add_argument("--listen", default="127.0.0.1")  # another loopback address, such as 127.0.0.99
+    parser.add_argument("--tls-cert")
+    parser.add_argument("--tls-key")
+    parser.add_argument("--refuse-active", action="store_true")
     args = parser.parse_args()
 
-    global EVENT_LOG, STALLED_NAME, HELD_NAME, RELEASE_FILE
+    global EVENT_LOG, STALLED_NAME, HELD_NAME, RELEASE_FILE, REFUSE_ACTIVE
     STALLED_NAME = args.stall
     HELD_NAME = args.hold
     RELEASE_FILE = args.release
+    REFUSE_ACTIVE = args.refuse_active
     if args.log:
         EVENT_LOG = open(args.log, "a", encoding="utf-8", errors="replace")
 
@@ -192,9 +249,13 @@ def main():
     RecordingHandler.permit_privileged_ports = True
     RecordingHandler.timeout = 600
 
+    handler = RecordingHandler
+    if args.tls_cert:
+        handler = tls_handler(args.tls_cert, args.tls_key)
+
     FTPServer.max_cons = 0
     FTPServer.max_cons_per_ip = 0
-    server = FTPServer((args.listen, args.port), RecordingHandler)
+    server = FTPServer((args.listen, args.port), handler)
     sys.stdout.write("PORT %d\n" % server.address[1])
     sys.stdout.flush()
     try:

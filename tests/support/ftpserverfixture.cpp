@@ -78,6 +78,10 @@ bool FtpServerFixture::start(const Options& options)
             arguments << QStringLiteral("--listen") << m_listenAddress;
         for (const auto& [dir, reply] : m_cwdReplies)
             arguments << QStringLiteral("--cwd-reply") << dir + QLatin1Char('=') + QString::fromLatin1(reply.toHex());
+        if (!m_tlsCertificate.isEmpty())
+            arguments << QStringLiteral("--tls-cert") << m_tlsCertificate << QStringLiteral("--tls-key") << m_tlsKey;
+        if (m_refuseActive)
+            arguments << QStringLiteral("--refuse-active");
 
         m_process.start(QStringLiteral("/usr/bin/python3"), arguments);
         if (!m_process.waitForStarted(kStartTimeoutMs))
@@ -202,4 +206,20 @@ void FtpServerFixture::releaseHeldUpload()
     QFile file(releasePath());
     if (!file.open(QIODevice::WriteOnly))
         qWarning("cannot release the held upload: %s", qPrintable(file.errorString()));
-}
+    QList<bool> FtpServerFixture::passwordsOverTls() const
+    {
+        QList<bool> result;
+        for (const QString& line : events()) {
+            if (line.startsWith(QLatin1String("PASS ")))
+                result << (line.section(QLatin1Char(' '), 2, 2) == QLatin1String("1"));
+        }
+        return result;
+    }
+
+    int FtpServerFixture::secureDataConnections() const
+    {
+        int count = 0;
+        for (const QString& line : events())
+            count += line.startsWith(QLatin1String("SECUREDATA ")) ? 1 : 0;
+        return count;
+    }

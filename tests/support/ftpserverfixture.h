@@ -71,6 +71,14 @@ public:
         for (const BadCwdReply& bad : badCwdReplies())
             setCwdReply(bad.dir, bad.reply);
     }
+    // From the next start(), explicit TLS with this certificate (PEM, with its chain) and key; empty: no TLS.
+    void setTls(const QString& certificateFile, const QString& keyFile)
+    {
+        m_tlsCertificate = certificateFile;
+        m_tlsKey = keyFile;
+    }
+    // From the next start(), every PORT/EPRT is answered with 425: only passive data connections work.
+    void setRefuseActive(bool refuse) { m_refuseActive = refuse; }
     void stop();
     bool isRunning() const;
 
@@ -90,6 +98,10 @@ public:
     // For each upload's data connection, in the order they closed: the bytes as they came over the wire, before
     // the server's own conversion of line ends in ASCII mode.
     QList<qint64> uploadWireBytes() const;
+    // For each password received, in order: whether TLS protected the control connection it came over.
+    QList<bool> passwordsOverTls() const;
+    // Data connections that completed a TLS handshake.
+    int secureDataConnections() const;
     // Forgets what was recorded so far (the session numbers keep counting).
     void clearLog();
 
@@ -108,4 +120,7 @@ private:
     QString m_heldName;
     QList<QPair<QString, QByteArray>> m_cwdReplies;
     QString m_listenAddress = QStringLiteral("127.0.0.1");
+    QString m_tlsCertificate;
+    QString m_tlsKey;
+    bool m_refuseActive = false;
 };
