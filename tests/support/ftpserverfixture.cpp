@@ -206,20 +206,22 @@ void FtpServerFixture::releaseHeldUpload()
     QFile file(releasePath());
     if (!file.open(QIODevice::WriteOnly))
         qWarning("cannot release the held upload: %s", qPrintable(file.errorString()));
-    QList<bool> FtpServerFixture::passwordsOverTls() const
-    {
-        QList<bool> result;
-        for (const QString& line : events()) {
-            if (line.startsWith(QLatin1String("PASS ")))
-                result << (line.section(QLatin1Char(' '), 2, 2) == QLatin1String("1"));
-        }
-        return result;
-    }
+}
 
-    int FtpServerFixture::secureDataConnections() const
-    {
-        int count = 0;
-        for (const QString& line : events())
-            count += line.startsWith(QLatin1String("SECUREDATA ")) ? 1 : 0;
-        return count;
+QList<bool> FtpServerFixture::passwordsOverTls() const
+{
+    QList<bool> result;
+    for (const QString& line : events()) {
+        if (line.startsWith(QLatin1String("PASS ")))
+            result << (line.section(QLatin1Char(' '), 2, 2) == QLatin1String("1"));
     }
+    return result;
+}
+
+int FtpServerFixture::secureDataConnections() const
+{
+    int count = 0;
+    for (const QString& line : events())
+        count += line.startsWith(QLatin1String("SECUREDATA ")) ? 1 : 0;
+    return count;
+}
