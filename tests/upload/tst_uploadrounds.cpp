@@ -21,6 +21,14 @@
 
 namespace {
 
+int occupiedUploadSlots(TForm1& form)
+{
+    int count = 0;
+    for (int slot = 0; slot < MainState::kSlotsPerKind; ++slot)
+        count += form.state().WorkerSlots[slot] ? 1 : 0;
+    return count;
+}
+
 QStringList sortedLines(const QString& text)
 {
     QStringList lines = text.split(QLatin1Char('\n'));
