@@ -157,7 +157,7 @@ QList<QByteArray> expectedEchoes(const QByteArray& script)
         const QByteArray text = lines[i].trimmed();
         if (text.isEmpty())
             continue;
-        echoes << lines[i];
+        echoes << QByteArray(lines[i]).replace('\r', ' ').replace('\0', ' '); // shown as blanks
         const qsizetype blank = text.indexOf(' ');
         const QByteArray word = (blank < 0 ? text : text.left(blank)).toLower();
         if (word == "open")
