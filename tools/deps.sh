@@ -5,6 +5,8 @@ PELNO_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-webengin
     libcurl4-openssl-dev libssl-dev libuchardet-dev libicu-dev fonts-noto-cjk python3-pyftpdlib
     python3-openssl openssl)
 PELNO_DISPLAY_PACKAGES=(xvfb xauth)
+# Only tools/fuzz.sh needs these: clang with its libFuzzer and sanitizer runtimes.
+PELNO_FUZZ_PACKAGES=(clang libclang-rt-dev)
 
 pelno_ensure_packages() {
     local missing=()

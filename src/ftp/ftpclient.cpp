@@ -114,7 +114,8 @@ public:
         while (std::optional<QByteArray> line = m_lines.next()) {
             if (line->trimmed().isEmpty())
                 continue;
-            printLine("ftp> " + *line);
+            // The caller splits the output at CR too and cuts it at NUL: in the echo either shows as a blank.
+            printLine("ftp> " + QByteArray(*line).replace('\r', ' ').replace('\0', ' '));
             if (!execute(*line))
                 break;
         }

@@ -129,12 +129,15 @@ qsizetype sectionEnd(const IniLines& ini, qsizetype sectionLine)
     return i;
 }
 
+// The stored keys are compared without their surrounding blanks, so the asked key is too: otherwise a key
+// written with a blank at an end would never be found again, and each write would add another line for it.
 qsizetype findKey(const IniLines& ini, qsizetype sectionLine, const QString& key)
 {
+    const QString wanted = key.trimmed();
     const qsizetype end = sectionEnd(ini, sectionLine);
     for (qsizetype i = sectionLine + 1; i < end; ++i) {
         const auto kv = keyOf(ini.lines.at(i), i);
-        if (kv && sameName(kv->key, key))
+        if (kv && sameName(kv->key, wanted))
             return i;
     }
     return -1;

@@ -238,11 +238,23 @@ private slots:
         QCOMPARE(r.lines().filter(QRegularExpression(u"^257 "_s)).size(), pwdReplies);
     }
 
+    void unknownCommandGoesOn_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("echo");
+        QTest::newRow("unknown word") << u"frobnicate now"_s << u"frobnicate now"_s;
+        // found by fuzzing: the raw echo split the caller's line or cut its output short
+        QTest::newRow("NUL inside") << u"frob"_s + QChar(0) + u"nicate"_s << u"frob nicate"_s;
+        QTest::newRow("bare CR inside") << u"frob\rnicate"_s << u"frob nicate"_s;
+    }
     void unknownCommandGoesOn()
     {
-        const Run r = run(login() + QStringList{u"frobnicate now"_s, u"pwd"_s});
-        QCOMPARE(linesAfter(r.lines(), u"frobnicate now"_s), QStringList{u"Invalid command."_s});
+        QFETCH(QString, line);
+        QFETCH(QString, echo);
+        const Run r = run(login() + QStringList{line, u"pwd"_s});
+        QCOMPARE(linesAfter(r.lines(), echo), QStringList{u"Invalid command."_s});
         QVERIFY(linesAfter(r.lines(), u"pwd"_s).value(0).startsWith(u"257 "_s));
+        QVERIFY(!r.output.contains('\0') && !r.output.contains('\r'));
     }
 
     void continuationLinesCannotPassForListingLines()

@@ -140,6 +140,9 @@ private slots:
         QTest::newRow("blanks around key") << QByteArray("[app]\n  dir  =/b/\n") << "app"
                                            << "dir"
                                            << "/b/";
+        QTest::newRow("blanks around asked key") << QByteArray("[app]\ndir=/f/\n") << "app"
+                                                 << " dir\t"
+                                                 << "/f/";
         QTest::newRow("first of two sections") << QByteArray("[app]\ndir=/1/\n[App]\ndir=/2/\n") << "app"
                                                << "dir"
                                                << "/1/";
@@ -213,6 +216,9 @@ private slots:
         QTest::newRow("empty section") << QByteArray("[app]\n[b]\nk=v\n") << "app"
                                        << "dir"
                                        << "/" << QByteArray("[app]\ndir=/\n[b]\nk=v\n");
+        QTest::newRow("key with a blank replaces in place") << QByteArray("[app]\ndir=/old/\n") << "app"
+                                                            << "dir\f"
+                                                            << "/new/" << QByteArray("[app]\ndir\f=/new/\n");
         QTest::newRow("japanese value") << QByteArray() << "cn_テスト"
                                         << "userid"
                                         << "ユーザー名" << QByteArray("[cn_テスト]\nuserid=ユーザー名\n");
