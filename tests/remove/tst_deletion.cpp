@@ -625,109 +625,110 @@ void TestDeletion::nothingStartsWhileClosing()
         QCOMPARE(received(m_server, command), QStringList());
     QCOMPARE(windows, QStringList());
     QCOMPARE(m_messages.size(), messagesBefore);
-    void TestDeletion::pressEscape()
-    {
-        m_form->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
-        QTest::keyClick(m_form.get(), Qt::Key_Escape);
-    }
+}
 
-    // Everything below the server's root, directories included, as "/path".
-    static QStringList everythingOnServer(const QString& root)
-    {
-        QStringList out;
-        QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
-        while (it.hasNext())
-            out << QLatin1Char('/') + QDir(root).relativeFilePath(it.next());
-        out.sort();
-        return out;
-    }
+void TestDeletion::pressEscape()
+{
+    m_form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+    QTest::keyClick(m_form.get(), Qt::Key_Escape);
+}
 
-    void TestDeletion::stopDuringDeletion_data()
-    {
-        QTest::addColumn<QStringList>("entries");
-        QTest::addColumn<int>("stopAfter"); // Esc once the progress has passed this many deletions
-        QStringList files;
-        for (int i = 0; i < 400; ++i)
-            files << QStringLiteral("t/d%1/f%2").arg(i % 8).arg(i, 3, 10, QLatin1Char('0'));
-        QTest::newRow("file phase") << files << 0;
-        // Five files go at once; the stop comes once the single directory worker has reported its first batch.
-        QStringList directories{"t/f1", "t/f2", "t/f3", "t/f4", "t/f5"};
-        for (int i = 0; i < 40; ++i)
-            directories << QStringLiteral("t/d%1/").arg(i, 2, 10, QLatin1Char('0'));
-        QTest::newRow("directory phase") << directories << 5;
-    }
+// Everything below the server's root, directories included, as "/path".
+static QStringList everythingOnServer(const QString& root)
+{
+    QStringList out;
+    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        out << QLatin1Char('/') + QDir(root).relativeFilePath(it.next());
+    out.sort();
+    return out;
+}
 
-    // Esc while the workers delete: what the server still holds is exactly what stays in FailedList, and no directory
-    // is removed after the stop but the one under way.
-    void TestDeletion::stopDuringDeletion()
-    {
-        QFETCH(QStringList, entries);
-        QFETCH(int, stopAfter);
-        put(entries);
-        connectWindow();
-        chooseNode(QStringLiteral("t"));
-        m_form->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
-        m_server.clearLog();
-        // The key goes in from the event loop right after the exchange that passed the mark, as a user's press would.
-        qsizetype removedAtStop = -1;
-        connect(
-            m_form->progressBar(), &QProgressBar::valueChanged, this,
-            [&](int value) {
-                if (value > stopAfter && removedAtStop < 0) {
-                    removedAtStop = received(m_server, "RMD").size();
-                    QTest::keyClick(m_form.get(), Qt::Key_Escape);
-                }
-            },
-            Qt::QueuedConnection);
-        choose("D1");
-        waitForEnd();
-        QVERIFY(removedAtStop >= 0);
+void TestDeletion::stopDuringDeletion_data()
+{
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<int>("stopAfter"); // Esc once the progress has passed this many deletions
+    QStringList files;
+    for (int i = 0; i < 400; ++i)
+        files << QStringLiteral("t/d%1/f%2").arg(i % 8).arg(i, 3, 10, QLatin1Char('0'));
+    QTest::newRow("file phase") << files << 0;
+    // Five files go at once; the stop comes once the single directory worker has reported its first batch.
+    QStringList directories{"t/f1", "t/f2", "t/f3", "t/f4", "t/f5"};
+    for (int i = 0; i < 40; ++i)
+        directories << QStringLiteral("t/d%1/").arg(i, 2, 10, QLatin1Char('0'));
+    QTest::newRow("directory phase") << directories << 5;
+}
 
-        QStringList failed = m_form->state().FailedList;
-        failed.sort();
-        QVERIFY2(!failed.isEmpty(), "the deletion ended before the stop took effect");
-        QCOMPARE(everythingOnServer(m_server.root()), failed);
-        QVERIFY2(
-            received(m_server, "RMD").size() <= removedAtStop + 1,
-            qPrintable(
-                QStringLiteral("%1 at the stop, %2 in all").arg(removedAtStop).arg(received(m_server, "RMD").size())));
-        QVERIFY(m_form->state().DeleteQueue.isEmpty() && m_form->state().DeferredDirectoryQueue.isEmpty());
-    }
+// Esc while the workers delete: what the server still holds is exactly what stays in FailedList, and no directory
+// is removed after the stop but the one under way.
+void TestDeletion::stopDuringDeletion()
+{
+    QFETCH(QStringList, entries);
+    QFETCH(int, stopAfter);
+    put(entries);
+    connectWindow();
+    chooseNode(QStringLiteral("t"));
+    m_form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+    m_server.clearLog();
+    // The key goes in from the event loop right after the exchange that passed the mark, as a user's press would.
+    qsizetype removedAtStop = -1;
+    connect(
+        m_form->progressBar(), &QProgressBar::valueChanged, this,
+        [&](int value) {
+            if (value > stopAfter && removedAtStop < 0) {
+                removedAtStop = received(m_server, "RMD").size();
+                QTest::keyClick(m_form.get(), Qt::Key_Escape);
+            }
+        },
+        Qt::QueuedConnection);
+    choose("D1");
+    waitForEnd();
+    QVERIFY(removedAtStop >= 0);
 
-    // Esc while the plan is still being listed: the planning ends before its next listing and nothing is deleted; a
-    // deletion chosen afterwards runs in full.
-    void TestDeletion::stopDuringPlanningDeletesNothing()
-    {
-        const QStringList tree{"t/a/b/c/f", "t/a/x", "t/d/e/g", "t/h/", "t/i/j/k"};
-        put(tree);
-        connectWindow();
-        chooseNode(QStringLiteral("t"));
-        const QStringList before = everythingOnServer(m_server.root());
-        m_server.clearLog();
-        // Pressed from the event loop that the first planning listing keeps running.
-        QTimer::singleShot(0, this, [this] { pressEscape(); });
-        choose("D1");
+    QStringList failed = m_form->state().FailedList;
+    failed.sort();
+    QVERIFY2(!failed.isEmpty(), "the deletion ended before the stop took effect");
+    QCOMPARE(everythingOnServer(m_server.root()), failed);
+    QVERIFY2(received(m_server, "RMD").size() <= removedAtStop + 1,
+             qPrintable(
+                 QStringLiteral("%1 at the stop, %2 in all").arg(removedAtStop).arg(received(m_server, "RMD").size())));
+    QVERIFY(m_form->state().DeleteQueue.isEmpty() && m_form->state().DeferredDirectoryQueue.isEmpty());
+}
 
-        QCOMPARE(received(m_server, "LIST").size(), 1);
-        QCOMPARE(received(m_server, "DELE").size() + received(m_server, "RMD").size(), 0);
-        QCOMPARE(everythingOnServer(m_server.root()), before);
-        QVERIFY(!m_form->remover().deletionUnderWay());
-        QCOMPARE(deleteWorkersRunning(*m_form), 0);
-        QCOMPARE(m_form->statusText(), QString());
-        QVERIFY(m_messages.isEmpty());
+// Esc while the plan is still being listed: the planning ends before its next listing and nothing is deleted; a
+// deletion chosen afterwards runs in full.
+void TestDeletion::stopDuringPlanningDeletesNothing()
+{
+    const QStringList tree{"t/a/b/c/f", "t/a/x", "t/d/e/g", "t/h/", "t/i/j/k"};
+    put(tree);
+    connectWindow();
+    chooseNode(QStringLiteral("t"));
+    const QStringList before = everythingOnServer(m_server.root());
+    m_server.clearLog();
+    // Pressed from the event loop that the first planning listing keeps running.
+    QTimer::singleShot(0, this, [this] { pressEscape(); });
+    choose("D1");
 
-        choose("D1");
-        waitForEnd();
-        QVERIFY(!exists("t"));
-    }
+    QCOMPARE(received(m_server, "LIST").size(), 1);
+    QCOMPARE(received(m_server, "DELE").size() + received(m_server, "RMD").size(), 0);
+    QCOMPARE(everythingOnServer(m_server.root()), before);
+    QVERIFY(!m_form->remover().deletionUnderWay());
+    QCOMPARE(deleteWorkersRunning(*m_form), 0);
+    QCOMPARE(m_form->statusText(), QString());
+    QVERIFY(m_messages.isEmpty());
 
-    int main(int argc, char* argv[])
-    {
-        PelnoApplication app(argc, argv);
-        TestDeletion test;
-        return QTest::qExec(&test, argc, argv);
-    }
+    choose("D1");
+    waitForEnd();
+    QVERIFY(!exists("t"));
+}
+
+int main(int argc, char* argv[])
+{
+    PelnoApplication app(argc, argv);
+    TestDeletion test;
+    return QTest::qExec(&test, argc, argv);
+}
 
 #include "tst_deletion.moc"
