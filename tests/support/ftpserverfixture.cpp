@@ -3,6 +3,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 
 namespace {
 constexpr int kStartTimeoutMs = 10000;
@@ -64,7 +65,15 @@ bool FtpServerFixture::start(const Options& options)
         if (m_refuseActive)
             arguments << QStringLiteral("--refuse-active");
 
-        m_process.start(QStringLiteral("/usr/bin/python3"), arguments);
+        arguments << QStringLiteral("--address") << m_address;
+        if (m_namespace.isEmpty())
+            m_process.start(QStringLiteral("/usr/bin/python3"), arguments);
+        else
+            m_process.start(QStandardPaths::findExecutable(QStringLiteral("ip"),
+                                                           {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")}),
+                            QStringList{QStringLiteral("netns"), QStringLiteral("exec"), m_namespace,
+                                        QStringLiteral("/usr/bin/python3")} +
+                                arguments);
         if (!m_process.waitForStarted(kStartTimeoutMs))
             return false;
 
@@ -119,7 +128,7 @@ quint16 FtpServerFixture::port() const
 
 QString FtpServerFixture::host() const
 {
-    return QStringLiteral("127.0.0.1:%1").arg(m_port);
+    return QStringLiteral("%1:%2").arg(m_address).arg(m_port);
 }
 
 QStringList FtpServerFixture::events() const
@@ -193,4 +202,14 @@ int FtpServerFixture::secureDataConnections() const
     for (const QString& line : events())
         count += line.startsWith(QLatin1String("SECUREDATA ")) ? 1 : 0;
     return count;
+}
+
+QStringList FtpServerFixture::peerAddresses() const
+{
+    QStringList result;
+    for (const QString& line : events()) {
+        if (line.startsWith(QLatin1String("CONNECT ")))
+            result << line.section(QLatin1Char(' '), 2, 2);
+    }
+    return result;
 }
