@@ -215,7 +215,9 @@ private:
             m_currentDirectory = m_loginDirectory;
             return;
         }
-        if (!m_sawReply)
+        if (ftpActiveTlsUnavailable(m_root))
+            printLine("ftp: " + printableLine(ftpLastError(m_root).toUtf8()));
+        else if (!m_sawReply)
             printLine("ftp: connect :" + printableLine(ftpLastError(m_root).toUtf8()));
         else if (m_sentUser)
             printLine("Login failed.");

@@ -149,3 +149,8 @@ bool ftpTlsRefused(HINTERNET root)
 {
     return root && root->tlsRefused;
 }
+
+bool ftpActiveTlsUnavailable(HINTERNET root)
+{
+    return root && root->activeTlsUnavailable;
+}

@@ -84,3 +84,11 @@ bool ftpIsPassive(HINTERNET connection);
 FtpCertificate ftpCertificateProblem(HINTERNET root);
 // After a failed InternetConnectA, read from the root handle: TLS was required and the server refused AUTH TLS.
 bool ftpTlsRefused(HINTERNET root);
+
+// Whether the libcurl in use encrypts active data connections. Where it does not, a login over TLS never uses
+// them: the automatic mode goes passive, and the active mode fails the connect (ftpActiveTlsUnavailable) rather
+// than send the data readable.
+bool ftpActiveDataCanBeEncrypted();
+// After a failed InternetConnectA, read from the root handle: the login went over TLS with active data connections
+// chosen, and ftpActiveDataCanBeEncrypted() is false.
+bool ftpActiveTlsUnavailable(HINTERNET root);

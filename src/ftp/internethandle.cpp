@@ -157,6 +157,14 @@ int finalReplyCode(const QByteArray& line)
 
 } // namespace
 
+bool ftpActiveDataCanBeEncrypted()
+{
+    // libcurl 7.87.0 up to 8.0.0 leaves the TLS layer off the data connection that it accepts in active mode
+    // (fixed upstream in 8.0.0); what it then sends under PROT P is clear text.
+    const unsigned int version = curl_version_info(CURLVERSION_NOW)->version_num;
+    return version < 0x075700 || version >= 0x080000;
+}
+
 InternetHandle::~InternetHandle()
 {
     close();
@@ -389,6 +397,7 @@ bool InternetHandle::connect(const QString& host, quint16 port, const QByteArray
     controlEncrypted = false;
     certificateProblem = {};
     tlsRefused = false;
+    activeTlsUnavailable = false;
 
     for (DWORD attempt = 0;; ++attempt) {
         prepare(baseUrl + "/");
@@ -410,6 +419,20 @@ bool InternetHandle::connect(const QString& host, quint16 port, const QByteArray
     }
     // The login succeeded, so a certificate seen on the way was accepted: the control connection is encrypted.
     controlEncrypted = settings.tls != TlsMode::Off && certificateWatch.sawHandshake();
+    if (controlEncrypted && !passive && !ftpActiveDataCanBeEncrypted()) {
+        // The data would go out readable while both ends believe it protected (PROT P); a server that insists on
+        // TLS fails the transfer, a lenient one may even report an empty file as stored.
+        if (settings.dataConnection == DataConnectionMode::Automatic) {
+            passive = true;
+        } else {
+            activeTlsUnavailable = true;
+            lastError = QStringLiteral("libcurl %1 cannot encrypt active data connections; use passive or "
+                                       "automatic data connections with TLS")
+                            .arg(QString::fromLatin1(curl_version_info(CURLVERSION_NOW)->version));
+            close();
+            return false;
+        }
+    }
     if (settings.dataConnection == DataConnectionMode::Automatic && !passive)
         passive = passiveModeNeeded(addressInfo(curl, CURLINFO_LOCAL_IP), addressInfo(curl, CURLINFO_PRIMARY_IP),
                                     controlEncrypted);

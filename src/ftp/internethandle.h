@@ -75,6 +75,9 @@ struct InternetHandle
     // was required and the server refused it.
     FtpCertificate certificateProblem;
     bool tlsRefused = false;
+    // The connect failed because active data connections were asked for over TLS, which the libcurl in use
+    // cannot encrypt.
+    bool activeTlsUnavailable = false;
 
     // internal state of a connection
     CURL* curl = nullptr;

@@ -20,6 +20,8 @@ namespace {
 const QString FailureText = QStringLiteral("接続に失敗しました");
 const QString TlsRefusedText = QStringLiteral("サーバーがTLS（AUTH TLS）を受け付けませんでした。"
                                               "この設定ではTLSなしで接続しません。");
+const QString ActiveTlsText = QStringLiteral("この環境ではTLSで暗号化したアクティブのデータ接続を使えません。"
+                                             "データ接続を「自動」か「パッシブ」にしてください。");
 // A server that shows yet another key after the user trusted one is asked about again, but not for ever.
 constexpr int MaxCertificateQuestions = 3;
 
@@ -223,6 +225,7 @@ bool TForm2::TestConnection(QString& detail)
         const bool encrypted = ftpIsEncrypted(connection);
         const FtpCertificate certificate = ftpCertificateProblem(root);
         const bool tlsRefused = ftpTlsRefused(root);
+        const bool activeTlsUnavailable = ftpActiveTlsUnavailable(root);
         InternetCloseHandle(connection);
         InternetCloseHandle(root);
         if (connected) {
@@ -234,6 +237,8 @@ bool TForm2::TestConnection(QString& detail)
         }
         if (tlsRefused)
             detail = TlsRefusedText;
+        if (activeTlsUnavailable)
+            detail = ActiveTlsText;
         if (certificate.isNull() || question == MaxCertificateQuestions || !askTrust(certificate))
             return false;
         settings.pinnedKey = certificate.publicKeyPin;

@@ -88,12 +88,14 @@ HINTERNET InternetConnectA(HINTERNET root, const char* serverName, INTERNET_PORT
         root->lastError = connection->lastError;
         root->certificateProblem = connection->certificateProblem;
         root->tlsRefused = connection->tlsRefused;
+        root->activeTlsUnavailable = connection->activeTlsUnavailable;
         delete connection;
         return nullptr;
     }
     root->lastError.clear();
     root->certificateProblem = {};
     root->tlsRefused = false;
+    root->activeTlsUnavailable = false;
     return connection;
 }
 

@@ -8,6 +8,7 @@
 #include "testcertificates.h"
 #include "testfiles.h"
 
+#include <QDir>
 #include <QHostAddress>
 #include <QProcess>
 #include <QStandardPaths>
@@ -211,7 +212,7 @@ private slots:
         Handles h;
         const QString address = host.isEmpty() ? target.host() : host + u":%1"_s.arg(target.port());
         const bool made = connectWith(
-            h, address, settingsOf(DataConnectionMode::Active, TlsMode(tls), pin == "self"_L1 ? m_selfPin : pin));
+            h, address, settingsOf(DataConnectionMode::Automatic, TlsMode(tls), pin == "self"_L1 ? m_selfPin : pin));
         QCOMPARE(made, connected);
         QCOMPARE(ftpIsEncrypted(h.connection), encrypted);
         QCOMPARE(int(ftpCertificateProblem(h.root).problem), problem);
@@ -258,6 +259,66 @@ private slots:
         QVERIFY(!QFileInfo::exists(m_trusted.root() + QString::fromUtf8(dir)));
         QCOMPARE(m_trusted.secureDataConnections(), 2);
         QCOMPARE(m_trusted.logins(), 1);
+        QCOMPARE(m_trusted.passwordsOverTls(), QList<bool>{true});
+    }
+
+    // Two operations on one connection with active data connections chosen over TLS, through the API and through
+    // our ftp client. Where libcurl cannot encrypt an accepted data connection, no data may go out readable: the
+    // automatic mode goes passive and the active mode refuses the connect with its reason.
+    void activeDataOverTls_data()
+    {
+        QTest::addColumn<int>("data");
+        QTest::addColumn<bool>("client");
+        QTest::newRow("active, two uploads") << int(DataConnectionMode::Active) << false;
+        QTest::newRow("automatic, two uploads") << int(DataConnectionMode::Automatic) << false;
+        QTest::newRow("active, ftp client lists twice") << int(DataConnectionMode::Active) << true;
+        QTest::newRow("automatic, ftp client lists twice") << int(DataConnectionMode::Automatic) << true;
+    }
+    void activeDataOverTls()
+    {
+        QFETCH(int, data);
+        QFETCH(bool, client);
+        const bool activeWorks = ftpActiveDataCanBeEncrypted();
+        const bool refused = DataConnectionMode(data) == DataConnectionMode::Active && !activeWorks;
+        const FtpConnectionSettings settings = settingsOf(DataConnectionMode(data), TlsMode::Required);
+        static int counter = 0;
+        const QString dir = u"/active%1"_s.arg(++counter);
+        QVERIFY(QDir().mkpath(m_trusted.root() + dir));
+        m_trusted.clearLog();
+        if (client) {
+            QVERIFY(writeAll(m_trusted.root() + dir + u"/shown.html"_s, "x"));
+            QString output;
+            const QStringList script{u"open "_s + m_trusted.host(),
+                                     FtpServerFixture::user(),
+                                     FtpServerFixture::password(),
+                                     u"cd "_s + dir,
+                                     u"ls -al"_s,
+                                     u"ls -al"_s};
+            runFtpScriptFile(script, output, settings);
+            QCOMPARE(output.count(u"shown.html"_s), refused ? 0 : 2);
+            if (refused)
+                QVERIFY2(output.contains(u"cannot encrypt active data connections"_s), qPrintable(output));
+        } else {
+            Handles h;
+            const bool connected = connectWith(h, m_trusted.host(), settings);
+            QCOMPARE(connected, !refused);
+            QCOMPARE(ftpActiveTlsUnavailable(h.root), refused);
+            if (connected) {
+                for (const QByteArray& content : {QByteArray("first\n"), QByteArray(100000, 'z')}) {
+                    const QString name = dir + u"/%1.bin"_s.arg(content.size());
+                    QVERIFY2(FtpPutFileA(h.connection, localFile(content).toUtf8(), name.toUtf8(),
+                                         FTP_TRANSFER_TYPE_BINARY, 0),
+                             qPrintable(ftpLastError(h.connection)));
+                    QCOMPARE(readAll(m_trusted.root() + name), content);
+                }
+            }
+        }
+        // Every data connection that moved anything was encrypted, and active ones were used only where they can be.
+        const QStringList commands = m_trusted.commands();
+        QCOMPARE(m_trusted.secureDataConnections(), refused ? 0 : 2);
+        QCOMPARE(m_trusted.uploadWireBytes().size(), refused || client ? 0 : 2);
+        QCOMPARE(!commands.filter(u" EPRT"_s).isEmpty(), activeWorks);
+        QCOMPARE(!commands.filter(u" EPSV"_s).isEmpty(), !activeWorks && !refused);
         QCOMPARE(m_trusted.passwordsOverTls(), QList<bool>{true});
     }
 

@@ -1,8 +1,9 @@
 #!/usr/bin/python3
-"""FTP server for the tests: one user with full rights on a root folder, listening on 127.0.0.1.
+"""FTP server for the tests: one user with full rights on a root folder, listening on 127.0.0.1 (or --address).
 
 Prints "PORT <n>" on standard output once it listens. With --log FILE it appends one line per event to FILE, so
 that the tests can see what reached the server:
+  "CONNECT <session> <ip>"   a control connection came from that address
   "LOGIN <session>"          a login was accepted
   "CMD <session> <line>"     a command line as received (the argument of PASS is masked)
   "RECEIVED <session> <n>"   an upload's data connection closed after n bytes as they came over the wire (before
@@ -96,6 +97,7 @@ class RecordingHandler(FTPHandler):
     def on_connect(self):
         RecordingHandler.sessions += 1
         self.session_number = RecordingHandler.sessions
+        emit("CONNECT %d %s" % (self.session_number, self.remote_ip))
 
     def pre_process_command(self, line, cmd, arg):
         shown = line

@@ -3,6 +3,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 
 namespace {
 constexpr int kStartTimeoutMs = 10000;
@@ -83,7 +84,14 @@ bool FtpServerFixture::start(const Options& options)
         if (m_refuseActive)
             arguments << QStringLiteral("--refuse-active");
 
-        m_process.start(QStringLiteral("/usr/bin/python3"), arguments);
+        if (m_namespace.isEmpty())
+            m_process.start(QStringLiteral("/usr/bin/python3"), arguments);
+        else
+            m_process.start(QStandardPaths::findExecutable(QStringLiteral("ip"),
+                                                           {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")}),
+                            QStringList{QStringLiteral("netns"), QStringLiteral("exec"), m_namespace,
+                                        QStringLiteral("/usr/bin/python3")} +
+                                arguments);
         if (!m_process.waitForStarted(kStartTimeoutMs))
             return false;
 
@@ -224,4 +232,14 @@ int FtpServerFixture::secureDataConnections() const
     for (const QString& line : events())
         count += line.startsWith(QLatin1String("SECUREDATA ")) ? 1 : 0;
     return count;
+}
+
+QStringList FtpServerFixture::peerAddresses() const
+{
+    QStringList result;
+    for (const QString& line : events()) {
+        if (line.startsWith(QLatin1String("CONNECT ")))
+            result << line.section(QLatin1Char(' '), 2, 2);
+    }
+    return result;
 }

@@ -79,12 +79,19 @@ public:
     }
     // From the next start(), every PORT/EPRT is answered with 425: only passive data connections work.
     void setRefuseActive(bool refuse) { m_refuseActive = refuse; }
+    // From the next start(), the server runs inside that network namespace (started with `ip netns exec`) and
+    // listens on that address there; host() names it. Empty: 127.0.0.1 on this machine.
+    void setNetworkNamespace(const QString& name, const QString& address)
+    {
+        m_namespace = name;
+        m_listenAddress = address;
+    }
     void stop();
     bool isRunning() const;
 
     QString root() const;
     quint16 port() const;
-    QString host() const; // "127.0.0.1:<port>" (or the address set with setListenAddress)
+    QString host() const; // "127.0.0.1:<port>", or the address of setListenAddress() or setNetworkNamespace()
     static QString user();
     static QString password();
 
@@ -102,6 +109,8 @@ public:
     QList<bool> passwordsOverTls() const;
     // Data connections that completed a TLS handshake.
     int secureDataConnections() const;
+    // For each control connection, in order: the address it came from.
+    QStringList peerAddresses() const;
     // Forgets what was recorded so far (the session numbers keep counting).
     void clearLog();
 
@@ -123,4 +132,5 @@ private:
     QString m_tlsCertificate;
     QString m_tlsKey;
     bool m_refuseActive = false;
+    QString m_namespace;
 };
