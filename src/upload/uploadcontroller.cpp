@@ -8,6 +8,7 @@
 #include "settings/appconfig.h"
 #include "settings/apperror.h"
 #include "upload/batchexchange.h"
+#include "upload/remotedirectoryset.h"
 #include "upload/tform5.h"
 #include "upload/uploadqueue.h"
 
@@ -177,6 +178,8 @@ void UploadController::StartUploadWorkers()
     std::sort(state.UploadQueue.begin(), state.UploadQueue.end(),
               [&collator](const QString& a, const QString& b) { return collator.compare(a, b) < 0; });
 
+    // Every round asks for its directories anew: a directory refused in one round may be created in the next.
+    const auto directories = std::make_shared<RemoteDirectorySet>();
     for (int slot = MainState::kUploadSlotFirst; slot < MainState::kUploadSlotFirst + MainState::kSlotsPerKind;
          ++slot) {
         if (state.WorkerSlots[slot])
@@ -191,23 +194,34 @@ void UploadController::StartUploadWorkers()
         worker->password = state.credentials.password;
         worker->targetDirectory = state.RemoteTarget;
         worker->dataDirectory = state.DataDirectory;
+        worker->directories = directories;
+        ++m_runningWorkers;
         worker->start();
     }
 }
 
 void UploadController::exchangeBatch(TThread_Poster* worker)
 {
-    ExchangeBatch(m_port, m_port.state().UploadQueue, worker->batch, worker->sentCount);
+    QStringList& queue = m_port.state().UploadQueue;
+    ExchangeBatch(m_port, queue, worker->batch, worker->sentCount, fairBatchSize(queue.size(), m_runningWorkers));
 }
 
 void UploadController::UploadWorkerDone(TThread_Poster* worker)
 {
     MainState& state = m_port.state();
+    m_runningWorkers = std::max(0, m_runningWorkers - 1);
+    // A worker that could not log in ends with its batch untried: it fails like any batch left at an exchange.
+    ExchangeBatch(m_port, state.UploadQueue, worker->batch, worker->sentCount, 0);
     const int slot = worker->slotIndex;
     if (slot >= 0 && slot < int(state.WorkerSlots.size()) && state.WorkerSlots[slot] == worker)
         state.WorkerSlots[slot] = nullptr;
     if (state.anyWorkerIn(MainState::kUploadSlotFirst))
         return;
+    // When no worker of the round could log in, entries are still queued; they failed this round as well.
+    if (!state.closing) {
+        state.FailedList.append(state.UploadQueue);
+        state.UploadQueue.clear();
+    }
 
     ++state.ResendRound;
     if (state.closing) {

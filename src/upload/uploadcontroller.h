@@ -5,7 +5,10 @@
 #include <QObject>
 #include <QStringList>
 
+#include <memory>
+
 class MainWindowPort;
+class RemoteDirectorySet;
 class QMimeData;
 class QTreeWidgetItem;
 class QWidget;
@@ -14,7 +17,8 @@ class QWidget;
 // each round with up to two resend rounds, and the failure report.
 //
 // Contract: lives on the main thread; every member runs there. The workers reach it only through exchangeBatch()
-// and UploadWorkerDone(), which they call as blocking queued calls. A drop is taken when it carries local files
+// and UploadWorkerDone(), which they call as blocking queued calls, and through the round's RemoteDirectorySet
+// (its own lock; a new set every round). A drop is taken when it carries local files
 // and lands on the tree or the file list; the drag is accepted there so that the drop can happen at all, and the
 // drop itself is passed on to the widget afterwards. While the main window closes, the end of a round starts no
 // resend round, lists nothing and shows nothing.
@@ -51,4 +55,5 @@ private:
     void finishUpload();
 
     MainWindowPort& m_port;
+    int m_runningWorkers = 0; // upload workers started and not yet done, for the fair batch size
 };

@@ -7,6 +7,9 @@ that the tests can see what reached the server:
   "CMD <session> <line>"     a command line as received (the argument of PASS is masked)
   "RECEIVED <session> <n>"   an upload's data connection closed after n bytes as they came over the wire (before
                              the ASCII line-end conversion of the server)
+  "CLOSED <session>"         the control connection ended (either side closed it)
+With --close-after-uploads N the server closes a control connection itself once N uploads of that session have
+completed, the way servers that limit the uploads per session do.
 The session number counts control connections from 1. Events never go to standard output: a test that does not
 read that pipe could otherwise stall the server once the pipe is full.
 """
@@ -59,9 +62,17 @@ class RecordingDTPHandler(DTPHandler):
             self.del_channel()
 
     def close(self):
-        if not self._closed and self.receive:
+        received = not self._closed and self.receive
+        if received:
             emit("RECEIVED %d %d" % (self.cmd_channel.session_number, self.tot_bytes_received))
+        channel = self.cmd_channel
         DTPHandler.close(self)
+        limit = RecordingHandler.uploads_per_session
+        if received and limit:
+            channel.uploads += 1
+            if channel.uploads >= limit:
+                # the final reply of this upload is on its way already
+                channel.close()
 
 
 class RecordingHandler(FTPHandler):
@@ -69,10 +80,12 @@ class RecordingHandler(FTPHandler):
     dtp_handler = RecordingDTPHandler
     banner = "PELNO test server ready."
     sessions = 0
+    uploads_per_session = 0
 
     def on_connect(self):
         RecordingHandler.sessions += 1
         self.session_number = RecordingHandler.sessions
+        self.uploads = 0
 
     def pre_process_command(self, line, cmd, arg):
         shown = line
@@ -83,6 +96,9 @@ class RecordingHandler(FTPHandler):
 
     def on_login(self, username):
         emit("LOGIN %d" % self.session_number)
+
+    def on_disconnect(self):
+        emit("CLOSED %d" % self.session_number)
 
 
 def die_with_parent():
@@ -110,6 +126,7 @@ def main():
     parser.add_argument("--log")
     parser.add_argument("--banner")
     parser.add_argument("--stall")
+    parser.add_argument("--close-after-uploads", type=int, default=0)
     args = parser.parse_args()
 
     global EVENT_LOG, STALLED_NAME
@@ -138,6 +155,7 @@ def main():
         RecordingHandler.banner = args.banner.replace("|", "\r\n").ljust(76)
     RecordingHandler.permit_privileged_ports = True
     RecordingHandler.timeout = 600
+    RecordingHandler.uploads_per_session = args.close_after_uploads
 
     FTPServer.max_cons = 0
     FTPServer.max_cons_per_ip = 0

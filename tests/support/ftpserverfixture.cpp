@@ -59,6 +59,8 @@ bool FtpServerFixture::start(const Options& options)
             arguments << QStringLiteral("--banner") << m_banner;
         if (!m_stalledName.isEmpty())
             arguments << QStringLiteral("--stall") << m_stalledName;
+        if (m_uploadsPerSession > 0)
+            arguments << QStringLiteral("--close-after-uploads") << QString::number(m_uploadsPerSession);
 
         m_process.start(QStringLiteral("/usr/bin/python3"), arguments);
         if (!m_process.waitForStarted(kStartTimeoutMs))
@@ -155,6 +157,16 @@ int FtpServerFixture::logins() const
     for (const QString& line : events())
         count += line.startsWith(QLatin1String("LOGIN ")) ? 1 : 0;
     return count;
+}
+
+QList<int> FtpServerFixture::closedSessions() const
+{
+    QList<int> result;
+    for (const QString& line : events()) {
+        if (line.startsWith(QLatin1String("CLOSED ")))
+            result << line.section(QLatin1Char(' '), 1, 1).toInt();
+    }
+    return result;
 }
 
 void FtpServerFixture::clearLog()

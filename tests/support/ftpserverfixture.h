@@ -39,6 +39,8 @@ public:
     // From the next start(), an upload of a file with this name (any folder) is never read after it began, so the
     // client's data connection stalls.
     void setStalledUploadName(const QString& name) { m_stalledName = name; }
+    // From the next start(), the server closes each control connection once it has received this many uploads.
+    void setUploadsPerSession(int count) { m_uploadsPerSession = count; }
     void stop();
     bool isRunning() const;
 
@@ -55,6 +57,8 @@ public:
     QStringList commandsOfSession(int session) const;
     // Number of accepted logins since start().
     int logins() const;
+    // The sessions whose control connection has ended since start(), in the order they ended.
+    QList<int> closedSessions() const;
     // For each upload's data connection, in the order they closed: the bytes as they came over the wire, before
     // the server's own conversion of line ends in ASCII mode.
     QList<qint64> uploadWireBytes() const;
@@ -71,4 +75,5 @@ private:
     int m_clearedEvents = 0;
     QString m_banner;
     QString m_stalledName;
+    int m_uploadsPerSession = 0; // 0: no limit
 };

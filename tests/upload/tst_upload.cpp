@@ -144,10 +144,10 @@ void TestUpload::folderAndFilesOntoTree()
     QCOMPARE(readAll(www + "photo.bin"), readAll(s.localPath("photo.bin")));
     QCOMPARE(readAll(www + "single.txt"), QByteArray("one\ntwo\n"));
 
-    // One login per batch of ten and one for the listing afterwards; one STOR per file.
+    // One login per worker and one for the listing afterwards; one STOR per file.
     const QStringList commands = s.server.commands();
     QCOMPARE(commands.filter(QRegularExpression("^\\d+ STOR ")).size(), planned);
-    QCOMPARE(s.server.logins(), (planned + 9) / 10 + 1);
+    QCOMPARE(s.server.logins(), MainState::kSlotsPerKind + 1);
     qInfo("%d files: %lld commands in all", planned, commands.size());
 
     // The listing afterwards shows the new folder below www.
