@@ -17,11 +17,10 @@ int DetectCodePage(const QByteArray& bytes);
 // Target code page of an encoding name: "Shift-JIS" 932, "EUC-JP" 51932, "UFT-8" and any other name 65001.
 int targetCodePage(const QString& encodingName);
 
-enum class ConvertResult
-{
-    Converted, // target holds the re-encoded text
-    Unchanged, // source and target code page agree, detection unsure, or conversion impossible: copied as is
-    Failed     // the source could not be read or the target not written
+enum class ConvertResult {
+    Converted,   // target holds the re-encoded text
+    Unchanged,   // source and target code page agree, detection unsure, or conversion impossible: copied as is
+    Failed       // the source could not be read or the target not written
 };
 
 // Re-encodes the file sourcePath into targetPath for the encoding name, streaming (memory stays bounded
