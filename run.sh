@@ -13,19 +13,20 @@ pelno_ensure_packages "${PELNO_BUILD_PACKAGES[@]}"
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     pelno_ensure_packages "${PELNO_DISPLAY_PACKAGES[@]}"
 fi
-pelno_build build
+# Users get the optimised program, in a folder of its own; the tests keep their debug build in build/.
+pelno_build build-release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELNO_BUILD_TESTS=OFF
 
-bin=build/bin
+bin=build-release/bin
 if [ "$demo" -eq 1 ]; then
-    tools/demo-site.sh build/demo-site
+    tools/demo-site.sh build-release/demo-site
     if [ ! -e "$bin/AppConfig.ini" ]; then
         (umask 077 && printf '[app]\ndefaultConnection=demo\ncn_names=demo\n[cn_demo]\nserver=127.0.0.1:2121\nuserid=demo\npassword=demo\n' >"$bin/AppConfig.ini")
     fi
-    /usr/bin/python3 tests/support/ftpserver.py --root build/demo-site --user demo --password demo --port 2121 \
-        >build/demo-server.log 2>&1 &
+    /usr/bin/python3 tests/support/ftpserver.py --root build-release/demo-site --user demo --password demo --port 2121 \
+        >build-release/demo-server.log 2>&1 &
     server=$!
     trap 'kill $server 2>/dev/null || true' EXIT
-    echo "Demo FTP server on 127.0.0.1:2121 (profile \"demo\"), serving build/demo-site"
+    echo "Demo FTP server on 127.0.0.1:2121 (profile \"demo\"), serving build-release/demo-site"
 fi
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then

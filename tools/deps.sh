@@ -1,5 +1,5 @@
 # Debian packages PELNO needs, installed with apt-get only when one is missing, so a second run is fast.
-# Sourced by run.sh, test.sh and the benchmark.
+# Sourced by run.sh, test.sh and the benchmark, which also use its build helpers.
 
 PELNO_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-webengine-dev libgl-dev
     libcurl4-openssl-dev libssl-dev libuchardet-dev libicu-dev fonts-noto-cjk python3-pyftpdlib
@@ -24,9 +24,16 @@ pelno_ensure_packages() {
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q "${missing[@]}"
 }
 
-pelno_build() {
+# pelno_configure DIR [cmake options]: a Debug build unless the options name another CMAKE_BUILD_TYPE (the later
+# setting wins).
+pelno_configure() {
     local dir=$1
     shift
     cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug "$@" >/dev/null
-    ninja -C "$dir" -j2
+}
+
+# pelno_build DIR [cmake options]: configures and builds everything in DIR.
+pelno_build() {
+    pelno_configure "$@"
+    ninja -C "$1" -j2
 }

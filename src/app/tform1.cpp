@@ -354,6 +354,12 @@ void TForm1::FormClose()
     m_closed = true;
     setStatusText(QStringLiteral("アプリケーションを終了しています"));
     m_state.closing = true;
+    // Every worker is asked to stop before the first wait: otherwise a worker in a later slot would go on taking
+    // files while the earlier ones are awaited.
+    for (QThread* worker : m_state.WorkerSlots) {
+        if (worker)
+            worker->requestInterruption();
+    }
     for (int slot = 0; slot < int(m_state.WorkerSlots.size()); ++slot)
         waitForWorker(slot);
     m_state.ListingLines.clear();

@@ -73,20 +73,28 @@ struct UploadReader
                 heldCr = false;
                 continue;
             }
-            for (qint64 i = 0; i < n; ++i) {
-                const char c = raw[i];
-                if (heldCr) {
-                    heldCr = false;
-                    if (c == '\n') {
-                        pending.append('\n');
-                        continue;
-                    }
+            // Runs without CR are copied whole: text files are large and CRs rare or regular, so this is what
+            // keeps the conversion at the speed of a copy.
+            const char* at = raw;
+            const char* const end = raw + n;
+            if (heldCr) {
+                heldCr = false;
+                if (*at != '\n')
+                    pending.append('\r');
+            }
+            while (at < end) {
+                const auto* cr = static_cast<const char*>(std::memchr(at, '\r', size_t(end - at)));
+                if (!cr) {
+                    pending.append(at, end - at);
+                    break;
+                }
+                pending.append(at, cr - at);
+                if (cr + 1 == end) {
+                    heldCr = true;
+                } else if (cr[1] != '\n') {
                     pending.append('\r');
                 }
-                if (c == '\r')
-                    heldCr = true;
-                else
-                    pending.append(c);
+                at = cr + 1;
             }
         }
         const size_t count = qMin(size, size_t(pending.size() - pendingPos));

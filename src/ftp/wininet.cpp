@@ -29,7 +29,10 @@ bool isTwoHundred(int code)
 bool runCommand(HINTERNET connection, const char* verb, const char* path)
 {
     InternetHandle* handle = connectionOf(connection);
-    if (!handle || !path || !*path)
+    if (!handle)
+        return false;
+    handle->watchedReplyCode = 0; // a command refused before it was sent has no reply either
+    if (!path || !*path)
         return false;
     return isTwoHundred(handle->sendCommand(QByteArray(verb) + ' ' + QByteArray(path)));
 }
@@ -102,7 +105,10 @@ HINTERNET InternetConnectA(HINTERNET root, const char* serverName, INTERNET_PORT
 bool FtpPutFileA(HINTERNET connection, const char* localFile, const char* remoteFile, DWORD flags, DWORD_PTR)
 {
     InternetHandle* handle = connectionOf(connection);
-    if (!handle || !localFile || !remoteFile)
+    if (!handle)
+        return false;
+    handle->watchedReplyCode = 0;
+    if (!localFile || !remoteFile)
         return false;
     const DWORD type = flags & 3;
     if (type != FTP_TRANSFER_TYPE_ASCII && type != FTP_TRANSFER_TYPE_BINARY)
@@ -123,6 +129,12 @@ bool FtpDeleteFileA(HINTERNET connection, const char* fileName)
 bool FtpRemoveDirectoryA(HINTERNET connection, const char* directory)
 {
     return runCommand(connection, "RMD", directory);
+}
+
+int ftpLastReplyCode(HINTERNET connection)
+{
+    InternetHandle* handle = connectionOf(connection);
+    return handle ? handle->watchedReplyCode : 0;
 }
 
 bool InternetCloseHandle(HINTERNET handle)

@@ -61,4 +61,8 @@ bool FtpPutFileA(HINTERNET connection, const char* localFile, const char* remote
 bool FtpCreateDirectoryA(HINTERNET connection, const char* directory);
 bool FtpDeleteFileA(HINTERNET connection, const char* fileName);
 bool FtpRemoveDirectoryA(HINTERNET connection, const char* directory);
+// The final reply code of the command that the last FtpPutFileA (its STOR), FtpCreateDirectoryA, FtpDeleteFileA
+// or FtpRemoveDirectoryA sent on this connection; 0 when it got none (or for a null handle): so a refusal, after
+// which the connection is fine, can be told from a connection that broke or timed out.
+int ftpLastReplyCode(HINTERNET connection);
 bool InternetCloseHandle(HINTERNET handle);

@@ -6,7 +6,9 @@
 #include <QLabel>
 #include <QProgressBar>
 
-void ExchangeBatch(MainWindowPort& port, QStringList& queue, QStringList& batch, int& count)
+#include <algorithm>
+
+void ExchangeBatch(MainWindowPort& port, QStringList& queue, QStringList& batch, int& count, int limit)
 {
     // The label is the running total; the progress bar always shows the same number.
     const int sent = port.sentCountLabel()->text().toInt() + count;
@@ -17,7 +19,15 @@ void ExchangeBatch(MainWindowPort& port, QStringList& queue, QStringList& batch,
     port.state().FailedList.append(batch);
     batch.clear();
 
-    const int take = std::min<qsizetype>(kBatchSize, queue.size());
+    const qsizetype take = std::clamp<qsizetype>(limit, 0, queue.size());
     batch = queue.mid(0, take);
     queue.remove(0, take);
+}
+
+int fairBatchSize(qsizetype queueLength, int workers)
+{
+    if (queueLength <= 0)
+        return 0;
+    const qsizetype share = (queueLength + std::max(workers, 1) - 1) / std::max(workers, 1);
+    return int(std::min<qsizetype>(kBatchSize, share));
 }

@@ -3,6 +3,7 @@
 #include "ftp/ftpconnection.h"
 #include "ftp/wininet.h"
 #include "upload/codepage.h"
+#include "upload/remotedirectoryset.h"
 #include "upload/uploadcontroller.h"
 #include "upload/uploadqueue.h"
 
@@ -14,7 +15,7 @@ namespace {
 constexpr DWORD kTimeoutMs = 3000;
 constexpr DWORD kConnectRetries = 5;
 
-// Time-outs first, then the retry count: a server that does not answer costs each batch a bounded time.
+// Time-outs first, then the retry count: a server that does not answer costs each connect a bounded time.
 void setConnectionOptions(HINTERNET root)
 {
     for (DWORD option :
@@ -50,46 +51,74 @@ void TThread_Poster::run()
             m_controller, [this] { m_controller->exchangeBatch(this); }, Qt::BlockingQueuedConnection);
         if (batch.isEmpty())
             break;
-        SendBatch();
+        // A worker that cannot log in ends with its batch in hand (reported by the completion handler) instead of
+        // paying the connect time-outs again for every batch: when the server is unreachable, every worker would;
+        // when it limits the connections, the workers that did log in drain the queue.
+        if (!SendBatch())
+            break;
+    }
+    closeConnection();
+    if (isInterruptionRequested()) {
+        batch.clear();
+        sentCount = 0;
     }
     QMetaObject::invokeMethod(
         m_controller, [this] { m_controller->UploadWorkerDone(this); }, Qt::BlockingQueuedConnection);
 }
 
-void TThread_Poster::SendBatch()
+bool TThread_Poster::openConnection()
 {
-    HINTERNET root = InternetOpenA(nullptr, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-    HINTERNET connection = nullptr;
-    if (root) {
-        setConnectionOptions(root);
-        ftpSetByteCounter(root, &transferredBytes);
-        ftpSetConnectionSettings(root, settings);
-        connection =
-            InternetConnectA(root, server.toUtf8().constData(), INTERNET_DEFAULT_FTP_PORT, user.toUtf8().constData(),
-                             password.toUtf8().constData(), INTERNET_SERVICE_FTP, 0, 0);
+    if (m_connection)
+        return true;
+    if (!m_root) {
+        m_root = InternetOpenA(nullptr, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+        if (!m_root)
+            return false;
+        setConnectionOptions(m_root);
+        ftpSetByteCounter(m_root, &transferredBytes);
+        ftpSetConnectionSettings(m_root, settings);
     }
-    // Without a connection nothing is tried and the whole batch is reported at the next exchange.
-    if (connection) {
-        QStringList left;
-        for (qsizetype i = 0; i < batch.size(); ++i) {
-            if (sendEntry(connection, batch[i]))
-                ++sentCount;
-            else
-                left.append(batch[i]);
-            if (isInterruptionRequested()) {
-                left.append(batch.mid(i + 1));
-                break;
-            }
+    m_connection =
+        InternetConnectA(m_root, server.toUtf8().constData(), INTERNET_DEFAULT_FTP_PORT, user.toUtf8().constData(),
+                         password.toUtf8().constData(), INTERNET_SERVICE_FTP, 0, 0);
+    return m_connection != nullptr;
+}
+
+void TThread_Poster::closeConnection()
+{
+    InternetCloseHandle(m_connection);
+    m_connection = nullptr;
+    InternetCloseHandle(m_root);
+    m_root = nullptr;
+}
+
+bool TThread_Poster::SendBatch()
+{
+    if (!openConnection())
+        return false;
+    m_connectionFailed = false;
+    QStringList left;
+    for (qsizetype i = 0; i < batch.size(); ++i) {
+        if (sendEntry(batch[i]))
+            ++sentCount;
+        else
+            left.append(batch[i]);
+        if (isInterruptionRequested()) {
+            left.append(batch.mid(i + 1));
+            break;
         }
-        batch = left;
     }
-    InternetCloseHandle(connection);
-    InternetCloseHandle(root);
+    batch = left;
+    // A failed operation may have been a time-out or a connection the server dropped; whatever state the control
+    // connection is in then, the next batch is better off with a new one.
+    if (m_connectionFailed)
+        closeConnection();
+    return true;
 }
 
 // Everything that can go wrong with one entry (no such file, the copy not written, the upload refused) makes that
 // entry fail and no other.
-bool TThread_Poster::sendEntry(HINTERNET connection, const QString& entry)
+bool TThread_Poster::sendEntry(const QString& entry)
 {
     const auto parts = splitUploadEntry(entry, [](const QString& path) { return QFileInfo::exists(path); });
     // Checked again here, not only at the drop: a resend round brings back what the drop rejected, and a FIFO
@@ -97,7 +126,7 @@ bool TThread_Poster::sendEntry(HINTERNET connection, const QString& entry)
     if (!parts || !isSendable(*parts))
         return false;
     if (parts->directory)
-        return createDirectoryEntry(connection, parts->relativeName);
+        return createDirectoryEntry(parts->relativeName);
 
     QString localPath = parts->localPath;
     TemporaryCopy copy;
@@ -118,24 +147,49 @@ bool TThread_Poster::sendEntry(HINTERNET connection, const QString& entry)
         type = *binary ? FTP_TRANSFER_TYPE_BINARY : FTP_TRANSFER_TYPE_ASCII;
     }
 
-    // Directories that exist already refuse to be created again; that is expected, and a directory that really
-    // cannot be created shows in the put that follows.
-    for (const QString& directory : remoteDirectoriesOf(targetDirectory, parts->relativeName))
-        FtpCreateDirectoryA(connection, directory.toUtf8().constData());
+    createDirectories(remoteDirectoriesOf(targetDirectory, parts->relativeName));
     const QByteArray remote = (targetDirectory + parts->relativeName).toUtf8();
-    return FtpPutFileA(connection, localPath.toUtf8().constData(), remote.constData(), type, 0);
+    if (FtpPutFileA(m_connection, localPath.toUtf8().constData(), remote.constData(), type, 0))
+        return true;
+    if (ftpLastReplyCode(m_connection) == 0)
+        m_connectionFailed = true;
+    return false;
+}
+
+// A directory that exists already refuses to be created again; that is expected, and a directory that really
+// cannot be created shows in the put that follows. Only a MKD that got no answer leaves the directory unknown,
+// for the next file that needs it to try again.
+bool TThread_Poster::createDirectories(const QStringList& chain)
+{
+    bool createdLast = false;
+    for (const QString& directory : chain) {
+        createdLast = false;
+        if (directories && !directories->claim(directory))
+            continue;
+        const bool created = FtpCreateDirectoryA(m_connection, directory.toUtf8().constData());
+        const bool answered = created || ftpLastReplyCode(m_connection) != 0;
+        if (!answered)
+            m_connectionFailed = true;
+        if (directories)
+            directories->settle(directory, answered);
+        createdLast = created;
+    }
+    return createdLast;
 }
 
 // A directory entry arrives when the directory exists on the server afterwards, whoever made it: another worker
 // may have created it as the ancestor of a file, or it was there before. Only then is a refused MKD a failure.
-bool TThread_Poster::createDirectoryEntry(HINTERNET connection, const QString& relativeName)
+bool TThread_Poster::createDirectoryEntry(const QString& relativeName)
 {
-    for (const QString& directory : remoteDirectoriesOf(targetDirectory, relativeName))
-        FtpCreateDirectoryA(connection, directory.toUtf8().constData());
-    const QByteArray remote = (targetDirectory + relativeName).toUtf8();
-    if (FtpCreateDirectoryA(connection, remote.constData()))
+    // The chain ends with the directory itself.
+    if (createDirectories(remoteDirectoriesOf(targetDirectory, relativeName)))
         return true;
-    const int reply = ftpSendCommand(connection, "CWD " + remote);
+    if (m_connectionFailed)
+        return false;
+    const QByteArray remote = (targetDirectory + relativeName).toUtf8();
+    const int reply = ftpSendCommand(m_connection, "CWD " + remote);
+    if (reply == 0)
+        m_connectionFailed = true;
     return reply >= 200 && reply < 300;
 }
 

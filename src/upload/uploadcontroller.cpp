@@ -8,6 +8,7 @@
 #include "settings/appconfig.h"
 #include "settings/apperror.h"
 #include "upload/batchexchange.h"
+#include "upload/remotedirectoryset.h"
 #include "upload/tform5.h"
 #include "upload/uploadqueue.h"
 
@@ -205,6 +206,8 @@ void UploadController::StartUploadWorkers()
     std::sort(state.UploadQueue.begin(), state.UploadQueue.end(),
               [&collator](const QString& a, const QString& b) { return collator.compare(a, b) < 0; });
 
+    // Every round asks for its directories anew: a directory refused in one round may be created in the next.
+    const auto directories = std::make_shared<RemoteDirectorySet>();
     for (int slot = MainState::kUploadSlotFirst; slot < MainState::kUploadSlotFirst + MainState::kSlotsPerKind;
          ++slot) {
         if (state.WorkerSlots[slot])
@@ -220,6 +223,8 @@ void UploadController::StartUploadWorkers()
         worker->settings = state.credentials.settings;
         worker->targetDirectory = state.RemoteTarget;
         worker->dataDirectory = state.DataDirectory;
+        worker->directories = directories;
+        ++m_runningWorkers;
         worker->start();
     }
 }
@@ -256,17 +261,20 @@ qint64 UploadController::transferredBytes() const
 
 void UploadController::exchangeBatch(TThread_Poster* worker)
 {
-    ExchangeBatch(m_port, m_port.state().UploadQueue, worker->batch, worker->sentCount);
+    QStringList& queue = m_port.state().UploadQueue;
+    ExchangeBatch(m_port, queue, worker->batch, worker->sentCount, fairBatchSize(queue.size(), m_runningWorkers));
 }
 
 void UploadController::UploadWorkerDone(TThread_Poster* worker)
 {
     MainState& state = m_port.state();
-    // A stopped worker comes here with its count and the rest of its batch unreported; at a normal end both are
-    // empty. While the window closes the lists are about to be freed, and nothing is reported.
+    m_runningWorkers = std::max(0, m_runningWorkers - 1);
+    // A stopped worker, or one that could not log in, comes here with its count and the rest of its batch
+    // unreported (at a normal end both are empty); they count and fail like a batch handed back at an exchange.
+    // While the window closes the lists are about to be freed, and nothing is reported.
     if (!state.closing) {
         QStringList noMore;
-        ExchangeBatch(m_port, noMore, worker->batch, worker->sentCount);
+        ExchangeBatch(m_port, noMore, worker->batch, worker->sentCount, 0);
     }
     worker->batch.clear();
     m_finishedBytes += worker->transferredBytes.load();
@@ -275,6 +283,11 @@ void UploadController::UploadWorkerDone(TThread_Poster* worker)
         state.WorkerSlots[slot] = nullptr;
     if (state.anyWorkerIn(MainState::kUploadSlotFirst))
         return;
+    // When no worker of the round could log in, entries are still queued; they failed this round as well.
+    if (!state.closing) {
+        state.FailedList.append(state.UploadQueue);
+        state.UploadQueue.clear();
+    }
 
     ++state.ResendRound;
     if (state.closing) {

@@ -6,7 +6,10 @@
 #include <QObject>
 #include <QStringList>
 
+#include <memory>
+
 class MainWindowPort;
+class RemoteDirectorySet;
 class QMimeData;
 class QTreeWidgetItem;
 class QWidget;
@@ -15,7 +18,8 @@ class QWidget;
 // each round with up to two resend rounds, and the failure report.
 //
 // Contract: lives on the main thread; every member runs there. The workers reach it only through exchangeBatch()
-// and UploadWorkerDone(), which they call as blocking queued calls. A drop is taken when it carries local files
+// and UploadWorkerDone(), which they call as blocking queued calls, and through the round's RemoteDirectorySet
+// (its own lock; a new set every round). A drop is taken when it carries local files
 // and lands on the tree or the file list; the drag is accepted there so that the drop can happen at all, and the
 // drop itself is passed on to the widget afterwards. A drop on the file list goes to the directory the list shows,
 // one on the tree to the tree's selected node. Once the main window has begun to close, drops are ignored without
@@ -70,4 +74,5 @@ private:
     qint64 m_plannedBytes = 0;  // sizes of the entries queued, those of resend rounds again
     qint64 m_finishedBytes = 0; // moved by workers that have ended
     TransferRateWindow m_rate;
+    int m_runningWorkers = 0; // upload workers started and not yet done, for the fair batch size
 };

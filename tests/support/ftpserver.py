@@ -15,6 +15,9 @@ a file with that name is answered only once FILE exists.
 With --cwd-reply DIR=HEX a CWD into DIR (relative to the root) is answered with the bytes HEX spells, sent as they
 are followed by CR LF, so a test can make the server send replies that break the protocol's rules; an empty HEX
 closes the control connection instead of answering.
+  "CLOSED <session>"         the control connection ended (either side closed it)
+With --close-after-uploads N the server closes a control connection itself once N uploads of that session have
+completed, the way servers that limit the uploads per session do.
 The session number counts control connections from 1. Events never go to standard output: a test that does not
 read that pipe could otherwise stall the server once the pipe is full.
 
@@ -75,9 +78,17 @@ class RecordingDTP:
             self.del_channel()
 
     def close(self):
-        if not self._closed and self.receive:
+        received = not self._closed and self.receive
+        if received:
             emit("RECEIVED %d %d" % (self.cmd_channel.session_number, self.tot_bytes_received))
+        channel = self.cmd_channel
         super().close()
+        limit = RecordingHandler.uploads_per_session
+        if received and limit:
+            channel.uploads += 1
+            if channel.uploads >= limit:
+                # the final reply of this upload is on its way already
+                channel.close()
 
 
 class RecordingDTPHandler(RecordingDTP, DTPHandler):
@@ -93,11 +104,13 @@ class RecordingHandler(FTPHandler):
     dtp_handler = RecordingDTPHandler
     banner = "PELNO test server ready."
     sessions = 0
+    uploads_per_session = 0
 
     def on_connect(self):
         RecordingHandler.sessions += 1
         self.session_number = RecordingHandler.sessions
         emit("CONNECT %d %s" % (self.session_number, self.remote_ip))
+        self.uploads = 0
 
     def pre_process_command(self, line, cmd, arg):
         shown = line
@@ -132,6 +145,7 @@ class RecordingHandler(FTPHandler):
             # past FTPHandler.push, which would encode text: the bytes go out as they are
             super(FTPHandler, self).push(reply + b"\r\n")
         return None
+
     def ftp_PORT(self, line):
         if REFUSE_ACTIVE:
             self.respond("425 Active data connections are not possible here.")
@@ -143,6 +157,9 @@ class RecordingHandler(FTPHandler):
             self.respond("425 Active data connections are not possible here.")
             return
         return FTPHandler.ftp_EPRT(self, line)
+
+    def on_disconnect(self):
+        emit("CLOSED %d" % self.session_number)
 
 
 def tls_handler(certfile, keyfile):
@@ -210,6 +227,7 @@ def main():
     parser.add_argument("--tls-cert")
     parser.add_argument("--tls-key")
     parser.add_argument("--refuse-active", action="store_true")
+    parser.add_argument("--close-after-uploads", type=int, default=0)
     args = parser.parse_args()
 
     global EVENT_LOG, STALLED_NAME, HELD_NAME, RELEASE_FILE, REFUSE_ACTIVE
@@ -250,6 +268,7 @@ def main():
         RecordingHandler.banner = args.banner.replace("|", "\r\n").ljust(76)
     RecordingHandler.permit_privileged_ports = True
     RecordingHandler.timeout = 600
+    RecordingHandler.uploads_per_session = args.close_after_uploads
 
     handler = RecordingHandler
     if args.tls_cert:

@@ -83,6 +83,8 @@ bool FtpServerFixture::start(const Options& options)
             arguments << QStringLiteral("--tls-cert") << m_tlsCertificate << QStringLiteral("--tls-key") << m_tlsKey;
         if (m_refuseActive)
             arguments << QStringLiteral("--refuse-active");
+        if (m_uploadsPerSession > 0)
+            arguments << QStringLiteral("--close-after-uploads") << QString::number(m_uploadsPerSession);
 
         if (m_namespace.isEmpty())
             m_process.start(QStringLiteral("/usr/bin/python3"), arguments);
@@ -186,6 +188,16 @@ int FtpServerFixture::logins() const
     for (const QString& line : events())
         count += line.startsWith(QLatin1String("LOGIN ")) ? 1 : 0;
     return count;
+}
+
+QList<int> FtpServerFixture::closedSessions() const
+{
+    QList<int> result;
+    for (const QString& line : events()) {
+        if (line.startsWith(QLatin1String("CLOSED ")))
+            result << line.section(QLatin1Char(' '), 1, 1).toInt();
+    }
+    return result;
 }
 
 void FtpServerFixture::clearLog()

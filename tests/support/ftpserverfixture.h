@@ -86,6 +86,8 @@ public:
         m_namespace = name;
         m_listenAddress = address;
     }
+    // From the next start(), the server closes each control connection once it has received this many uploads.
+    void setUploadsPerSession(int count) { m_uploadsPerSession = count; }
     void stop();
     bool isRunning() const;
 
@@ -102,6 +104,8 @@ public:
     QStringList commandsOfSession(int session) const;
     // Number of accepted logins since start().
     int logins() const;
+    // The sessions whose control connection has ended since start(), in the order they ended.
+    QList<int> closedSessions() const;
     // For each upload's data connection, in the order they closed: the bytes as they came over the wire, before
     // the server's own conversion of line ends in ASCII mode.
     QList<qint64> uploadWireBytes() const;
@@ -133,4 +137,5 @@ private:
     QString m_tlsKey;
     bool m_refuseActive = false;
     QString m_namespace;
+    int m_uploadsPerSession = 0; // 0: no limit
 };

@@ -3,6 +3,7 @@
 #include "app/webpane.h"
 #include "modal.h"
 #include "testfiles.h"
+#include "upload/batchexchange.h"
 #include "upload/tform5.h"
 #include "uploadsession.h"
 
@@ -10,8 +11,10 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTest>
 #include <QTime>
 #include <QTimer>
@@ -56,7 +59,11 @@ private slots:
     void readOnlyTargetIsReportedOnce();
     void serverLostMidRunLosesNothing();
     void unreachableServerReportsEverything();
-    void batchesOfTenForOneFreeWorker();
+    void oneFreeWorkerKeepsItsConnection();
+    void eachDirectoryOncePerRound();
+    void refusedDirectoryIsAskedAgainEachRound();
+    void fairBatchSize_data();
+    void fairBatchSize();
     void stopMidUploadAccountsForEveryFile();
     void rateAndTimeLeftDuringAnUpload();
 };
@@ -112,7 +119,8 @@ void TestUploadRounds::readOnlyTargetIsReportedOnce()
     QCOMPARE(s.form->sentCountLabel()->text(), QStringLiteral("0"));
     // Each file was tried once per round; each round needed one connection, the listing afterwards another.
     QCOMPARE(s.server.commands().filter(QRegularExpression("^\\d+ STOR ")).size(), 12);
-    QCOMPARE(s.server.logins(), 4);
+    // Fair batches give each file a worker of its own, which logs in once per round; the listing once more.
+    QCOMPARE(s.server.logins(), 3 * 4 + 1);
     QCOMPARE(filesBelow(s.server.root() + "/ro"), QStringList{});
 }
 
@@ -134,6 +142,14 @@ void TestUploadRounds::serverLostMidRunLosesNothing()
     QTRY_VERIFY_WITH_TIMEOUT(!s.server.commands().filter(QRegularExpression("^\\d+ STOR /m/f25_gate$")).isEmpty(),
                              30000);
     s.server.stop();
+    // What is not on the server now must come again in the second round, over the server started anew.
+    QStringList left;
+    for (int i = 0; i < 60; ++i) {
+        const QString name = QString("f%1").arg(i, 2, 10, QChar('0'));
+        if (!QFileInfo::exists(s.server.root() + "/m/" + name))
+            left << name;
+    }
+    left << "f25_gate";
     s.server.setHeldUploadName(QString());
     QVERIFY(s.server.start());
 
@@ -146,7 +162,11 @@ void TestUploadRounds::serverLostMidRunLosesNothing()
     for (int i = 0; i < 60; ++i)
         QCOMPARE(readAll(s.server.root() + QString("/m/f%1").arg(i, 2, 10, QChar('0'))), QByteArray::number(i * 7919));
     QCOMPARE(readAll(s.server.root() + "/m/f25_gate"), QByteArray("gate"));
-    QVERIFY(!s.server.commands().filter(QRegularExpression("^\\d+ STOR /m/f25_gate$")).isEmpty());
+    QStringList resent;
+    for (const QString& command : s.server.commands().filter(QRegularExpression("^\\d+ STOR /m/")))
+        resent << command.section('/', 2);
+    for (const QString& name : left)
+        QVERIFY2(resent.contains(name), qPrintable(name));
 }
 
 // A server that refuses every connection: each batch gives up after its connect retries, in every round, and
@@ -179,41 +199,49 @@ void TestUploadRounds::unreachableServerReportsEverything()
     QVERIFY2(qAbs(shown.msecsSinceStartOfDay() / 1000 - seconds) <= 2, qPrintable(s.form->elapsedLabel()->text()));
 }
 
-// 26 entries and a single free slot: one worker takes batches of 10, 10 and 6, one connection each, and ends at
-// the exchange that finds the queue empty.
-void TestUploadRounds::batchesOfTenForOneFreeWorker()
+// A single free slot and a server that ends each session after ten uploads: the worker's first batch of ten ends
+// its first connection, the second batch (a FIFO first, so that the connection is gone before it begins) goes
+// over a new login, and nothing fails.
+void TestUploadRounds::oneFreeWorkerKeepsItsConnection()
 {
     UploadSession s;
+    s.server.setUploadsPerSession(9);
     QVERIFY(connectSession(s));
     SlotHolder holders[9];
     for (int slot = 1; slot < MainState::kSlotsPerKind; ++slot) {
         holders[slot - 1].start();
         s.form->state().WorkerSlots[slot] = &holders[slot - 1];
     }
-    // With the folder's own entry, 26 entries.
-    for (int i = 0; i < 25; ++i)
-        QVERIFY(writeAll(s.localPath(QString("b/%1.txt").arg(i, 2, 10, QChar('0'))), QByteArray::number(i)));
+    // The folder's entry and f00-f08 make the first batch, h00-h08 the second.
+    for (int i = 0; i < 9; ++i) {
+        QVERIFY(writeAll(s.localPath(QString("b/f%1").arg(i, 2, 10, QChar('0'))), QByteArray::number(i)));
+        QVERIFY(writeAll(s.localPath(QString("b/h%1").arg(i, 2, 10, QChar('0'))), QByteArray::number(i)));
+    }
+    QList<int> exchanged;
+    connect(s.form->progressBar(), &QProgressBar::valueChanged, this, [&](int value) {
+        if (value > 0)
+            exchanged << value;
+    });
+    const auto storsPerSession = [&s] {
+        QMap<int, int> stors;
+        for (const QString& command : s.server.commands()) {
+            if (command.section(' ', 1, 1) == "STOR")
+                ++stors[command.section(' ', 0, 0).toInt()];
+        }
+        return stors;
+    };
 
     s.server.clearLog();
     QVERIFY(dropPaths(s.treeViewport(), {s.localPath("b")}));
     QTRY_VERIFY_WITH_TIMEOUT(!s.form->state().WorkerSlots[0], 30000);
-    QCOMPARE(s.form->sentCountLabel()->text(), QStringLiteral("26"));
+
+    QCOMPARE(exchanged, (QList<int>{10, 19}));
     QVERIFY(s.form->state().FailedList.isEmpty());
-    QVERIFY(s.form->state().UploadQueue.isEmpty());
-    QCOMPARE(s.server.logins(), 3);
-    QList<int> perSession;
-    QStringList sessions;
-    for (const QString& command : s.server.commands()) {
-        const QString session = command.section(' ', 0, 0);
-        if (!sessions.contains(session)) {
-            sessions << session;
-            perSession << 0;
-        }
-        if (command.section(' ', 1, 1) == "STOR")
-            ++perSession.last();
-    }
-    // The first batch begins with the folder, made with MKD.
-    QCOMPARE(perSession, (QList<int>{9, 10, 6}));
+    QCOMPARE(filesBelow(s.server.root() + "/b").size(), 18);
+    // The server ended the first session after its ninth upload; the second batch went over a new login.
+    QCOMPARE(s.server.logins(), 2);
+    QVERIFY(s.server.closedSessions().contains(storsPerSession().firstKey()));
+    QCOMPARE(storsPerSession().values(), (QList<int>{9, 9}));
     // The round is not over while the other slots are held.
     QCOMPARE(s.form->state().ResendRound, 0);
     QCOMPARE(s.form->currentLayout(), MainWindowPort::Layout::Progress);
@@ -303,13 +331,130 @@ void TestUploadRounds::rateAndTimeLeftDuringAnUpload()
                  .match(message)
                  .hasMatch(),
              qPrintable(message));
-}
+    namespace {
 
-int main(int argc, char** argv)
-{
-    PelnoApplication app(argc, argv);
-    TestUploadRounds test;
-    return QTest::qExec(&test, argc, argv);
-}
+    // How often each argument of one command was sent ("MKD": directory -> count), whatever the session.
+    QMap<QString, int> argumentCounts(const QStringList& commands, const QString& verb)
+    {
+        QMap<QString, int> counts;
+        for (const QString& command : commands) {
+            if (command.section(' ', 1, 1) == verb)
+                ++counts[command.section(' ', 2)];
+        }
+        return counts;
+    }
+
+    } // namespace
+
+    // 100 files in 5 nested folders and all ten workers: each folder is created once, every worker that got files
+    // logged in once, and all files arrive.
+    void TestUploadRounds::eachDirectoryOncePerRound()
+    {
+        UploadSession s;
+        QVERIFY(connectSession(s));
+        QString folder = "n";
+        QStringList expected;
+        for (int level = 1; level <= 5; ++level) {
+            folder += QString("/d%1").arg(level);
+            for (int i = 0; i < 20; ++i) {
+                const QString name = folder + QString("/f%1.txt").arg(i, 2, 10, QChar('0'));
+                QVERIFY(writeAll(s.localPath(name), name.toUtf8()));
+                expected << name.mid(2);
+            }
+        }
+        expected.sort();
+
+        s.server.clearLog();
+        QString message;
+        answerEnd(&message);
+        QVERIFY(dropPaths(s.treeViewport(), {s.localPath("n")}));
+        QVERIFY(waitForBrowser(*s.form));
+        QCOMPARE(message, QStringLiteral("送信処理が終了しました。"));
+        QCOMPARE(filesBelow(s.server.root() + "/n"), expected);
+        for (const QString& name : expected)
+            QCOMPARE(readAll(s.server.root() + "/n/" + name), ("n/" + name).toUtf8());
+
+        const QStringList commands = s.server.commands();
+        const QMap<QString, int> made = argumentCounts(commands, "MKD");
+        QCOMPARE(made.keys(),
+                 (QStringList{"/n", "/n/d1", "/n/d1/d2", "/n/d1/d2/d3", "/n/d1/d2/d3/d4", "/n/d1/d2/d3/d4/d5"}));
+        QCOMPARE(made.values(), QList<int>(6, 1));
+        // Fair batches keep all ten workers busy; each logs in once, and the listing afterwards once more.
+        QSet<QString> storSessions;
+        for (const QString& command : commands) {
+            if (command.section(' ', 1, 1) == "STOR")
+                storSessions.insert(command.section(' ', 0, 0));
+        }
+        QCOMPARE(storSessions.size(), 10);
+        for (const QString& session : storSessions)
+            QCOMPARE(s.server.commandsOfSession(session.toInt()).filter(QRegularExpression("^USER ")).size(), 1);
+        QCOMPARE(s.server.logins(), 11);
+    }
+
+    // A folder the server refuses to create: its files fail in every round and are reported, its MKD is sent once
+    // per round, and the file beside it arrives.
+    void TestUploadRounds::refusedDirectoryIsAskedAgainEachRound()
+    {
+        UploadSession s;
+        QVERIFY(connectSession(s, {{"w/ro"}, {}}));
+        const QString site = s.localPath("w");
+        QVERIFY(writeAll(site + "/ok.txt", "ok"));
+        QStringList expected;
+        for (const char* name : {"ro/sub/1.txt", "ro/sub/2.txt", "ro/sub/deeper/3.txt"}) {
+            QVERIFY(writeAll(site + "/" + name, name));
+            expected << "<>" + site + "<>" + site + "/" + name;
+        }
+
+        s.server.clearLog();
+        QString listed;
+        answerEnd(&listed);
+        QVERIFY(dropPaths(s.treeViewport(), {site}));
+        QVERIFY(waitForBrowser(*s.form));
+        QCOMPARE(sortedLines(listed), expected);
+        QCOMPARE(s.form->state().ResendRound, 3);
+        QCOMPARE(readAll(s.server.root() + "/w/ok.txt"), QByteArray("ok"));
+        QCOMPARE(filesBelow(s.server.root() + "/w/ro"), QStringList{});
+
+        // Round 1 asks for /w once; rounds 2 and 3 only carry the refused files and ask again for their folders.
+        const QMap<QString, int> made = argumentCounts(s.server.commands(), "MKD");
+        QCOMPARE(made.value("/w"), 3);
+        QCOMPARE(made.value("/w/ro"), 3);
+        QCOMPARE(made.value("/w/ro/sub"), 3);
+        // /w/ro/sub/deeper can only follow a created /w/ro/sub; it is asked for once per round all the same.
+        QCOMPARE(made.value("/w/ro/sub/deeper"), 3);
+    }
+
+    void TestUploadRounds::fairBatchSize_data()
+    {
+        QTest::addColumn<int>("queueLength");
+        QTest::addColumn<int>("workers");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("empty queue") << 0 << 10 << 0;
+        QTest::newRow("one file, ten workers") << 1 << 10 << 1;
+        QTest::newRow("sixteen files spread over eight workers") << 16 << 10 << 2;
+        QTest::newRow("nine left for ten") << 9 << 10 << 1;
+        QTest::newRow("rounded up") << 21 << 10 << 3;
+        QTest::newRow("a hundred for ten") << 100 << 10 << 10;
+        QTest::newRow("never more than ten") << 1054 << 10 << 10;
+        QTest::newRow("one worker takes ten") << 25 << 1 << 10;
+        QTest::newRow("one worker, the rest") << 5 << 1 << 5;
+        QTest::newRow("three workers") << 20 << 3 << 7;
+        QTest::newRow("no worker counted yet") << 7 << 0 << 7;
+    }
+
+    void TestUploadRounds::fairBatchSize()
+    {
+        QFETCH(int, queueLength);
+        QFETCH(int, workers);
+        QFETCH(int, expected);
+        QCOMPARE(::fairBatchSize(queueLength, workers), expected);
+    }
+
+    int main(int argc, char** argv)
+    {
+        PelnoApplication app(argc, argv);
+        TestUploadRounds test;
+        return QTest::qExec(&test, argc, argv);
+    }
 
 #include "tst_uploadrounds.moc"
