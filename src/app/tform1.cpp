@@ -346,7 +346,7 @@ void TForm1::X1Click()
 }
 
 // Closing order: mark the state as closing (completion handlers that run during the wait then start nothing new
-// and show nothing), ask the workers in slots 0-9 and then 10-19 to stop and wait for each while still serving
+// and show nothing), ask every worker to stop, then wait for each while still serving
 // their blocking main-thread calls (a worker may be waiting for its batch exchange or its completion handler),
 // and only then free the lists.
 void TForm1::FormClose()
@@ -355,25 +355,27 @@ void TForm1::FormClose()
     setStatusText(QStringLiteral("アプリケーションを終了しています"));
     m_state.closing = true;
     // Every worker is asked to stop before the first wait: otherwise a worker in a later slot would go on taking
-    // files while the earlier ones are awaited.
-    for (QThread* worker : m_state.WorkerSlots) {
-        if (worker)
+    // files while the earlier ones are awaited. The workers are taken from their slots first, because a completion
+    // handler that runs during a wait empties its slot before its thread has quite ended.
+    QList<QPointer<QThread>> workers;
+    for (const QPointer<QThread>& worker : m_state.WorkerSlots) {
+        if (worker) {
             worker->requestInterruption();
+            workers.append(worker);
+        }
     }
-    for (int slot = 0; slot < int(m_state.WorkerSlots.size()); ++slot)
-        waitForWorker(slot);
+    for (const QPointer<QThread>& worker : workers)
+        waitForWorker(worker);
     m_state.ListingLines.clear();
     m_state.DeferredDirectoryQueue.clear();
     m_state.DeleteQueue.clear();
     m_state.UploadQueue.clear();
 }
 
-void TForm1::waitForWorker(int slot)
+void TForm1::waitForWorker(QPointer<QThread> worker)
 {
-    QPointer<QThread> worker = m_state.WorkerSlots[slot];
     if (!worker)
         return;
-    worker->requestInterruption();
     // Event-driven wait: the worker's blocking queued calls need this thread's event loop.
     QEventLoop loop;
     connect(worker, &QThread::finished, &loop, &QEventLoop::quit);

@@ -4,6 +4,7 @@
 #include "browse/mainwindowport.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 class DeleteController;
 class FileListView;
@@ -84,7 +85,7 @@ private:
     QWidget* buildStartLayout();
     QWidget* buildBrowserLayout();
     QWidget* buildProgressLayout();
-    void waitForWorker(int slot);
+    void waitForWorker(QPointer<QThread> worker);
 
     MainState m_state;
     Layout m_layout = Layout::Start;

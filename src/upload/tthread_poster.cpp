@@ -57,11 +57,9 @@ void TThread_Poster::run()
         if (!SendBatch())
             break;
     }
+    // What a stopped worker still holds (its count, the rest of its batch) is the completion handler's to report,
+    // or to drop while the window closes.
     closeConnection();
-    if (isInterruptionRequested()) {
-        batch.clear();
-        sentCount = 0;
-    }
     QMetaObject::invokeMethod(
         m_controller, [this] { m_controller->UploadWorkerDone(this); }, Qt::BlockingQueuedConnection);
 }
@@ -181,8 +179,9 @@ bool TThread_Poster::createDirectories(const QStringList& chain)
 // may have created it as the ancestor of a file, or it was there before. Only then is a refused MKD a failure.
 bool TThread_Poster::createDirectoryEntry(const QString& relativeName)
 {
-    // The chain ends with the directory itself.
-    if (createDirectories(remoteDirectoriesOf(targetDirectory, relativeName)))
+    // With a "/" after its name the chain ends with the directory itself.
+    const QString asParent = relativeName.endsWith(QLatin1Char('/')) ? relativeName : relativeName + QLatin1Char('/');
+    if (createDirectories(remoteDirectoriesOf(targetDirectory, asParent)))
         return true;
     if (m_connectionFailed)
         return false;

@@ -87,8 +87,8 @@ class RecordingDTP:
         if received and limit:
             channel.uploads += 1
             if channel.uploads >= limit:
-                # the final reply of this upload is on its way already
-                channel.close()
+                # after the final reply of this upload, which is queued already
+                channel.close_when_done()
 
 
 class RecordingDTPHandler(RecordingDTP, DTPHandler):

@@ -119,8 +119,9 @@ void TestUploadRounds::readOnlyTargetIsReportedOnce()
     QCOMPARE(s.form->sentCountLabel()->text(), QStringLiteral("0"));
     // Each file was tried once per round; each round needed one connection, the listing afterwards another.
     QCOMPARE(s.server.commands().filter(QRegularExpression("^\\d+ STOR ")).size(), 12);
-    // Fair batches give each file a worker of its own, which logs in once per round; the listing once more.
-    QCOMPARE(s.server.logins(), 3 * 4 + 1);
+    // Fair batches give each entry (four files, two folders) a worker of its own, which logs in once per round; the
+    // listing once more.
+    QCOMPARE(s.server.logins(), 3 * 6 + 1);
     QCOMPARE(filesBelow(s.server.root() + "/ro"), QStringList{});
 }
 
@@ -331,130 +332,136 @@ void TestUploadRounds::rateAndTimeLeftDuringAnUpload()
                  .match(message)
                  .hasMatch(),
              qPrintable(message));
-    namespace {
+}
 
-    // How often each argument of one command was sent ("MKD": directory -> count), whatever the session.
-    QMap<QString, int> argumentCounts(const QStringList& commands, const QString& verb)
-    {
-        QMap<QString, int> counts;
-        for (const QString& command : commands) {
-            if (command.section(' ', 1, 1) == verb)
-                ++counts[command.section(' ', 2)];
+namespace {
+
+// How often each argument of one command was sent ("MKD": directory -> count), whatever the session.
+QMap<QString, int> argumentCounts(const QStringList& commands, const QString& verb)
+{
+    QMap<QString, int> counts;
+    for (const QString& command : commands) {
+        if (command.section(' ', 1, 1) == verb)
+            ++counts[command.section(' ', 2)];
+    }
+    return counts;
+}
+
+} // namespace
+
+// 100 files in 5 nested folders and all ten workers: each folder is created once, every worker that got files
+// logged in once, and all files arrive.
+void TestUploadRounds::eachDirectoryOncePerRound()
+{
+    UploadSession s;
+    QVERIFY(connectSession(s));
+    QString folder = "n";
+    QStringList expected;
+    for (int level = 1; level <= 5; ++level) {
+        folder += QString("/d%1").arg(level);
+        for (int i = 0; i < 20; ++i) {
+            const QString name = folder + QString("/f%1.txt").arg(i, 2, 10, QChar('0'));
+            QVERIFY(writeAll(s.localPath(name), name.toUtf8()));
+            expected << name.mid(2);
         }
-        return counts;
     }
+    expected.sort();
 
-    } // namespace
+    s.server.clearLog();
+    QString message;
+    answerEnd(&message);
+    QVERIFY(dropPaths(s.treeViewport(), {s.localPath("n")}));
+    QVERIFY(waitForBrowser(*s.form));
+    QVERIFY2(message.startsWith(QStringLiteral("送信処理が終了しました。(")), qPrintable(message));
+    QCOMPARE(filesBelow(s.server.root() + "/n"), expected);
+    for (const QString& name : expected)
+        QCOMPARE(readAll(s.server.root() + "/n/" + name), ("n/" + name).toUtf8());
 
-    // 100 files in 5 nested folders and all ten workers: each folder is created once, every worker that got files
-    // logged in once, and all files arrive.
-    void TestUploadRounds::eachDirectoryOncePerRound()
-    {
-        UploadSession s;
-        QVERIFY(connectSession(s));
-        QString folder = "n";
-        QStringList expected;
-        for (int level = 1; level <= 5; ++level) {
-            folder += QString("/d%1").arg(level);
-            for (int i = 0; i < 20; ++i) {
-                const QString name = folder + QString("/f%1.txt").arg(i, 2, 10, QChar('0'));
-                QVERIFY(writeAll(s.localPath(name), name.toUtf8()));
-                expected << name.mid(2);
-            }
-        }
-        expected.sort();
-
-        s.server.clearLog();
-        QString message;
-        answerEnd(&message);
-        QVERIFY(dropPaths(s.treeViewport(), {s.localPath("n")}));
-        QVERIFY(waitForBrowser(*s.form));
-        QCOMPARE(message, QStringLiteral("送信処理が終了しました。"));
-        QCOMPARE(filesBelow(s.server.root() + "/n"), expected);
-        for (const QString& name : expected)
-            QCOMPARE(readAll(s.server.root() + "/n/" + name), ("n/" + name).toUtf8());
-
-        const QStringList commands = s.server.commands();
-        const QMap<QString, int> made = argumentCounts(commands, "MKD");
-        QCOMPARE(made.keys(),
-                 (QStringList{"/n", "/n/d1", "/n/d1/d2", "/n/d1/d2/d3", "/n/d1/d2/d3/d4", "/n/d1/d2/d3/d4/d5"}));
-        QCOMPARE(made.values(), QList<int>(6, 1));
-        // Fair batches keep all ten workers busy; each logs in once, and the listing afterwards once more.
-        QSet<QString> storSessions;
-        for (const QString& command : commands) {
-            if (command.section(' ', 1, 1) == "STOR")
-                storSessions.insert(command.section(' ', 0, 0));
-        }
-        QCOMPARE(storSessions.size(), 10);
-        for (const QString& session : storSessions)
-            QCOMPARE(s.server.commandsOfSession(session.toInt()).filter(QRegularExpression("^USER ")).size(), 1);
-        QCOMPARE(s.server.logins(), 11);
+    const QStringList commands = s.server.commands();
+    const QMap<QString, int> made = argumentCounts(commands, "MKD");
+    QCOMPARE(made.keys(),
+             (QStringList{"/n", "/n/d1", "/n/d1/d2", "/n/d1/d2/d3", "/n/d1/d2/d3/d4", "/n/d1/d2/d3/d4/d5"}));
+    QCOMPARE(made.values(), QList<int>(6, 1));
+    // Fair batches keep all ten workers busy; each logs in once, and the listing afterwards once more.
+    QSet<QString> storSessions;
+    for (const QString& command : commands) {
+        if (command.section(' ', 1, 1) == "STOR")
+            storSessions.insert(command.section(' ', 0, 0));
     }
+    QCOMPARE(storSessions.size(), 10);
+    for (const QString& session : storSessions)
+        QCOMPARE(s.server.commandsOfSession(session.toInt()).filter(QRegularExpression("^USER ")).size(), 1);
+    QCOMPARE(s.server.logins(), 11);
+}
 
-    // A folder the server refuses to create: its files fail in every round and are reported, its MKD is sent once
-    // per round, and the file beside it arrives.
-    void TestUploadRounds::refusedDirectoryIsAskedAgainEachRound()
-    {
-        UploadSession s;
-        QVERIFY(connectSession(s, {{"w/ro"}, {}}));
-        const QString site = s.localPath("w");
-        QVERIFY(writeAll(site + "/ok.txt", "ok"));
-        QStringList expected;
-        for (const char* name : {"ro/sub/1.txt", "ro/sub/2.txt", "ro/sub/deeper/3.txt"}) {
-            QVERIFY(writeAll(site + "/" + name, name));
-            expected << "<>" + site + "<>" + site + "/" + name;
-        }
-
-        s.server.clearLog();
-        QString listed;
-        answerEnd(&listed);
-        QVERIFY(dropPaths(s.treeViewport(), {site}));
-        QVERIFY(waitForBrowser(*s.form));
-        QCOMPARE(sortedLines(listed), expected);
-        QCOMPARE(s.form->state().ResendRound, 3);
-        QCOMPARE(readAll(s.server.root() + "/w/ok.txt"), QByteArray("ok"));
-        QCOMPARE(filesBelow(s.server.root() + "/w/ro"), QStringList{});
-
-        // Round 1 asks for /w once; rounds 2 and 3 only carry the refused files and ask again for their folders.
-        const QMap<QString, int> made = argumentCounts(s.server.commands(), "MKD");
-        QCOMPARE(made.value("/w"), 3);
-        QCOMPARE(made.value("/w/ro"), 3);
-        QCOMPARE(made.value("/w/ro/sub"), 3);
-        // /w/ro/sub/deeper can only follow a created /w/ro/sub; it is asked for once per round all the same.
-        QCOMPARE(made.value("/w/ro/sub/deeper"), 3);
+// A folder the server refuses to create: its files fail in every round and are reported, its MKD is sent once
+// per round, and the file beside it arrives.
+void TestUploadRounds::refusedDirectoryIsAskedAgainEachRound()
+{
+    UploadSession s;
+    QVERIFY(connectSession(s, {{"w/ro"}, {}}));
+    const QString site = s.localPath("w");
+    QVERIFY(writeAll(site + "/ok.txt", "ok"));
+    QStringList expected;
+    for (const char* name : {"ro/sub/1.txt", "ro/sub/2.txt", "ro/sub/deeper/3.txt"}) {
+        QVERIFY(writeAll(site + "/" + name, name));
+        expected << "<>" + site + "<>" + site + "/" + name;
     }
+    // The two folders that cannot be created are reported like files; ro itself exists.
+    for (const char* name : {"ro/sub/", "ro/sub/deeper/"})
+        expected << "<>" + site + "<>" + site + "/" + name;
+    expected.sort();
 
-    void TestUploadRounds::fairBatchSize_data()
-    {
-        QTest::addColumn<int>("queueLength");
-        QTest::addColumn<int>("workers");
-        QTest::addColumn<int>("expected");
-        QTest::newRow("empty queue") << 0 << 10 << 0;
-        QTest::newRow("one file, ten workers") << 1 << 10 << 1;
-        QTest::newRow("sixteen files spread over eight workers") << 16 << 10 << 2;
-        QTest::newRow("nine left for ten") << 9 << 10 << 1;
-        QTest::newRow("rounded up") << 21 << 10 << 3;
-        QTest::newRow("a hundred for ten") << 100 << 10 << 10;
-        QTest::newRow("never more than ten") << 1054 << 10 << 10;
-        QTest::newRow("one worker takes ten") << 25 << 1 << 10;
-        QTest::newRow("one worker, the rest") << 5 << 1 << 5;
-        QTest::newRow("three workers") << 20 << 3 << 7;
-        QTest::newRow("no worker counted yet") << 7 << 0 << 7;
-    }
+    s.server.clearLog();
+    QString listed;
+    answerEnd(&listed);
+    QVERIFY(dropPaths(s.treeViewport(), {site}));
+    QVERIFY(waitForBrowser(*s.form));
+    QCOMPARE(sortedLines(listed), expected);
+    QCOMPARE(s.form->state().ResendRound, 3);
+    QCOMPARE(readAll(s.server.root() + "/w/ok.txt"), QByteArray("ok"));
+    QCOMPARE(filesBelow(s.server.root() + "/w/ro"), QStringList{});
 
-    void TestUploadRounds::fairBatchSize()
-    {
-        QFETCH(int, queueLength);
-        QFETCH(int, workers);
-        QFETCH(int, expected);
-        QCOMPARE(::fairBatchSize(queueLength, workers), expected);
-    }
+    // Round 1 asks for /w once; rounds 2 and 3 only carry the refused files and ask again for their folders.
+    const QMap<QString, int> made = argumentCounts(s.server.commands(), "MKD");
+    QCOMPARE(made.value("/w"), 3);
+    QCOMPARE(made.value("/w/ro"), 3);
+    QCOMPARE(made.value("/w/ro/sub"), 3);
+    // /w/ro/sub/deeper can only follow a created /w/ro/sub; it is asked for once per round all the same.
+    QCOMPARE(made.value("/w/ro/sub/deeper"), 3);
+}
 
-    int main(int argc, char** argv)
-    {
-        PelnoApplication app(argc, argv);
-        TestUploadRounds test;
-        return QTest::qExec(&test, argc, argv);
-    }
+void TestUploadRounds::fairBatchSize_data()
+{
+    QTest::addColumn<int>("queueLength");
+    QTest::addColumn<int>("workers");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("empty queue") << 0 << 10 << 0;
+    QTest::newRow("one file, ten workers") << 1 << 10 << 1;
+    QTest::newRow("sixteen files spread over eight workers") << 16 << 10 << 2;
+    QTest::newRow("nine left for ten") << 9 << 10 << 1;
+    QTest::newRow("rounded up") << 21 << 10 << 3;
+    QTest::newRow("a hundred for ten") << 100 << 10 << 10;
+    QTest::newRow("never more than ten") << 1054 << 10 << 10;
+    QTest::newRow("one worker takes ten") << 25 << 1 << 10;
+    QTest::newRow("one worker, the rest") << 5 << 1 << 5;
+    QTest::newRow("three workers") << 20 << 3 << 7;
+    QTest::newRow("no worker counted yet") << 7 << 0 << 7;
+}
+
+void TestUploadRounds::fairBatchSize()
+{
+    QFETCH(int, queueLength);
+    QFETCH(int, workers);
+    QFETCH(int, expected);
+    QCOMPARE(::fairBatchSize(queueLength, workers), expected);
+}
+
+int main(int argc, char** argv)
+{
+    PelnoApplication app(argc, argv);
+    TestUploadRounds test;
+    return QTest::qExec(&test, argc, argv);
+}
 
 #include "tst_uploadrounds.moc"
