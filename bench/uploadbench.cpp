@@ -4,7 +4,7 @@
 #include "app/application.h"
 #include "app/tform1.h"
 #include "connectdialog.h"
-#include "ftp/tform2.h"
+#include "dialogs/tform2.h"
 #include "modal.h"
 
 #include <QCheckBox>

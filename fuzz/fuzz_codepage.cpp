@@ -4,7 +4,7 @@
 // Input: the file's bytes. The last byte picks the target (Shift-JIS, EUC-JP, UTF-8) and whether the bytes are
 // repeated past the 64 KiB detection sample and conversion block.
 
-#include "upload/codepage.h"
+#include "transfer/codepage.h"
 
 #include "fuzzcheck.h"
 

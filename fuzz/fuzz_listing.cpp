@@ -3,7 +3,7 @@
 // Input: the first line is a name and the second a size for a listing line built by the target; everything is
 // also parsed as client output.
 
-#include "browse/listingparser.h"
+#include "ftp/listingparser.h"
 #include "settings/apperror.h"
 
 #include "fuzzcheck.h"

@@ -3,7 +3,7 @@
 //
 // Input (FuzzedDataProvider): a folder, a path below it, an entry of any shape, then names of files to create.
 
-#include "upload/uploadqueue.h"
+#include "transfer/uploadqueue.h"
 
 #include "fuzzcheck.h"
 

@@ -1,8 +1,8 @@
 #include "app/application.h"
 
 #include "app/tform1.h"
-#include "ftp/messagebox.h"
-#include "ftp/tform2.h"
+#include "dialogs/messagebox.h"
+#include "dialogs/tform2.h"
 #include "settings/apperror.h"
 
 #include <QIcon>

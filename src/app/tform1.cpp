@@ -1,17 +1,17 @@
 #include "app/tform1.h"
 
-#include "app/links.h"
-#include "app/sidepanerule.h"
 #include "app/tform6.h"
-#include "app/webpane.h"
 #include "browse/filelistview.h"
 #include "browse/remotebrowser.h"
 #include "browse/remotetreewidget.h"
-#include "ftp/tform2.h"
+#include "dialogs/tform2.h"
 #include "remove/deletecontroller.h"
 #include "settings/appconfig.h"
 #include "settings/appfolders.h"
 #include "upload/uploadcontroller.h"
+#include "webpanes/links.h"
+#include "webpanes/sidepanerule.h"
+#include "webpanes/webpane.h"
 
 #include <QAction>
 #include <QApplication>

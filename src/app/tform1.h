@@ -1,7 +1,7 @@
 #pragma once
 
-#include "browse/mainstate.h"
-#include "browse/mainwindowport.h"
+#include "jobs/mainstate.h"
+#include "jobs/mainwindowport.h"
 
 #include <QMainWindow>
 #include <QPointer>

@@ -1,8 +1,8 @@
 #include "app/tform6.h"
 
-#include "app/links.h"
-#include "app/sidepanerule.h"
 #include "app/version.h"
+#include "webpanes/links.h"
+#include "webpanes/sidepanerule.h"
 
 #include <QLabel>
 #include <QMouseEvent>

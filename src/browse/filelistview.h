@@ -1,6 +1,6 @@
 #pragma once
 
-#include "browse/listingparser.h"
+#include "ftp/listingparser.h"
 
 #include <QStackedWidget>
 

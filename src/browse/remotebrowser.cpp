@@ -1,15 +1,15 @@
 #include "browse/remotebrowser.h"
 
 #include "browse/filelistview.h"
-#include "browse/listingparser.h"
-#include "browse/mainstate.h"
-#include "browse/mainwindowport.h"
 #include "browse/remotetreewidget.h"
 #include "browse/themeicons.h"
+#include "dialogs/messagebox.h"
 #include "ftp/ftpconnection.h"
 #include "ftp/ftprunner.h"
-#include "ftp/messagebox.h"
+#include "ftp/listingparser.h"
 #include "ftp/wininet.h"
+#include "jobs/mainstate.h"
+#include "jobs/mainwindowport.h"
 
 #include <QInputDialog>
 #include <QPersistentModelIndex>

@@ -1,15 +1,15 @@
 #include "remove/deletecontroller.h"
 
 #include "browse/filelistview.h"
-#include "browse/mainstate.h"
-#include "browse/mainwindowport.h"
 #include "browse/remotebrowser.h"
+#include "dialogs/messagebox.h"
 #include "ftp/ftprunner.h"
-#include "ftp/messagebox.h"
-#include "remove/deletionplan.h"
+#include "jobs/batchexchange.h"
+#include "jobs/mainstate.h"
+#include "jobs/mainwindowport.h"
 #include "remove/tthread_ftpdelete.h"
-#include "upload/batchexchange.h"
-#include "upload/uploadqueue.h"
+#include "transfer/deletionplan.h"
+#include "transfer/uploadqueue.h"
 
 #include <QLabel>
 #include <QProgressBar>

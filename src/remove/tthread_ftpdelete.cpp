@@ -3,7 +3,7 @@
 #include "ftp/ftpconnection.h"
 #include "ftp/wininet.h"
 #include "remove/deletecontroller.h"
-#include "remove/deletionplan.h"
+#include "transfer/deletionplan.h"
 
 TThread_FTPDelete::TThread_FTPDelete(DeleteController* owner) : m_owner(owner)
 {

@@ -1,7 +1,7 @@
 #include "upload/tform5.h"
 
-#include "app/links.h"
-#include "app/webpane.h"
+#include "webpanes/links.h"
+#include "webpanes/webpane.h"
 
 #include <QGroupBox>
 #include <QPlainTextEdit>

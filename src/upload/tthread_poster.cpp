@@ -2,10 +2,10 @@
 
 #include "ftp/ftpconnection.h"
 #include "ftp/wininet.h"
-#include "upload/codepage.h"
+#include "transfer/codepage.h"
+#include "transfer/uploadqueue.h"
 #include "upload/remotedirectoryset.h"
 #include "upload/uploadcontroller.h"
-#include "upload/uploadqueue.h"
 
 #include <QFile>
 #include <QFileInfo>

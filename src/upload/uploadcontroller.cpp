@@ -1,16 +1,16 @@
 #include "upload/uploadcontroller.h"
 
 #include "browse/filelistview.h"
-#include "browse/mainstate.h"
-#include "browse/mainwindowport.h"
 #include "browse/remotebrowser.h"
-#include "ftp/messagebox.h"
+#include "dialogs/messagebox.h"
+#include "jobs/batchexchange.h"
+#include "jobs/mainstate.h"
+#include "jobs/mainwindowport.h"
 #include "settings/appconfig.h"
 #include "settings/apperror.h"
-#include "upload/batchexchange.h"
+#include "transfer/uploadqueue.h"
 #include "upload/remotedirectoryset.h"
 #include "upload/tform5.h"
-#include "upload/uploadqueue.h"
 
 #include <QCollator>
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "upload/transferrate.h"
+#include "transfer/transferrate.h"
 #include "upload/tthread_poster.h"
 
 #include <QObject>

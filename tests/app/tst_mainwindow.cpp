@@ -1,13 +1,13 @@
 #include "app/application.h"
-#include "app/links.h"
 #include "app/tform1.h"
-#include "app/webpane.h"
 #include "browse/filelistview.h"
 #include "connectdialog.h"
 #include "desktopguard.h"
-#include "ftp/tform2.h"
+#include "dialogs/tform2.h"
 #include "ftpserverfixture.h"
 #include "modal.h"
+#include "webpanes/links.h"
+#include "webpanes/webpane.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -3,7 +3,7 @@
 #include "browse/filelistview.h"
 #include "browse/remotebrowser.h"
 #include "connectdialog.h"
-#include "ftp/tform2.h"
+#include "dialogs/tform2.h"
 #include "ftpserverfixture.h"
 #include "modal.h"
 #include "remove/deletecontroller.h"

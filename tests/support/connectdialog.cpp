@@ -1,7 +1,7 @@
 #include "connectdialog.h"
 
 #include "app/tform1.h"
-#include "ftp/tform2.h"
+#include "dialogs/tform2.h"
 #include "modal.h"
 
 #include <QComboBox>

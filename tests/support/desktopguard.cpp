@@ -1,6 +1,6 @@
 #include "desktopguard.h"
 
-#include "ftp/messagebox.h"
+#include "dialogs/messagebox.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>

@@ -1,11 +1,11 @@
 #include "app/application.h"
-#include "app/links.h"
-#include "app/webpane.h"
+#include "jobs/batchexchange.h"
 #include "modal.h"
 #include "testfiles.h"
-#include "upload/batchexchange.h"
 #include "upload/tform5.h"
 #include "uploadsession.h"
+#include "webpanes/links.h"
+#include "webpanes/webpane.h"
 
 #include <QElapsedTimer>
 #include <QGroupBox>

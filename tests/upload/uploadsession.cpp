@@ -2,7 +2,7 @@
 
 #include "browse/filelistview.h"
 #include "connectdialog.h"
-#include "ftp/tform2.h"
+#include "dialogs/tform2.h"
 #include "modal.h"
 #include "upload/tform5.h"
 

@@ -5,7 +5,7 @@
 #include "app/tform1.h"
 #include "browse/remotebrowser.h"
 #include "connectdialog.h"
-#include "ftp/tform2.h"
+#include "dialogs/tform2.h"
 #include "ftpserverfixture.h"
 #include "modal.h"
 

@@ -1,5 +1,5 @@
-#include "app/webpane.h"
 #include "desktopguard.h"
+#include "webpanes/webpane.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>

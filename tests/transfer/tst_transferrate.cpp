@@ -1,4 +1,4 @@
-#include "upload/transferrate.h"
+#include "transfer/transferrate.h"
 
 #include <QTest>
 

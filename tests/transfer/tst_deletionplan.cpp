@@ -1,10 +1,10 @@
-#include "browse/listingparser.h"
 #include "ftp/credentials.h"
 #include "ftp/ftprunner.h"
+#include "ftp/listingparser.h"
 #include "ftpserverfixture.h"
-#include "remove/deletionplan.h"
 #include "settings/apperror.h"
 #include "testfiles.h"
+#include "transfer/deletionplan.h"
 
 #include <QDir>
 #include <QFile>

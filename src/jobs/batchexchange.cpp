@@ -1,7 +1,7 @@
-#include "upload/batchexchange.h"
+#include "jobs/batchexchange.h"
 
-#include "browse/mainstate.h"
-#include "browse/mainwindowport.h"
+#include "jobs/mainstate.h"
+#include "jobs/mainwindowport.h"
 
 #include <QLabel>
 #include <QProgressBar>

@@ -1,4 +1,4 @@
-#include "ftp/messagebox.h"
+#include "dialogs/messagebox.h"
 
 #include <QGuiApplication>
 #include <QMessageBox>

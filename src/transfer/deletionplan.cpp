@@ -1,8 +1,8 @@
-#include "remove/deletionplan.h"
+#include "transfer/deletionplan.h"
 
-#include "browse/listingparser.h"
 #include "ftp/credentials.h"
 #include "ftp/ftprunner.h"
+#include "ftp/listingparser.h"
 
 QList<ListedEntry> plannableEntries(const QStringList& lines)
 {

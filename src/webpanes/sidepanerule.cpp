@@ -1,4 +1,4 @@
-#include "app/sidepanerule.h"
+#include "webpanes/sidepanerule.h"
 
 #include <QDesktopServices>
 #include <QUrl>

@@ -1,4 +1,4 @@
-#include "codepage.h"
+#include "transfer/codepage.h"
 
 #include <QFile>
 #include <QSaveFile>

@@ -1,6 +1,6 @@
-#include "upload/transferrate.h"
+#include "transfer/transferrate.h"
 
-#include "upload/uploadqueue.h"
+#include "transfer/uploadqueue.h"
 
 #include <cmath>
 

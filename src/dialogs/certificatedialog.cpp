@@ -1,4 +1,4 @@
-#include "ftp/certificatedialog.h"
+#include "dialogs/certificatedialog.h"
 
 #include <QFormLayout>
 #include <QHBoxLayout>

@@ -1,4 +1,4 @@
-#include "browse/listingparser.h"
+#include "ftp/listingparser.h"
 
 #include "settings/apperror.h"
 

@@ -1,5 +1,5 @@
-#include "browse/listingparser.h"
 #include "ftp/ftprunner.h"
+#include "ftp/listingparser.h"
 #include "settings/apperror.h"
 
 #include "ftpserverfixture.h"

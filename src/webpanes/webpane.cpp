@@ -1,6 +1,6 @@
-#include "app/webpane.h"
+#include "webpanes/webpane.h"
 
-#include "app/sidepanerule.h"
+#include "webpanes/sidepanerule.h"
 
 #include <QTimer>
 

@@ -1,4 +1,4 @@
-#include "upload/uploadqueue.h"
+#include "transfer/uploadqueue.h"
 
 #include "testfiles.h"
 

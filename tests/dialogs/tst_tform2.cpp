@@ -1,4 +1,4 @@
-#include "ftp/tform2.h"
+#include "dialogs/tform2.h"
 #include "settings/appconfig.h"
 
 #include "desktopguard.h"

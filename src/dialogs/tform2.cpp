@@ -1,8 +1,8 @@
-#include "ftp/tform2.h"
+#include "dialogs/tform2.h"
 
-#include "ftp/certificatedialog.h"
+#include "dialogs/certificatedialog.h"
+#include "dialogs/messagebox.h"
 #include "ftp/ftpconnection.h"
-#include "ftp/messagebox.h"
 #include "ftp/wininet.h"
 #include "settings/appconfig.h"
 #include "settings/apperror.h"

@@ -1,4 +1,4 @@
-#include "upload/codepage.h"
+#include "transfer/codepage.h"
 
 #include <QDir>
 #include <QFile>
