@@ -4,6 +4,7 @@
 // also parsed as client output.
 
 #include "ftp/listingparser.h"
+#include "ftp/transcript.h"
 #include "settings/apperror.h"
 
 #include "fuzzcheck.h"
@@ -12,7 +13,7 @@
 
 namespace {
 
-const QLatin1String Prompt("ftp> ");
+const QLatin1String Prompt(Transcript::kPrompt);
 
 void checkSplit(const QString& output, const QStringList& lines)
 {

@@ -1,6 +1,7 @@
 #include "ftp/ftpclient.h"
 
 #include "ftp/ftpconnection.h"
+#include "ftp/transcript.h"
 #include "ftp/wininet.h"
 
 #include <QElapsedTimer>
@@ -10,8 +11,6 @@
 #include <optional>
 
 namespace {
-
-constexpr int kEndOfInput = 0x1A;
 
 void writeOut(const QByteArray& bytes)
 {
@@ -80,7 +79,7 @@ public:
         QByteArray line;
         for (;;) {
             const int c = std::fgetc(stdin);
-            if (c == EOF || c == kEndOfInput) {
+            if (c == EOF || c == Transcript::kEndOfInput) {
                 m_inputEnded = true;
                 if (line.isEmpty())
                     return std::nullopt;
@@ -115,7 +114,7 @@ public:
             if (line->trimmed().isEmpty())
                 continue;
             // The caller splits the output at CR too and cuts it at NUL: in the echo either shows as a blank.
-            printLine("ftp> " + QByteArray(*line).replace('\r', ' ').replace('\0', ' '));
+            printLine(Transcript::kPrompt + QByteArray(*line).replace('\r', ' ').replace('\0', ' '));
             if (!execute(*line))
                 break;
         }
@@ -159,7 +158,7 @@ private:
     {
         if (m_connection)
             return true;
-        printLine("Not connected.");
+        printLine(Transcript::kNotConnected);
         return false;
     }
 

@@ -1,5 +1,6 @@
 #include "ftp/ftprunner.h"
 
+#include "ftp/transcript.h"
 #include "settings/appfolders.h"
 
 #include <QCoreApplication>
@@ -16,10 +17,6 @@
 #include <unistd.h>
 
 namespace {
-
-// The client reads its script up to the end-of-input byte; after it the runner keeps the pipe open so the
-// client decides by itself when it is done.
-constexpr char EndOfInput = 0x1A;
 
 QString resolveProgram(const QString& program)
 {
@@ -94,7 +91,7 @@ bool RunFtpScript(const QString& commandLine, const QString& input, QString& out
     // One write, as the client expects its whole input at once; stdin is not closed here, the client ends by
     // itself after the end-of-input byte.
     QByteArray bytes = input.toUtf8();
-    bytes.append(EndOfInput);
+    bytes.append(Transcript::kEndOfInput);
     process.write(bytes);
 
     // A local loop keeps user input, timers, queued calls and the blocking calls of workers served while the

@@ -1,5 +1,6 @@
 #include "ftp/listingparser.h"
 
+#include "ftp/transcript.h"
 #include "settings/apperror.h"
 
 #include <charconv>
@@ -311,7 +312,7 @@ QStringList splitListingOutput(const QString& output)
 
 namespace {
 
-const QLatin1String Prompt("ftp> ");
+const QLatin1String Prompt(Transcript::kPrompt);
 
 bool isCdEcho(const QString& line)
 {
