@@ -28,6 +28,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
@@ -190,9 +191,11 @@ QWidget* TForm1::buildBrowserLayout()
     splitter->setChildrenCollapsible(false);
     m_tree = new RemoteTreeWidget(splitter);
     m_treeMenu = new QMenu(m_tree);
-    m_treeMenu->addAction(QStringLiteral("ディレクトリ作成(&C)..."))->setObjectName(QStringLiteral("C2"));
+    QAction* createInTree = m_treeMenu->addAction(QStringLiteral("ディレクトリ作成(&C)..."));
+    createInTree->setObjectName(QStringLiteral("C2"));
     m_treeMenu->addSeparator();
-    m_treeMenu->addAction(QStringLiteral("ディレクトリ削除(&D)"))->setObjectName(QStringLiteral("D1"));
+    QAction* deleteInTree = m_treeMenu->addAction(QStringLiteral("ディレクトリ削除(&D)"));
+    deleteInTree->setObjectName(QStringLiteral("D1"));
     m_tree->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_tree, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& pos) { m_treeMenu->popup(m_tree->viewport()->mapToGlobal(pos)); });
@@ -223,9 +226,11 @@ QWidget* TForm1::buildBrowserLayout()
         connect(button, &QPushButton::clicked, this, [this, target] { m_fileList->setViewStyle(target); });
     }
     m_listMenu = new QMenu(m_fileList);
-    m_listMenu->addAction(QStringLiteral("ディレクトリ作成(&D)..."))->setObjectName(QStringLiteral("D2"));
+    QAction* createInList = m_listMenu->addAction(QStringLiteral("ディレクトリ作成(&D)..."));
+    createInList->setObjectName(QStringLiteral("D2"));
     m_listMenu->addSeparator();
-    m_listMenu->addAction(QStringLiteral("削除(&D)"))->setObjectName(QStringLiteral("D3"));
+    QAction* deleteInList = m_listMenu->addAction(QStringLiteral("削除(&D)"));
+    deleteInList->setObjectName(QStringLiteral("D3"));
     m_fileList->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_fileList, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& pos) { m_listMenu->popup(m_fileList->mapToGlobal(pos)); });
@@ -244,11 +249,10 @@ QWidget* TForm1::buildBrowserLayout()
     row->addWidget(m_sidePane);
     column->addLayout(row, 1);
 
-    // The menu commands reach the browsing and deletion code through the actions' names.
-    connect(m_treeMenu->actions().at(0), &QAction::triggered, this, [this] { m_browser->C2Click(); });
-    connect(m_treeMenu->actions().at(2), &QAction::triggered, this, [this] { m_remover->D1Click(); });
-    connect(m_listMenu->actions().at(0), &QAction::triggered, this, [this] { m_browser->D2Click(); });
-    connect(m_listMenu->actions().at(2), &QAction::triggered, this, [this] { m_remover->D3Click(); });
+    connect(createInTree, &QAction::triggered, this, [this] { m_browser->C2Click(); });
+    connect(deleteInTree, &QAction::triggered, this, [this] { m_remover->D1Click(); });
+    connect(createInList, &QAction::triggered, this, [this] { m_browser->D2Click(); });
+    connect(deleteInList, &QAction::triggered, this, [this] { m_remover->D3Click(); });
     return layout;
 }
 
@@ -475,11 +479,7 @@ void TForm1::C1Click()
 
     // BusyLock is cleared also when the listing raises; the error then reaches the error display.
     m_state.BusyLock = true;
-    struct Clear
-    {
-        bool& lock;
-        ~Clear() { lock = false; }
-    } clear{m_state.BusyLock};
+    const auto clear = qScopeGuard([this] { m_state.BusyLock = false; });
     m_browser->listRoot();
 }
 

@@ -13,24 +13,12 @@
 
 #include <QInputDialog>
 #include <QPersistentModelIndex>
+#include <QScopeGuard>
 #include <QTreeWidget>
 
 namespace {
 
 constexpr int kRecordRole = Qt::UserRole;
-
-// Runs a cleanup at scope exit, also when an error is on its way out.
-template <typename F> class ScopeExit
-{
-public:
-    explicit ScopeExit(F f) : m_f(std::move(f)) {}
-    ~ScopeExit() { m_f(); }
-    ScopeExit(const ScopeExit&) = delete;
-    ScopeExit& operator=(const ScopeExit&) = delete;
-
-private:
-    F m_f;
-};
 
 TrecFileData recordOf(const QTreeWidgetItem* node)
 {
@@ -150,7 +138,7 @@ void RemoteBrowser::ListRemoteDirectory(QTreeWidgetItem* node, const QString& pa
         return;
     }
     m_listing = true;
-    ScopeExit endListing([this] {
+    const auto endListing = qScopeGuard([this] {
         m_listing = false;
         if (!m_pending.isEmpty())
             QMetaObject::invokeMethod(this, &RemoteBrowser::runPending, Qt::QueuedConnection);
@@ -179,7 +167,7 @@ void RemoteBrowser::showListing(QTreeWidgetItem* node, const QStringList& lines)
     FileListView* list = m_port.fileList();
     {
         m_replacingNodes = true;
-        ScopeExit endReplacing([this] { m_replacingNodes = false; });
+        const auto endReplacing = qScopeGuard([this] { m_replacingNodes = false; });
         if (node) {
             // A listing of the parent after a tree deletion replaces the selected node itself. The listed node
             // takes its place, as a tree selects another node when its selected one goes away; left without a
@@ -253,7 +241,7 @@ void RemoteBrowser::listRoot()
     }
     {
         m_replacingNodes = true;
-        ScopeExit endReplacing([this] { m_replacingNodes = false; });
+        const auto endReplacing = qScopeGuard([this] { m_replacingNodes = false; });
         m_port.tree()->clear();
     }
     ListRemoteDirectory(nullptr, QStringLiteral("/"));
@@ -318,7 +306,7 @@ void RemoteBrowser::TreeView1Change(QTreeWidgetItem* node)
     bool& lock = m_port.state().BusyLock;
     const bool before = lock;
     lock = true;
-    ScopeExit release([&lock, before] { lock = before; });
+    const auto release = qScopeGuard([&lock, before] { lock = before; });
     ListRemoteDirectory(node, RemotePathOfNode(node) + QLatin1Char('/'));
 }
 
@@ -386,7 +374,7 @@ void RemoteBrowser::askAndCreate()
 void RemoteBrowser::CreateRemoteDirectory(const QString& path)
 {
     m_port.setStatusText(QStringLiteral("ディレクトリを作成しています"), true);
-    ScopeExit clearStatus([this] { m_port.setStatusText(QString(), true); });
+    const auto clearStatus = qScopeGuard([this] { m_port.setStatusText(QString(), true); });
 
     MainState& state = m_port.state();
     const QByteArray server = state.credentials.server.toUtf8();

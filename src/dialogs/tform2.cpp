@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalBlocker>
 
 namespace {
@@ -24,25 +25,6 @@ const QString ActiveTlsText = QStringLiteral("この環境ではTLSで暗号化�
                                              "データ接続を「自動」か「パッシブ」にしてください。");
 // A server that shows yet another key after the user trusted one is asked about again, but not for ever.
 constexpr int MaxCertificateQuestions = 3;
-
-// The pointer shows the hourglass while the connection test blocks, and comes back however the click ends.
-class WaitCursor
-{
-public:
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { restore(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-    void restore()
-    {
-        if (m_active)
-            QApplication::restoreOverrideCursor();
-        m_active = false;
-    }
-
-private:
-    bool m_active = true;
-};
 
 // Sets the text of the profile list without a change notification and without the list picking an item of its
 // own (an editable list that gains its first item would otherwise show that item's text).
@@ -182,7 +164,9 @@ void TForm2::ComboBox1Change()
 
 void TForm2::Button1Click()
 {
-    WaitCursor hourglass;
+    // The pointer shows the hourglass while the connection test blocks, and comes back however the click ends.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    auto hourglass = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
     bool accepted = false;
     QString detail;
     try {
@@ -198,7 +182,8 @@ void TForm2::Button1Click()
         // A refused settings write ends here like a refused login; Credentials keep what was copied.
         accepted = false;
     }
-    hourglass.restore();
+    hourglass.dismiss();
+    QApplication::restoreOverrideCursor();
     if (accepted)
         accept();
     else

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 
 #include <cerrno>
@@ -181,16 +182,12 @@ bool runFtpScriptFile(const QStringList& lines, QString& output, const FtpConnec
     if (g_scriptRunning)
         return false;
     g_scriptRunning = true;
-    struct End
-    {
-        ~End()
-        {
-            // The script holds the password: it goes as soon as the client is done.
-            removeFtpScript();
-            g_scriptRunning = false;
-            emit ftpScriptEvents()->released();
-        }
-    } end;
+    const auto end = qScopeGuard([] {
+        // The script holds the password: it goes as soon as the client is done.
+        removeFtpScript();
+        g_scriptRunning = false;
+        emit ftpScriptEvents()->released();
+    });
     if (!writeFtpScript(lines))
         return false;
     QString errors;

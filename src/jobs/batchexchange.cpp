@@ -3,13 +3,17 @@
 #include "jobs/mainstate.h"
 #include "jobs/mainwindowport.h"
 
+#include <QCoreApplication>
 #include <QLabel>
 #include <QProgressBar>
+#include <QThread>
 
 #include <algorithm>
 
 void ExchangeBatch(MainWindowPort& port, QStringList& queue, QStringList& batch, int& count, int limit)
 {
+    // The lists and labels belong to the main thread: a worker reaches them only through a blocking call.
+    Q_ASSERT(QThread::currentThread() == qApp->thread());
     // The label is the running total; the progress bar always shows the same number.
     const int sent = port.sentCountLabel()->text().toInt() + count;
     port.sentCountLabel()->setText(QString::number(sent));

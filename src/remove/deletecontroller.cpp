@@ -11,8 +11,11 @@
 #include "transfer/deletionplan.h"
 #include "transfer/uploadqueue.h"
 
+#include <QCoreApplication>
 #include <QLabel>
 #include <QProgressBar>
+#include <QScopeGuard>
+#include <QThread>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -22,14 +25,6 @@ const char* const PlanningStatus = "削除するファイル一覧を作成し�
 const char* const DeletingStatus = "ファイルを削除しています";
 const char* const FinishedMessage = "削除処理が終了しました。";
 const char* const BusyMessage = "現在処理中です。\r\n処理が終了してから再度実行してください。";
-
-// Clears the planning mark however planning ends.
-struct PlanningScope
-{
-    bool& flag;
-    explicit PlanningScope(bool& f) : flag(f) { flag = true; }
-    ~PlanningScope() { flag = false; }
-};
 
 } // namespace
 
@@ -83,7 +78,9 @@ void DeleteController::D1Click()
         paths.append(m_port.browser().RemotePathOfNode(node));
 
     MainState& state = m_port.state();
-    PlanningScope planning(m_planning);
+    // The planning mark goes however planning ends.
+    m_planning = true;
+    const auto planning = qScopeGuard([this] { m_planning = false; });
     m_stopped = false;
     state.DeleteContext = 0;
     m_port.setStatusText(QString::fromUtf8(PlanningStatus), true);
@@ -115,7 +112,9 @@ void DeleteController::D3Click()
         chosen.append({list->caption(row), list->imageIndex(row) == FileListView::kDirectoryImage});
 
     MainState& state = m_port.state();
-    PlanningScope planning(m_planning);
+    // The planning mark goes however planning ends.
+    m_planning = true;
+    const auto planning = qScopeGuard([this] { m_planning = false; });
     m_stopped = false;
     state.DeleteContext = 1;
     m_port.setStatusText(QString::fromUtf8(PlanningStatus), true);
@@ -197,11 +196,13 @@ void DeleteController::startWorker(int slotIndex, int mode)
 
 void DeleteController::exchangeBatch(TThread_FTPDelete* worker)
 {
+    Q_ASSERT(QThread::currentThread() == qApp->thread());
     ExchangeBatch(m_port, m_port.state().DeleteQueue, worker->batch, worker->successCount);
 }
 
 void DeleteController::DeleteWorkerFinished(TThread_FTPDelete* worker)
 {
+    Q_ASSERT(QThread::currentThread() == qApp->thread());
     MainState& state = m_port.state();
     // A stopped worker comes here with its count and the rest of its batch unreported; at a normal end both are
     // empty. While the window closes the lists are about to be freed, and nothing is reported.

@@ -9,6 +9,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 namespace {
 
@@ -24,17 +25,6 @@ void setConnectionOptions(HINTERNET root)
         InternetSetOptionA(root, option, &kTimeoutMs, sizeof kTimeoutMs);
     InternetSetOptionA(root, INTERNET_OPTION_CONNECT_RETRIES, &kConnectRetries, sizeof kConnectRetries);
 }
-
-// Removes the converted copy whatever happened to the transfer.
-struct TemporaryCopy
-{
-    QString path;
-    ~TemporaryCopy()
-    {
-        if (!path.isEmpty())
-            QFile::remove(path);
-    }
-};
 
 } // namespace
 
@@ -127,12 +117,17 @@ bool TThread_Poster::sendEntry(const QString& entry)
         return createDirectoryEntry(parts->relativeName);
 
     QString localPath = parts->localPath;
-    TemporaryCopy copy;
+    // The converted copy goes whatever happens to the transfer.
+    QString copyPath;
+    const auto removeCopy = qScopeGuard([&copyPath] {
+        if (!copyPath.isEmpty())
+            QFile::remove(copyPath);
+    });
     if (!encodingName.isEmpty()) {
-        copy.path = temporaryCopyPath(localPath);
-        if (ConvertCodePage(localPath, copy.path, encodingName) == ConvertResult::Failed)
+        copyPath = temporaryCopyPath(localPath);
+        if (ConvertCodePage(localPath, copyPath, encodingName) == ConvertResult::Failed)
             return false;
-        localPath = copy.path;
+        localPath = copyPath;
     }
 
     DWORD type = FTP_TRANSFER_TYPE_ASCII;

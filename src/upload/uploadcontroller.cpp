@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QThread>
 #include <QTime>
 #include <QTimer>
 #include <QTreeWidget>
@@ -261,12 +262,14 @@ qint64 UploadController::transferredBytes() const
 
 void UploadController::exchangeBatch(TThread_Poster* worker)
 {
+    Q_ASSERT(QThread::currentThread() == qApp->thread());
     QStringList& queue = m_port.state().UploadQueue;
     ExchangeBatch(m_port, queue, worker->batch, worker->sentCount, fairBatchSize(queue.size(), m_runningWorkers));
 }
 
 void UploadController::UploadWorkerDone(TThread_Poster* worker)
 {
+    Q_ASSERT(QThread::currentThread() == qApp->thread());
     MainState& state = m_port.state();
     m_runningWorkers = std::max(0, m_runningWorkers - 1);
     // A stopped worker, or one that could not log in, comes here with its count and the rest of its batch
