@@ -104,11 +104,22 @@ void checkWalk(FuzzedDataProvider& in)
     }
 
     QStringList queue;
-    AddDroppedPath(root, queue);
+    QStringList rejected;
+    AddDroppedPath(root, queue, rejected);
+    // only regular files and folders were made: all of them can be sent
+    FUZZ_CHECK(rejected.isEmpty(), rejected.join(QLatin1Char('\n')));
     QSet<QString> seen;
     for (const QString& entry : queue) {
         const auto parts = splitUploadEntry(entry, [](const QString& path) { return QFileInfo::exists(path); });
-        FUZZ_CHECK(parts && parts->localPath.startsWith(root + QLatin1Char('/')), entry);
+        FUZZ_CHECK(parts && (parts->localPath == root || parts->localPath.startsWith(root + QLatin1Char('/'))), entry);
+        if (parts->directory) {
+            // the dropped folder and every folder below it have an entry of their own
+            FUZZ_CHECK(QFileInfo(parts->localPath).isDir() &&
+                           parts->relativeName ==
+                               folderName + (parts->localPath == root ? QString() : parts->localPath.mid(root.size())),
+                       entry + QLatin1String(" -> ") + parts->relativeName);
+            continue;
+        }
         const QString relative = parts->localPath.mid(root.size() + 1);
         FUZZ_CHECK(files.contains(relative) && parts->relativeName == folderName + QLatin1Char('/') + relative,
                    entry + QLatin1String(" -> ") + parts->relativeName);
