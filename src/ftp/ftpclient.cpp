@@ -184,7 +184,8 @@ private:
         }
         if (words.size() > 2 || !portOk ||
             !parseFtpServer(QString::fromUtf8(words.value(0)), defaultPort, host, port)) {
-            printLine("Unknown host " + argument + ".");
+            // shown like the echo: a CR or NUL in the name would split or cut the line for the caller
+            printLine("Unknown host " + QByteArray(argument).replace('\r', ' ').replace('\0', ' ') + ".");
             return;
         }
         m_hostText = host.toUtf8();
