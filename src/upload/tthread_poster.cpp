@@ -92,8 +92,7 @@ bool TThread_Poster::exchange(bool take)
     bool othersConnected = false;
     loggedIn = m_connection != nullptr;
     QMetaObject::invokeMethod(
-        m_controller, [&] { othersConnected = m_controller->exchangeBatch(this, take); },
-        Qt::BlockingQueuedConnection);
+        m_controller, [&] { othersConnected = m_controller->exchangeBatch(this, take); }, Qt::BlockingQueuedConnection);
     return othersConnected;
 }
 

@@ -22,9 +22,10 @@ struct InternetHandle;
 // When the connection fails (refused, reset, timed out, or turned away with 421 or a close before the login), the
 // worker does not fail what it holds: the entry under way fails, the entries not tried go back to the head of the
 // queue, and the worker waits before its next attempt: up to three more attempts, 1, 2 and 3 s (the reply
-// time-out) apart, and it ends when the last of them fails too. A worker whose login is turned away while another worker of the run is connected ends at once: the
-// run goes on with the connections the server allows. A refused login (530 and every answer but 421) fails the
-// batch at once. Entries left in the queue when the round's last worker ends fail the round, as before.
+// time-out) apart, and it ends when the last of them fails too. A worker whose login is turned away while another
+// worker of the run is connected ends at once: the run goes on with the connections the server allows. A refused login
+// (530 and every answer but 421) fails the batch at once. Entries left in the queue when the round's last worker ends
+// fail the round, as before.
 //
 // Contract: the main thread creates the worker, stores it in its slot, sets the fields and starts it; afterwards
 // only the worker touches them, except while it waits in a call that runs on the main thread (the batch exchange,
@@ -46,10 +47,10 @@ public:
     QString user;
     QString password;
     FtpConnectionSettings settings;
-    QString targetDirectory; // ends with "/"
-    QStringList batch;    // at an exchange: the entries that failed (or were not tried after a stop)
-    QStringList untried;  // at an exchange: entries to go back to the head of the queue
-    bool loggedIn = false; // at an exchange: whether this worker holds a logged-in connection
+    QString targetDirectory;   // ends with "/"
+    QStringList batch;         // at an exchange: the entries that failed (or were not tried after a stop)
+    QStringList untried;       // at an exchange: entries to go back to the head of the queue
+    bool loggedIn = false;     // at an exchange: whether this worker holds a logged-in connection
     bool loginRefused = false; // at the completion handler: the server refused this worker's login
     int slotIndex = 0;
     int transferMode = 3;                            // 1 ASCII, 2 binary, 3 (or 0) decided per file
@@ -70,7 +71,7 @@ private:
     };
     BatchResult SendBatch();
     bool openConnection();
-    bool exchange(bool take); // true: another worker of the run holds a connection
+    bool exchange(bool take);             // true: another worker of the run holds a connection
     bool waitBeforeRetry(int waitNumber); // false: asked to stop meanwhile
     void closeConnection();
     bool sendEntry(const QString& entry);

@@ -313,9 +313,8 @@ void UploadController::showWaitingForServer(bool waiting)
     if (waiting == m_waitingShown || m_stopped || m_port.state().closing)
         return;
     m_waitingShown = waiting;
-    m_port.setStatusText(waiting ? QStringLiteral("サーバーへの接続を待っています")
-                                 : QStringLiteral("ファイルを送信しています"),
-                         true);
+    m_port.setStatusText(
+        waiting ? QStringLiteral("サーバーへの接続を待っています") : QStringLiteral("ファイルを送信しています"), true);
 }
 
 void UploadController::UploadWorkerDone(TThread_Poster* worker)

@@ -89,7 +89,7 @@ private:
     qint64 m_plannedBytes = 0;  // sizes of the entries queued, those of resend rounds again
     qint64 m_finishedBytes = 0; // moved by workers that have ended
     TransferRateWindow m_rate;
-    int m_runningWorkers = 0; // upload workers started and not yet done, for the fair batch size
+    int m_runningWorkers = 0;                // upload workers started and not yet done, for the fair batch size
     QSet<const TThread_Poster*> m_connected; // workers of the round whose last call said they are logged in
     bool m_connectionTrouble = false;        // a connection of this round failed
     bool m_loginRefused = false;             // the server refused a login of this round
