@@ -406,6 +406,7 @@ bool InternetHandle::connect(const QString& host, quint16 port, const QByteArray
     certificateProblem = {};
     tlsRefused = false;
     activeTlsUnavailable = false;
+    connectFailure = FtpConnectFailure::None;
 
     for (DWORD attempt = 0;; ++attempt) {
         prepare(baseUrl + "/");
@@ -419,6 +420,7 @@ bool InternetHandle::connect(const QString& host, quint16 port, const QByteArray
                 certificateWatch.describe(host, rc == CURLE_SSL_PINNEDPUBKEYNOTMATCH, settings.pinnedKey);
         tlsRefused = rc == CURLE_USE_SSL_FAILED;
         if (rc != CURLE_COULDNT_CONNECT || attempt >= options.retries) {
+            connectFailure = connectFailureOf(rc);
             curl_easy_cleanup(curl);
             curl = nullptr;
             return false;
@@ -437,6 +439,7 @@ bool InternetHandle::connect(const QString& host, quint16 port, const QByteArray
             lastError = QStringLiteral("libcurl %1 cannot encrypt active data connections; use passive or "
                                        "automatic data connections with TLS")
                             .arg(QString::fromLatin1(curl_version_info(CURLVERSION_NOW)->version));
+            connectFailure = FtpConnectFailure::Rejected;
             close();
             return false;
         }
@@ -448,6 +451,31 @@ bool InternetHandle::connect(const QString& host, quint16 port, const QByteArray
     if (curl_easy_getinfo(curl, CURLINFO_FTP_ENTRY_PATH, &entryPath) == CURLE_OK && entryPath)
         loginDirectory = QString::fromUtf8(entryPath);
     return true;
+}
+
+// A 421 is checked first: libcurl reports it as a time-out. Replies are what the debug callback saw of the
+// greeting and the login.
+FtpConnectFailure InternetHandle::connectFailureOf(int rc) const
+{
+    if (lastReplyCode == 421)
+        return FtpConnectFailure::Busy;
+    if (lastReplyCode >= 400)
+        return FtpConnectFailure::Rejected;
+    switch (rc) {
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_OPERATION_TIMEDOUT:
+        return FtpConnectFailure::Unreachable;
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_PARTIAL_FILE:
+        // The connection was there and ended before the login completed; a reset reads the same.
+        return FtpConnectFailure::Busy;
+    default:
+        return FtpConnectFailure::Rejected;
+    }
 }
 
 bool InternetHandle::putFile(const QString& localFile, const QByteArray& remoteFile, bool ascii)

@@ -78,6 +78,8 @@ struct InternetHandle
     // The connect failed because active data connections were asked for over TLS, which the libcurl in use
     // cannot encrypt.
     bool activeTlsUnavailable = false;
+    // Why the last connect failed, in the terms a caller decides on (see ftpLastConnectFailure).
+    FtpConnectFailure connectFailure = FtpConnectFailure::None;
 
     // internal state of a connection
     CURL* curl = nullptr;
@@ -110,4 +112,5 @@ private:
     void noteFailure(int code);
     void prepareTls();
     bool activeConnectionRefused(int rc) const;
+    FtpConnectFailure connectFailureOf(int rc) const;
 };

@@ -66,18 +66,21 @@ HINTERNET InternetConnectA(HINTERNET root, const char* serverName, INTERNET_PORT
         return nullptr;
     if (service != INTERNET_SERVICE_FTP || !serverName) {
         root->lastError = QStringLiteral("invalid arguments");
+        root->connectFailure = FtpConnectFailure::Rejected;
         return nullptr;
     }
     QString host;
     quint16 actualPort = 0;
     if (!parseFtpServer(QString::fromUtf8(serverName), port ? port : INTERNET_DEFAULT_FTP_PORT, host, actualPort)) {
         root->lastError = QStringLiteral("invalid server name");
+        root->connectFailure = FtpConnectFailure::Rejected;
         return nullptr;
     }
     const QByteArray user = userName ? QByteArray(userName) : QByteArray("anonymous");
     const QByteArray pass = password ? QByteArray(password) : QByteArray();
     if (user.contains('\r') || user.contains('\n') || pass.contains('\r') || pass.contains('\n')) {
         root->lastError = QStringLiteral("invalid user name or password");
+        root->connectFailure = FtpConnectFailure::Rejected;
         return nullptr;
     }
     initialiseCurlOnce();
@@ -92,6 +95,7 @@ HINTERNET InternetConnectA(HINTERNET root, const char* serverName, INTERNET_PORT
         root->certificateProblem = connection->certificateProblem;
         root->tlsRefused = connection->tlsRefused;
         root->activeTlsUnavailable = connection->activeTlsUnavailable;
+        root->connectFailure = connection->connectFailure;
         delete connection;
         return nullptr;
     }
@@ -99,6 +103,7 @@ HINTERNET InternetConnectA(HINTERNET root, const char* serverName, INTERNET_PORT
     root->certificateProblem = {};
     root->tlsRefused = false;
     root->activeTlsUnavailable = false;
+    root->connectFailure = FtpConnectFailure::None;
     return connection;
 }
 
@@ -135,6 +140,11 @@ int ftpLastReplyCode(HINTERNET connection)
 {
     InternetHandle* handle = connectionOf(connection);
     return handle ? handle->watchedReplyCode : 0;
+}
+
+FtpConnectFailure ftpLastConnectFailure(HINTERNET root)
+{
+    return root && root->kind == InternetHandle::Kind::Root ? root->connectFailure : FtpConnectFailure::None;
 }
 
 bool InternetCloseHandle(HINTERNET handle)

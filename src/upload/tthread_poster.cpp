@@ -7,14 +7,21 @@
 #include "upload/remotedirectoryset.h"
 #include "upload/uploadcontroller.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QScopeGuard>
 
+#include <algorithm>
+
 namespace {
 
 constexpr DWORD kTimeoutMs = 3000;
-constexpr DWORD kConnectRetries = 5;
+// The worker repeats a failed connect itself, with growing waits between the attempts; the layer's own quick
+// retries would only multiply what each attempt costs.
+constexpr DWORD kConnectRetries = 0;
+constexpr int kConnectionWaits = 3; // 1, 2, 3 s
+constexpr int kWaitSliceMs = 50;
 
 // Time-outs first, then the retry count: a server that does not answer costs each connect a bounded time.
 void setConnectionOptions(HINTERNET root)
@@ -36,15 +43,31 @@ TThread_Poster::TThread_Poster(UploadController* controller) : m_controller(cont
 void TThread_Poster::run()
 {
     sentCount = 0;
+    int waits = 0; // connection failures since the connection last worked
     while (!isInterruptionRequested()) {
-        QMetaObject::invokeMethod(
-            m_controller, [this] { m_controller->exchangeBatch(this); }, Qt::BlockingQueuedConnection);
+        exchange(true);
         if (batch.isEmpty())
             break;
-        // A worker that cannot log in ends with its batch in hand (reported by the completion handler) instead of
-        // paying the connect time-outs again for every batch: when the server is unreachable, every worker would;
-        // when it limits the connections, the workers that did log in drain the queue.
-        if (!SendBatch())
+        const BatchResult result = SendBatch();
+        if (result == BatchResult::Sent) {
+            waits = 0;
+            continue;
+        }
+        // A refused login ends the worker with its batch in hand, reported by the completion handler: every
+        // other batch would meet the same answer.
+        if (result == BatchResult::LoginRefused) {
+            loginRefused = true;
+            break;
+        }
+        if (sentCount > 0)
+            waits = 0;
+        // What was not tried goes back before the wait, so that a connected worker can take it meanwhile.
+        const bool othersConnected = exchange(false);
+        if (result == BatchResult::NoConnection && othersConnected)
+            break;
+        // Ending leaves the entries in the queue: they fail only when the round's last worker ends, that is,
+        // when no worker of the run could connect.
+        if (waits == kConnectionWaits || !waitBeforeRetry(waits++))
             break;
     }
     // What a stopped worker still holds (its count, the rest of its batch) is the completion handler's to report,
@@ -54,10 +77,33 @@ void TThread_Poster::run()
         m_controller, [this] { m_controller->UploadWorkerDone(this); }, Qt::BlockingQueuedConnection);
 }
 
+bool TThread_Poster::exchange(bool take)
+{
+    bool othersConnected = false;
+    loggedIn = m_connection != nullptr;
+    QMetaObject::invokeMethod(
+        m_controller, [&] { othersConnected = m_controller->exchangeBatch(this, take); }, Qt::BlockingQueuedConnection);
+    return othersConnected;
+}
+
+bool TThread_Poster::waitBeforeRetry(int waitNumber)
+{
+    const int ms = int(std::min<qint64>(qint64(1000) << std::min(waitNumber, 20), kTimeoutMs));
+    QDeadlineTimer deadline(ms);
+    // In slices, so that a stop or the closing window ends the wait at once.
+    while (!deadline.hasExpired()) {
+        if (isInterruptionRequested())
+            return false;
+        QThread::msleep(ulong(std::clamp<qint64>(deadline.remainingTime(), 1, kWaitSliceMs)));
+    }
+    return !isInterruptionRequested();
+}
+
 bool TThread_Poster::openConnection()
 {
     if (m_connection)
         return true;
+    m_connectFailure = FtpConnectFailure::Rejected;
     if (!m_root) {
         m_root = InternetOpenA(nullptr, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
         if (!m_root)
@@ -69,6 +115,7 @@ bool TThread_Poster::openConnection()
     m_connection =
         InternetConnectA(m_root, server.toUtf8().constData(), INTERNET_DEFAULT_FTP_PORT, user.toUtf8().constData(),
                          password.toUtf8().constData(), INTERNET_SERVICE_FTP, 0, 0);
+    m_connectFailure = ftpLastConnectFailure(m_root);
     return m_connection != nullptr;
 }
 
@@ -80,10 +127,20 @@ void TThread_Poster::closeConnection()
     m_root = nullptr;
 }
 
-bool TThread_Poster::SendBatch()
+TThread_Poster::BatchResult TThread_Poster::SendBatch()
 {
-    if (!openConnection())
-        return false;
+    if (!m_connection) {
+        if (!openConnection()) {
+            if (m_connectFailure == FtpConnectFailure::Rejected)
+                return BatchResult::LoginRefused;
+            untried = batch;
+            batch.clear();
+            return BatchResult::NoConnection;
+        }
+        loggedIn = true;
+        QMetaObject::invokeMethod(
+            m_controller, [this] { m_controller->workerLoggedIn(this); }, Qt::BlockingQueuedConnection);
+    }
     m_connectionFailed = false;
     QStringList left;
     for (qsizetype i = 0; i < batch.size(); ++i) {
@@ -91,17 +148,21 @@ bool TThread_Poster::SendBatch()
             ++sentCount;
         else
             left.append(batch[i]);
+        // Whatever state the control connection is in after an operation without an answer, the rest is better
+        // off with a new one, after a wait: the entries after this one would otherwise fail in a moment each.
+        if (m_connectionFailed) {
+            untried = batch.mid(i + 1);
+            batch = left;
+            closeConnection();
+            return BatchResult::ConnectionLost;
+        }
         if (isInterruptionRequested()) {
             left.append(batch.mid(i + 1));
             break;
         }
     }
     batch = left;
-    // A failed operation may have been a time-out or a connection the server dropped; whatever state the control
-    // connection is in then, the next batch is better off with a new one.
-    if (m_connectionFailed)
-        closeConnection();
-    return true;
+    return BatchResult::Sent;
 }
 
 // Everything that can go wrong with one entry (no such file, the copy not written, the upload refused) makes that

@@ -53,11 +53,20 @@ qint64 localBytesOf(const QStringList& entries)
     return total;
 }
 
+// Seconds between a round that lost connections and its resend round, by the number of the round that ended.
+int resendPauseSeconds(int endedRound)
+{
+    return endedRound <= 1 ? 3 : 10;
+}
+
 } // namespace
 
 UploadController::UploadController(MainWindowPort& port, QObject* parent) : QObject(parent), m_port(port)
 {
     qApp->installEventFilter(this);
+    m_resendPause = new QTimer(this);
+    m_resendPause->setInterval(1000);
+    connect(m_resendPause, &QTimer::timeout, this, &UploadController::resendPauseTick);
 }
 
 UploadController::~UploadController()
@@ -128,7 +137,7 @@ void UploadController::AppMessageHook(QObject* target, const QStringList& droppe
         showMessage(m_port.window(), QStringLiteral("サーバーに接続していません。"));
         return;
     }
-    if (!state.UploadQueue.isEmpty()) {
+    if (!state.UploadQueue.isEmpty() || m_resendPause->isActive()) {
         showMessage(m_port.window(), QStringLiteral("現在処理中です。\r\n処理が終了してから再度実行してください。"));
         return;
     }
@@ -207,6 +216,10 @@ void UploadController::StartUploadWorkers()
     std::sort(state.UploadQueue.begin(), state.UploadQueue.end(),
               [&collator](const QString& a, const QString& b) { return collator.compare(a, b) < 0; });
 
+    m_connected.clear();
+    m_connectionTrouble = false;
+    m_loginRefused = false;
+    m_waitingShown = false;
     // Every round asks for its directories anew: a directory refused in one round may be created in the next.
     const auto directories = std::make_shared<RemoteDirectorySet>();
     for (int slot = MainState::kUploadSlotFirst; slot < MainState::kUploadSlotFirst + MainState::kSlotsPerKind;
@@ -232,7 +245,7 @@ void UploadController::StartUploadWorkers()
 
 bool UploadController::uploadUnderWay() const
 {
-    return m_port.state().anyWorkerIn(MainState::kUploadSlotFirst);
+    return m_port.state().anyWorkerIn(MainState::kUploadSlotFirst) || m_resendPause->isActive();
 }
 
 void UploadController::stop()
@@ -241,6 +254,12 @@ void UploadController::stop()
     if (m_stopped || !uploadUnderWay() || state.closing)
         return;
     m_stopped = true;
+    if (m_resendPause->isActive()) {
+        // Between rounds no worker runs: what waits for the next round is in FailedList already.
+        m_resendPause->stop();
+        finishUpload();
+        return;
+    }
     m_port.setStatusText(QStringLiteral("送信を中止しています"), true);
     // What no worker has taken yet is not sent: it is reported like a failure.
     state.FailedList.append(state.UploadQueue);
@@ -260,11 +279,44 @@ qint64 UploadController::transferredBytes() const
     return total;
 }
 
-void UploadController::exchangeBatch(TThread_Poster* worker)
+bool UploadController::exchangeBatch(TThread_Poster* worker, bool take)
 {
     Q_ASSERT(QThread::currentThread() == qApp->thread());
     QStringList& queue = m_port.state().UploadQueue;
-    ExchangeBatch(m_port, queue, worker->batch, worker->sentCount, fairBatchSize(queue.size(), m_runningWorkers));
+    if (worker->loggedIn)
+        m_connected.insert(worker);
+    else
+        m_connected.remove(worker);
+    // Untried entries go first: they were next in line when the worker took them.
+    if (!worker->untried.isEmpty()) {
+        queue = worker->untried + queue;
+        worker->untried.clear();
+    }
+    const int limit = take && !m_stopped ? fairBatchSize(queue.size(), m_runningWorkers) : 0;
+    ExchangeBatch(m_port, queue, worker->batch, worker->sentCount, limit);
+    if (take && worker->batch.isEmpty())
+        m_connected.remove(worker); // it ends
+    const bool othersConnected = m_connected.size() > (m_connected.contains(worker) ? 1 : 0);
+    if (!take) {
+        m_connectionTrouble = true;
+        showWaitingForServer(!othersConnected);
+    }
+    return othersConnected;
+}
+
+void UploadController::workerLoggedIn(TThread_Poster* worker)
+{
+    m_connected.insert(worker);
+    showWaitingForServer(false);
+}
+
+void UploadController::showWaitingForServer(bool waiting)
+{
+    if (waiting == m_waitingShown || m_stopped || m_port.state().closing)
+        return;
+    m_waitingShown = waiting;
+    m_port.setStatusText(
+        waiting ? QStringLiteral("サーバーへの接続を待っています") : QStringLiteral("ファイルを送信しています"), true);
 }
 
 void UploadController::UploadWorkerDone(TThread_Poster* worker)
@@ -272,6 +324,12 @@ void UploadController::UploadWorkerDone(TThread_Poster* worker)
     Q_ASSERT(QThread::currentThread() == qApp->thread());
     MainState& state = m_port.state();
     m_runningWorkers = std::max(0, m_runningWorkers - 1);
+    m_connected.remove(worker);
+    if (worker->loginRefused)
+        m_loginRefused = true;
+    if (!worker->untried.isEmpty() && !state.closing)
+        state.UploadQueue = worker->untried + state.UploadQueue;
+    worker->untried.clear();
     // A stopped worker, or one that could not log in, comes here with its count and the rest of its batch
     // unreported (at a normal end both are empty); they count and fail like a batch handed back at an exchange.
     // While the window closes the lists are about to be freed, and nothing is reported.
@@ -286,7 +344,7 @@ void UploadController::UploadWorkerDone(TThread_Poster* worker)
         state.WorkerSlots[slot] = nullptr;
     if (state.anyWorkerIn(MainState::kUploadSlotFirst))
         return;
-    // When no worker of the round could log in, entries are still queued; they failed this round as well.
+    // When no worker of the round could connect, entries are still queued; they failed this round as well.
     if (!state.closing) {
         state.FailedList.append(state.UploadQueue);
         state.UploadQueue.clear();
@@ -299,10 +357,35 @@ void UploadController::UploadWorkerDone(TThread_Poster* worker)
         return;
     }
     if (!m_stopped && state.ResendRound < kRounds && !state.FailedList.isEmpty()) {
-        Button2Click();
+        if (m_connectionTrouble && !m_loginRefused)
+            startResendPause(resendPauseSeconds(state.ResendRound));
+        else
+            Button2Click();
         return;
     }
     finishUpload();
+}
+
+void UploadController::startResendPause(int seconds)
+{
+    m_resendPauseLeft = seconds;
+    m_port.setStatusText(QStringLiteral("再送信まで %1 秒待っています").arg(m_resendPauseLeft), true);
+    m_resendPause->start();
+}
+
+void UploadController::resendPauseTick()
+{
+    // The closing window frees the lists without waiting for the pause: the next round must never start.
+    if (m_port.state().closing || m_stopped) {
+        m_resendPause->stop();
+        return;
+    }
+    if (--m_resendPauseLeft > 0) {
+        m_port.setStatusText(QStringLiteral("再送信まで %1 秒待っています").arg(m_resendPauseLeft), true);
+        return;
+    }
+    m_resendPause->stop();
+    Button2Click();
 }
 
 void UploadController::finishUpload()

@@ -4,6 +4,7 @@
 #include "upload/tthread_poster.h"
 
 #include <QObject>
+#include <QSet>
 #include <QStringList>
 
 #include <memory>
@@ -11,6 +12,7 @@
 class MainWindowPort;
 class RemoteDirectorySet;
 class QMimeData;
+class QTimer;
 class QTreeWidgetItem;
 class QWidget;
 
@@ -29,6 +31,12 @@ class QWidget;
 // file under way and leaves its batch's rest to its completion handler, which puts it in FailedList too; no resend
 // round follows, and the run ends as any other (listing, message or report). Transfer rate and time left come
 // from the workers' byte counters (atomics the FTP layer adds to), read by the one-second timer on this thread.
+//
+// A round in which connections failed (refused, dropped, timed out, turned away) is followed by its resend round
+// only after a pause, 3 s before the second round and 10 s before the third, counted down in the status line by a
+// timer on this thread; the server may be back, or have freed its connections, by then. A round whose failures
+// were all the server's answers (a refused login among them) resends at once: waiting would not change them. The
+// stop command and the closing window end a pause at once; stopped, the run ends with its report.
 class UploadController : public QObject
 {
     Q_OBJECT
@@ -46,9 +54,13 @@ public:
     // Bytes the workers of this upload have moved so far.
     qint64 transferredBytes() const;
 
-    // Called by a worker, on the main thread while it waits: reports its successes and failures and hands it the
-    // next batch (empty when the queue is drained).
-    void exchangeBatch(TThread_Poster* worker);
+    // Called by a worker, on the main thread while it waits: reports its successes and failures, puts its untried
+    // entries back at the head of the queue and, when take is set, hands it the next batch (empty when the queue is
+    // drained or the run was stopped). Without take the worker reports a failed connection and is about to wait.
+    // Returns whether another worker of the run holds a connection (as far as their calls have told).
+    bool exchangeBatch(TThread_Poster* worker, bool take = true);
+    // Called by a worker, on the main thread while it waits, once it has logged in.
+    void workerLoggedIn(TThread_Poster* worker);
 
     // The number of rounds of one upload: the first and two automatic resend rounds.
     static constexpr int kRounds = 3;
@@ -68,11 +80,20 @@ private:
     void saveUploadOptions();
     void finishUpload();
     void showRate();
+    void startResendPause(int seconds);
+    void resendPauseTick();
+    void showWaitingForServer(bool waiting);
 
     MainWindowPort& m_port;
     bool m_stopped = false;
     qint64 m_plannedBytes = 0;  // sizes of the entries queued, those of resend rounds again
     qint64 m_finishedBytes = 0; // moved by workers that have ended
     TransferRateWindow m_rate;
-    int m_runningWorkers = 0; // upload workers started and not yet done, for the fair batch size
+    int m_runningWorkers = 0;                // upload workers started and not yet done, for the fair batch size
+    QSet<const TThread_Poster*> m_connected; // workers of the round whose last call said they are logged in
+    bool m_connectionTrouble = false;        // a connection of this round failed
+    bool m_loginRefused = false;             // the server refused a login of this round
+    bool m_waitingShown = false;             // the status line says that the workers wait for the server
+    QTimer* m_resendPause = nullptr;         // runs between rounds, ticking once a second
+    int m_resendPauseLeft = 0;               // seconds
 };

@@ -18,6 +18,11 @@ closes the control connection instead of answering.
   "CLOSED <session>"         the control connection ended (either side closed it)
 With --close-after-uploads N the server closes a control connection itself once N uploads of that session have
 completed, the way servers that limit the uploads per session do.
+With --max-cons-per-ip N the server admits at most N control connections from one address at a time and answers
+the next with 421 and closes it, the way shared hosting limits its clients:
+  "REFUSED <ip>"             a control connection from that address was turned away (it has no session number)
+With --refuse-logins-when FILE every login is answered with 530 once FILE exists, as when the password was changed
+on the server during a run.
 The session number counts control connections from 1. Events never go to standard output: a test that does not
 read that pipe could otherwise stall the server once the pipe is full.
 
@@ -31,7 +36,7 @@ import logging
 import os
 import sys
 
-from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.authorizers import AuthenticationFailed, DummyAuthorizer
 from pyftpdlib.handlers import ActiveDTP, DTPHandler, FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
 
@@ -44,6 +49,7 @@ HELD_NAME = None
 RELEASE_FILE = None
 CWD_REPLIES = {}  # real path of a directory -> raw reply bytes (None: drop the connection)
 REFUSE_ACTIVE = False
+REFUSE_LOGINS_FILE = None
 
 
 def emit(text):
@@ -99,6 +105,15 @@ class ThrottledRecordingDTPHandler(RecordingDTP, ThrottledDTPHandler):
     """Used with --read-limit: uploads arrive no faster than that many bytes a second, as over a slow line."""
 
 
+class SwitchableAuthorizer(DummyAuthorizer):
+    def validate_authentication(self, username, password, handler):
+        if REFUSE_LOGINS_FILE and os.path.exists(REFUSE_LOGINS_FILE):
+            # the refusal is the point here: it need not be slowed down like a guessing attack
+            handler.auth_failed_timeout = 0.1
+            raise AuthenticationFailed("Authentication failed.")
+        return DummyAuthorizer.validate_authentication(self, username, password, handler)
+
+
 class RecordingHandler(FTPHandler):
     active_dtp = HandedOverActiveDTP
     dtp_handler = RecordingDTPHandler
@@ -131,6 +146,11 @@ class RecordingHandler(FTPHandler):
             return
         FTPHandler.pre_process_command(self, line, cmd, arg)
 
+    def handle_max_cons_per_ip(self):
+        self.session_number = 0
+        emit("REFUSED %s" % self.remote_ip)
+        FTPHandler.handle_max_cons_per_ip(self)
+
     def on_login(self, username):
         emit("LOGIN %d" % self.session_number)
 
@@ -159,7 +179,8 @@ class RecordingHandler(FTPHandler):
         return FTPHandler.ftp_EPRT(self, line)
 
     def on_disconnect(self):
-        emit("CLOSED %d" % self.session_number)
+        if getattr(self, "session_number", 0):
+            emit("CLOSED %d" % self.session_number)
 
 
 def tls_handler(certfile, keyfile):
@@ -228,9 +249,12 @@ def main():
     parser.add_argument("--tls-key")
     parser.add_argument("--refuse-active", action="store_true")
     parser.add_argument("--close-after-uploads", type=int, default=0)
+    parser.add_argument("--max-cons-per-ip", type=int, default=0)
+    parser.add_argument("--refuse-logins-when")
     args = parser.parse_args()
 
-    global EVENT_LOG, STALLED_NAME, HELD_NAME, RELEASE_FILE, REFUSE_ACTIVE
+    global EVENT_LOG, STALLED_NAME, HELD_NAME, RELEASE_FILE, REFUSE_ACTIVE, REFUSE_LOGINS_FILE
+    REFUSE_LOGINS_FILE = args.refuse_logins_when
     STALLED_NAME = args.stall
     HELD_NAME = args.hold
     RELEASE_FILE = args.release
@@ -242,7 +266,7 @@ def main():
     logging.getLogger("pyftpdlib").setLevel(logging.CRITICAL)
 
     root = os.path.realpath(args.root)
-    authorizer = DummyAuthorizer()
+    authorizer = SwitchableAuthorizer()
     authorizer.add_user(args.user, args.password, root, perm=FULL_PERMS)
     for rel in args.readonly:
         path = os.path.join(root, rel)
@@ -275,7 +299,7 @@ def main():
         handler = tls_handler(args.tls_cert, args.tls_key)
 
     FTPServer.max_cons = 0
-    FTPServer.max_cons_per_ip = 0
+    FTPServer.max_cons_per_ip = args.max_cons_per_ip
     server = FTPServer((args.listen, args.port), handler)
     sys.stdout.write("PORT %d\n" % server.address[1])
     sys.stdout.flush()

@@ -3,6 +3,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QSet>
 #include <QStandardPaths>
 
 namespace {
@@ -85,6 +86,10 @@ bool FtpServerFixture::start(const Options& options)
             arguments << QStringLiteral("--refuse-active");
         if (m_uploadsPerSession > 0)
             arguments << QStringLiteral("--close-after-uploads") << QString::number(m_uploadsPerSession);
+        if (m_maxConnectionsPerAddress > 0)
+            arguments << QStringLiteral("--max-cons-per-ip") << QString::number(m_maxConnectionsPerAddress);
+        // Always passed: the file decides, so a running server starts refusing the moment it appears.
+        arguments << QStringLiteral("--refuse-logins-when") << refuseLoginsPath();
 
         if (m_namespace.isEmpty())
             m_process.start(QStringLiteral("/usr/bin/python3"), arguments);
@@ -214,6 +219,45 @@ QList<qint64> FtpServerFixture::uploadWireBytes() const
             result << line.section(QLatin1Char(' '), 2, 2).toLongLong();
     }
     return result;
+}
+
+QString FtpServerFixture::refuseLoginsPath() const
+{
+    return m_work.filePath(QStringLiteral("refuse-logins"));
+}
+
+void FtpServerFixture::refuseLogins(bool refuse)
+{
+    if (!refuse) {
+        QFile::remove(refuseLoginsPath());
+        return;
+    }
+    QFile file(refuseLoginsPath());
+    if (!file.open(QIODevice::WriteOnly))
+        qWarning("cannot make the server refuse logins: %s", qPrintable(file.errorString()));
+}
+
+int FtpServerFixture::refusedConnections() const
+{
+    int count = 0;
+    for (const QString& line : events())
+        count += line.startsWith(QLatin1String("REFUSED ")) ? 1 : 0;
+    return count;
+}
+
+int FtpServerFixture::mostSimultaneousLogins() const
+{
+    QSet<QString> loggedIn;
+    qsizetype most = 0;
+    for (const QString& line : events()) {
+        const QString session = line.section(QLatin1Char(' '), 1, 1);
+        if (line.startsWith(QLatin1String("LOGIN ")))
+            loggedIn.insert(session);
+        else if (line.startsWith(QLatin1String("CLOSED ")))
+            loggedIn.remove(session);
+        most = qMax(most, loggedIn.size());
+    }
+    return int(most);
 }
 
 QString FtpServerFixture::releasePath() const

@@ -17,7 +17,8 @@
 //   the same port, so a connection saved by the program under test stays valid.
 // - The one user is user() / password() with every right on the root; Options narrow the rights of folders
 //   below it (created when missing): read-only folders allow listing and reading only, no-enter folders refuse
-//   CWD into them. Data connections may be active (PORT/EPRT) or passive; connections are not limited.
+//   CWD into them. Data connections may be active (PORT/EPRT) or passive; connections are not limited unless
+//   setMaxConnectionsPerAddress() says so.
 // - The server records what reached it: commands() and logins() read that record, which start() empties.
 class FtpServerFixture
 {
@@ -88,6 +89,11 @@ public:
     }
     // From the next start(), the server closes each control connection once it has received this many uploads.
     void setUploadsPerSession(int count) { m_uploadsPerSession = count; }
+    // From the next start(), at most this many control connections from one address at a time (0: no limit); the
+    // next is answered with 421 and closed.
+    void setMaxConnectionsPerAddress(int count) { m_maxConnectionsPerAddress = count; }
+    // From now on, and after every later start(), every login is answered with 530 (with false: accepted again).
+    void refuseLogins(bool refuse = true);
     void stop();
     bool isRunning() const;
 
@@ -115,12 +121,17 @@ public:
     int secureDataConnections() const;
     // For each control connection, in order: the address it came from.
     QStringList peerAddresses() const;
+    // Control connections turned away because of setMaxConnectionsPerAddress().
+    int refusedConnections() const;
+    // The most sessions that were logged in at the same time (from login to the end of their connection).
+    int mostSimultaneousLogins() const;
     // Forgets what was recorded so far (the session numbers keep counting).
     void clearLog();
 
 private:
     QStringList events() const;
     QString releasePath() const;
+    QString refuseLoginsPath() const;
 
     QTemporaryDir m_root;
     QTemporaryDir m_work; // the event log lives outside the root, so listings never show it
@@ -138,4 +149,5 @@ private:
     bool m_refuseActive = false;
     QString m_namespace;
     int m_uploadsPerSession = 0; // 0: no limit
+    int m_maxConnectionsPerAddress = 0;
 };
