@@ -78,10 +78,12 @@ int main(int argc, char* argv[])
     connectLikeAUser(form, args[2], args[3], args[4]);
     if (form.currentLayout() != MainWindowPort::Layout::Browser)
         return 1;
-    if (args.contains(QStringLiteral("--convert"))) {
-        form.findChild<QCheckBox*>(QStringLiteral("CheckBox1"))->setChecked(true);
+    // Set both ways: the window restores the options of the last drop from the settings file, so a converting
+    // run would otherwise make every later run convert as well.
+    const bool convert = args.contains(QStringLiteral("--convert"));
+    form.findChild<QCheckBox*>(QStringLiteral("CheckBox1"))->setChecked(convert);
+    if (convert)
         form.findChild<QComboBox*>(QStringLiteral("ComboBox1"))->setCurrentIndex(1);
-    }
 
     // Waits in the event loop, not in a loop around processEvents(): that returns at once when nothing is due
     // and so would keep one of the machine's cores busy for the whole upload.
