@@ -12,6 +12,8 @@
 
 namespace {
 
+constexpr long kUploadBufferBytes = 512 * 1024;
+
 long secondsRoundedUp(DWORD ms)
 {
     return long(qMax<DWORD>(1, (ms + 999) / 1000));
@@ -500,6 +502,9 @@ bool InternetHandle::putFile(const QString& localFile, const QByteArray& remoteF
         curl_easy_setopt(curl, CURLOPT_READFUNCTION, readCallback);
         curl_easy_setopt(curl, CURLOPT_READDATA, &reader);
         curl_easy_setopt(curl, CURLOPT_TRANSFERTEXT, ascii ? 1L : 0L);
+        // libcurl's default of 64 KiB costs a read, a send and a poll for every 64 KiB; ten workers with a
+        // larger buffer each still hold little memory.
+        curl_easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, kUploadBufferBytes);
         // A binary upload of a size known in advance lets libcurl notice a file that changed while it was sent.
         curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(ascii ? -1 : file.size()));
         // libcurl sends the path as it decoded it from the URL

@@ -244,6 +244,14 @@ bool hasLineBreak(const QString& text)
     return text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'));
 }
 
+bool ownerOnly(const QFileInfo& info)
+{
+    constexpr QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
+                                                QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                                                QFileDevice::WriteOther | QFileDevice::ExeOther;
+    return !(info.permissions() & others);
+}
+
 // Replaces the file with data in one step: the new contents go to a temporary file in the same folder, which
 // then takes the file's name. A failure at any point leaves the old file as it was. The file holds passwords in
 // clear text, so it is readable by its owner only, whatever mode it had before.
@@ -333,6 +341,11 @@ void AppConfig::writeString(const QString& section, const QString& key, const QS
         ini.lines.append('[' + section.toUtf8() + ']');
         ini.lines.append(line);
     } else if (const qsizetype k = findKey(ini, s, key); k >= 0) {
+        // Every drop stores the upload options, mostly unchanged; replacing the file costs a flush to the disk
+        // each time, in front of the upload. A file that already holds exactly this line, with the owner-only
+        // mode a write gives it, is left alone.
+        if (ini.lines.at(k) == line && ownerOnly(info))
+            return;
         ini.lines[k] = line;
     } else {
         // after the section's last non-blank line, so blank lines that set sections apart stay in between

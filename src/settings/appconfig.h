@@ -19,8 +19,9 @@
 //   their reads when the file is missing test exists() first.
 // - Writers create the file and the section when missing; a refused write throws AppError with the message
 //   "<full path> に書き込めません". A write replaces the file in one step (a failed write leaves it as it was)
-//   and leaves it readable by its owner only. A section, key or value holding a line break (which would forge
-//   lines of its own), an empty key or one holding "=" is refused the same way.
+//   and leaves it readable by its owner only; a write that would store a line the file already holds, in a file
+//   readable by its owner only, leaves the file untouched. A section, key or value holding a line break (which would
+//   forge lines of its own), an empty key or one holding "=" is refused the same way.
 class AppConfig
 {
 public:

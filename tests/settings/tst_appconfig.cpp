@@ -26,6 +26,16 @@ void writeAll(const QString& path, const QByteArray& data)
     QCOMPARE(f.write(data), data.size());
 }
 
+ino_t inodeOf(const QString& path)
+{
+    struct stat st
+    {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return 0;
+    return st.st_ino;
+}
+
 unsigned modeOf(const QString& path)
 {
     struct stat st
@@ -120,6 +130,45 @@ private slots:
         AppConfig(m_path).writeBool(QStringLiteral("app"), QStringLiteral("conv"), true);
         QCOMPARE(modeOf(m_path), 0600u);
         QCOMPARE(readAll(m_path), QByteArray("[app]\ndir=/\nconv=1\n"));
+    }
+
+    // A write that would store the very same line leaves the file in place (no new file, no flush); anything
+    // else, a key only differing in letter case or a mode others may read included, replaces it.
+    void unchangedWriteKeepsFile_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<unsigned>("mode");
+        QTest::addColumn<bool>("replaced");
+        QTest::addColumn<QByteArray>("stored");
+        QTest::newRow("same value") << "conv"
+                                    << "1" << 0600u << false << QByteArray("[app]\r\ndir=/\r\nconv=1\r\n");
+        QTest::newRow("other value") << "conv"
+                                     << "0" << 0600u << true << QByteArray("[app]\r\ndir=/\r\nconv=0\r\n");
+        QTest::newRow("key in other case") << "Conv"
+                                           << "1" << 0600u << true << QByteArray("[app]\r\ndir=/\r\nConv=1\r\n");
+        QTest::newRow("same value, readable by others")
+            << "conv"
+            << "1" << 0644u << true << QByteArray("[app]\r\ndir=/\r\nconv=1\r\n");
+        QTest::newRow("new key") << "mode1"
+                                 << "1" << 0600u << true << QByteArray("[app]\r\ndir=/\r\nconv=1\r\nmode1=1\r\n");
+    }
+
+    void unchangedWriteKeepsFile()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        QFETCH(unsigned, mode);
+        QFETCH(bool, replaced);
+        QFETCH(QByteArray, stored);
+        writeAll(m_path, "[app]\r\ndir=/\r\nconv=1\r\n");
+        QVERIFY(::chmod(QFile::encodeName(m_path).constData(), mode) == 0);
+        const ino_t before = inodeOf(m_path);
+        QVERIFY(before != 0);
+        AppConfig(m_path).writeString(QStringLiteral("app"), key, value);
+        QCOMPARE(inodeOf(m_path) != before, replaced);
+        QCOMPARE(readAll(m_path), stored);
+        QCOMPARE(modeOf(m_path), 0600u);
     }
 
     void namesIgnoreCase_data()
