@@ -4,6 +4,7 @@
 #include "browse/remotebrowser.h"
 #include "connectdialog.h"
 #include "dialogs/tform2.h"
+#include "droppaths.h"
 #include "ftpserverfixture.h"
 #include "modal.h"
 #include "remove/deletecontroller.h"
@@ -90,23 +91,6 @@ QSet<QString> sessionsOf(const FtpServerFixture& server, const QString& prefix)
         if (line.section(QLatin1Char(' '), 1).startsWith(prefix))
             sessions.insert(line.section(QLatin1Char(' '), 0, 0));
     return sessions;
-}
-
-// Drags local paths over a widget and drops them there, as the desktop does.
-void dropPaths(QWidget* target, const QStringList& paths)
-{
-    QMimeData data;
-    QList<QUrl> urls;
-    for (const QString& path : paths)
-        urls << QUrl::fromLocalFile(path);
-    data.setUrls(urls);
-    const QPoint at(5, 5);
-    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(target, &enter);
-    QDragMoveEvent move(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(target, &move);
-    QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(target, &drop);
 }
 
 } // namespace

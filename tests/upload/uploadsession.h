@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/tform1.h"
+#include "droppaths.h"
 #include "ftpserverfixture.h"
 
 #include <QStringList>
@@ -40,9 +41,6 @@ bool selectNode(UploadSession& s, const QString& name);
 // Presses the transfer-mode button with this caption; checks or unchecks "エンコード" and picks a character set.
 void chooseMode(TForm1& form, const QString& caption);
 void chooseEncoding(TForm1& form, bool convert, const QString& charset = QString());
-
-// Drags local paths over a widget and drops them there, as the desktop does; returns whether the drag was taken.
-bool dropPaths(QWidget* target, const QStringList& paths);
 
 // Arms the answer to the next modal window: a message box is confirmed, the failure report is read and closed.
 // The text of the message box or the report's list lands in *seen, its window title in *title when given.
