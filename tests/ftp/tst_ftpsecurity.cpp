@@ -5,6 +5,7 @@
 #include "ftp/wininet.h"
 
 #include "ftpserverfixture.h"
+#include "internethandles.h"
 #include "testcertificates.h"
 #include "testfiles.h"
 
@@ -18,17 +19,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-struct Handles
-{
-    HINTERNET root = nullptr;
-    HINTERNET connection = nullptr;
-    ~Handles()
-    {
-        InternetCloseHandle(connection);
-        InternetCloseHandle(root);
-    }
-};
 
 bool connectWith(Handles& h, const QString& server, const FtpConnectionSettings& settings)
 {

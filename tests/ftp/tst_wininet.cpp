@@ -2,6 +2,7 @@
 #include "ftp/wininet.h"
 
 #include "ftpserverfixture.h"
+#include "internethandles.h"
 #include "testfiles.h"
 
 #include <QDeadlineTimer>
@@ -20,17 +21,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-struct Handles
-{
-    HINTERNET root = nullptr;
-    HINTERNET connection = nullptr;
-    ~Handles()
-    {
-        InternetCloseHandle(connection);
-        InternetCloseHandle(root);
-    }
-};
 
 void setOption(HINTERNET root, DWORD option, DWORD value)
 {
