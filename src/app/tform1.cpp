@@ -464,17 +464,10 @@ void TForm1::C1Click()
     m_connection->setText(
         QStringLiteral("%1 (%2)").arg(m_connectDialog->ProfileName()->currentText(), m_state.credentials.server));
 
-    AppConfig config;
-    if (config.exists()) {
-        const QString app = QStringLiteral("app");
-        m_state.RemoteTarget = config.readString(app, QStringLiteral("dir"), QStringLiteral("/"));
-        UploadOptions options;
-        options.convert = config.readBool(app, QStringLiteral("conv"), false);
-        options.charsetIndex = config.readInteger(app, QStringLiteral("charset"), 0);
-        options.mode1 = config.readBool(app, QStringLiteral("mode1"), false);
-        options.mode2 = config.readBool(app, QStringLiteral("mode2"), false);
-        options.mode3 = config.readBool(app, QStringLiteral("mode3"), true);
-        applyUploadOptions(options);
+    if (const AppConfig config; config.exists()) {
+        const UploadSettings stored = readUploadSettings(config);
+        m_state.RemoteTarget = stored.remoteTarget;
+        applyUploadOptions(stored.options);
     }
 
     // BusyLock is cleared also when the listing raises; the error then reaches the error display.

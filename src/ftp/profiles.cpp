@@ -51,12 +51,13 @@ bool isProfileListed(const QStringList& names, const QString& name)
 void storeProfile(AppConfig& config, const QString& name, const ConnectionProfile& profile, QStringList& names)
 {
     const QString section = ProfileSection(name);
-    config.writeString(section, ServerKey, profile.server);
-    config.writeString(section, UserKey, profile.userId);
-    config.writeString(section, PasswordKey, profile.password);
-    config.writeString(section, DataConnectionKey, dataConnectionText(profile.settings.dataConnection));
-    config.writeString(section, SecurityKey, tlsText(profile.settings.tls));
-    config.writeString(section, PinnedKeyKey, profile.settings.pinnedKey);
+    // in one write, so a refused value leaves the stored profile as it was rather than half replaced
+    config.writeStrings(section, {{ServerKey, profile.server},
+                                  {UserKey, profile.userId},
+                                  {PasswordKey, profile.password},
+                                  {DataConnectionKey, dataConnectionText(profile.settings.dataConnection)},
+                                  {SecurityKey, tlsText(profile.settings.tls)},
+                                  {PinnedKeyKey, profile.settings.pinnedKey}});
     config.writeString(AppSection, DefaultKey, name);
     if (isProfileListed(names, name))
         return;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/uploadoptions.h"
+
 #include <QString>
 
 class QLabel;
@@ -23,15 +25,7 @@ public:
         Progress
     };
 
-    struct UploadOptions
-    {
-        bool convert = false; // the check box "エンコード"
-        int charsetIndex = 0; // 0 "UFT-8", 1 "Shift-JIS", 2 "EUC-JP"; -1 when none is selected
-        QString charsetText;  // the text of the selected item, empty when none
-        bool mode1 = false;   // "アスキーモードで転送"
-        bool mode2 = false;   // "バイナリモードで転送"
-        bool mode3 = true;    // "自動判別で転送"
-    };
+    using UploadOptions = ::UploadOptions;
 
     virtual ~MainWindowPort() = default;
 

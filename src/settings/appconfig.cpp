@@ -315,19 +315,28 @@ bool AppConfig::readBool(const QString& section, const QString& key, bool defaul
 
 void AppConfig::writeString(const QString& section, const QString& key, const QString& value)
 {
+    writeStrings(section, {{key, value}});
+}
+
+void AppConfig::writeStrings(const QString& section, const QList<std::pair<QString, QString>>& values)
+{
     // A line break would end the line early and let the rest of the value pose as keys or sections of its own;
-    // such a name or value cannot be stored, so the write is refused and the file stays as it was.
-    const QString trimmedKey = key.trimmed();
-    if (hasLineBreak(section) || hasLineBreak(key) || hasLineBreak(value) || trimmedKey.isEmpty() ||
-        key.contains(QLatin1Char('=')) || trimmedKey.startsWith(QLatin1Char('[')) ||
-        trimmedKey.startsWith(QLatin1Char(';')))
+    // such a name or value cannot be stored, so the write is refused and the file stays as it was. Every value is
+    // checked before any is written: a profile must not be left half replaced.
+    if (hasLineBreak(section))
         refuseWrite(m_path);
+    for (const auto& [key, value] : values) {
+        const QString trimmedKey = key.trimmed();
+        if (hasLineBreak(key) || hasLineBreak(value) || trimmedKey.isEmpty() || key.contains(QLatin1Char('=')) ||
+            trimmedKey.startsWith(QLatin1Char('[')) || trimmedKey.startsWith(QLatin1Char(';')))
+            refuseWrite(m_path);
+    }
 
     IniLines ini;
     const QFileInfo info(m_path);
     if (info.exists()) {
         QFile file(m_path);
-        // an existing file that cannot be read must not be replaced by one holding only this value
+        // an existing file that cannot be read must not be replaced by one holding only these values
         if (!info.isFile() || !file.open(QIODevice::ReadOnly))
             refuseWrite(m_path);
         ini = splitLines(file.readAll());
@@ -335,25 +344,33 @@ void AppConfig::writeString(const QString& section, const QString& key, const QS
             refuseWrite(m_path);
     }
 
-    const QByteArray line = key.toUtf8() + '=' + value.toUtf8();
-    const qsizetype s = findSection(ini, section);
-    if (s < 0) {
-        ini.lines.append('[' + section.toUtf8() + ']');
-        ini.lines.append(line);
-    } else if (const qsizetype k = findKey(ini, s, key); k >= 0) {
-        // Every drop stores the upload options, mostly unchanged; replacing the file costs a flush to the disk
-        // each time, in front of the upload. A file that already holds exactly this line, with the owner-only
-        // mode a write gives it, is left alone.
-        if (ini.lines.at(k) == line && ownerOnly(info))
-            return;
-        ini.lines[k] = line;
-    } else {
-        // after the section's last non-blank line, so blank lines that set sections apart stay in between
-        qsizetype at = sectionEnd(ini, s);
-        while (at > s + 1 && ini.lines.at(at - 1).trimmed().isEmpty())
-            --at;
-        ini.lines.insert(at, line);
+    bool changed = false;
+    for (const auto& [key, value] : values) {
+        const QByteArray line = key.toUtf8() + '=' + value.toUtf8();
+        const qsizetype s = findSection(ini, section);
+        if (s < 0) {
+            ini.lines.append('[' + section.toUtf8() + ']');
+            ini.lines.append(line);
+            changed = true;
+        } else if (const qsizetype k = findKey(ini, s, key); k >= 0) {
+            if (ini.lines.at(k) != line) {
+                ini.lines[k] = line;
+                changed = true;
+            }
+        } else {
+            // after the section's last non-blank line, so blank lines that set sections apart stay in between
+            qsizetype at = sectionEnd(ini, s);
+            while (at > s + 1 && ini.lines.at(at - 1).trimmed().isEmpty())
+                --at;
+            ini.lines.insert(at, line);
+            changed = true;
+        }
     }
+    // Every drop stores the upload options, mostly unchanged; replacing the file costs a flush to the disk each
+    // time, in front of the upload. A file that already holds exactly these lines, with the owner-only mode a
+    // write gives it, is left alone.
+    if (!changed && info.exists() && ownerOnly(info))
+        return;
     replaceFile(m_path, joinLines(ini));
 }
 

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <utility>
+
 // Reader and writer of AppConfig.ini, the one settings file, which lives beside the executable (or, for an
 // installed program, in the user's configuration folder: AppFolders).
 //
@@ -38,6 +40,8 @@ public:
     bool readBool(const QString& section, const QString& key, bool defaultValue) const;
 
     void writeString(const QString& section, const QString& key, const QString& value);
+    // Several keys of one section in one replacement of the file: all of them reach it, or none does.
+    void writeStrings(const QString& section, const QList<std::pair<QString, QString>>& values);
     void writeInteger(const QString& section, const QString& key, int value);
     void writeBool(const QString& section, const QString& key, bool value);
 

@@ -8,6 +8,7 @@
 #include "jobs/mainwindowport.h"
 #include "settings/appconfig.h"
 #include "settings/apperror.h"
+#include "settings/uploadoptions.h"
 #include "transfer/uploadqueue.h"
 #include "upload/remotedirectoryset.h"
 #include "upload/tform5.h"
@@ -189,15 +190,8 @@ void UploadController::AppMessageHook(QObject* target, const QStringList& droppe
 
 void UploadController::saveUploadOptions()
 {
-    const MainWindowPort::UploadOptions options = m_port.uploadOptions();
-    const QString app = QStringLiteral("app");
     AppConfig config;
-    config.writeString(app, QStringLiteral("dir"), m_port.state().RemoteTarget);
-    config.writeBool(app, QStringLiteral("conv"), options.convert);
-    config.writeInteger(app, QStringLiteral("charset"), options.charsetIndex);
-    config.writeBool(app, QStringLiteral("mode1"), options.mode1);
-    config.writeBool(app, QStringLiteral("mode2"), options.mode2);
-    config.writeBool(app, QStringLiteral("mode3"), options.mode3);
+    writeUploadSettings(config, {m_port.state().RemoteTarget, m_port.uploadOptions()});
 }
 
 void UploadController::StartUploadWorkers()

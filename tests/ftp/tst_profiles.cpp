@@ -135,6 +135,31 @@ private slots:
         QCOMPARE(readProfileNames(config), QStringList());
     }
 
+    void refusedValueLeavesTheStoredProfileWhole_data()
+    {
+        QTest::addColumn<int>("field"); // 0 server, 1 user ID, 2 password
+        QTest::addColumn<QString>("value");
+        QTest::newRow("server LF") << 0 << QStringLiteral("h\nx");
+        QTest::newRow("user ID CR") << 1 << QStringLiteral("u\r");
+        QTest::newRow("password LF") << 2 << QStringLiteral("p\n[app]");
+    }
+    void refusedValueLeavesTheStoredProfileWhole()
+    {
+        // Each field is refused only once the fields before it would have been written: the profile in the file
+        // must stay the one stored before, not a mix of old and new values.
+        QFETCH(int, field);
+        QFETCH(QString, value);
+        AppConfig config(iniPath());
+        QStringList names;
+        storeProfile(config, QStringLiteral("site"), {QStringLiteral("old"), QStringLiteral("u"), QStringLiteral("p")},
+                     names);
+        const QByteArray before = readAll(iniPath());
+        ConnectionProfile changed{QStringLiteral("new"), QStringLiteral("u2"), QStringLiteral("p2")};
+        (field == 0 ? changed.server : field == 1 ? changed.userId : changed.password) = value;
+        QVERIFY_THROWS_EXCEPTION(AppError, storeProfile(config, QStringLiteral("site"), changed, names));
+        QCOMPARE(readAll(iniPath()), before);
+    }
+
     void refusedWriteKeepsTheListAsTheFileHasIt()
     {
         // A folder in place of the settings file makes every write fail.
