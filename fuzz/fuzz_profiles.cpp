@@ -20,7 +20,7 @@ namespace {
 struct Stored
 {
     QString name;
-    ConnectionProfile profile;
+    Credentials profile;
 };
 
 bool hasLineBreak(const QString& text)
@@ -28,12 +28,12 @@ bool hasLineBreak(const QString& text)
     return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n'));
 }
 
-QString describe(const QString& name, const ConnectionProfile& p)
+QString describe(const QString& name, const Credentials& p)
 {
     return name + QLatin1String(" | ") + p.server + QLatin1String(" | ") + p.userId + QLatin1String(" | ") + p.password;
 }
 
-bool sameProfile(const ConnectionProfile& a, const ConnectionProfile& b)
+bool sameProfile(const Credentials& a, const Credentials& b)
 {
     return a.server == b.server && a.userId == b.userId && a.password == b.password;
 }

@@ -3,7 +3,7 @@
 #include "dialogs/certificatedialog.h"
 #include "dialogs/messagebox.h"
 #include "ftp/ftpconnection.h"
-#include "ftp/wininet.h"
+#include "ftp/ftpsession.h"
 #include "settings/appconfig.h"
 #include "settings/apperror.h"
 
@@ -135,7 +135,7 @@ void TForm2::FormCreate()
     showProfile(readProfile(config, name));
 }
 
-void TForm2::showProfile(const ConnectionProfile& profile)
+void TForm2::showProfile(const Credentials& profile)
 {
     m_server->setText(profile.server);
     m_user->setText(profile.userId);
@@ -143,6 +143,11 @@ void TForm2::showProfile(const ConnectionProfile& profile)
     m_dataConnection->setCurrentIndex(int(profile.settings.dataConnection));
     m_security->setCurrentIndex(int(profile.settings.tls));
     m_pinnedKey = profile.settings.pinnedKey;
+}
+
+Credentials TForm2::entered(const FtpConnectionSettings& settings) const
+{
+    return {m_server->text(), m_user->text(), m_password->text(), settings};
 }
 
 FtpConnectionSettings TForm2::chosenSettings() const
@@ -171,10 +176,7 @@ void TForm2::Button1Click()
     QString detail;
     try {
         if (TestConnection(detail)) {
-            m_target.server = m_server->text();
-            m_target.userId = m_user->text();
-            m_target.password = m_password->text();
-            m_target.settings = m_testedWith;
+            m_target = entered(m_testedWith);
             storeCurrentProfile();
             accepted = true;
         }
@@ -199,20 +201,16 @@ bool TForm2::TestConnection(QString& detail)
 {
     FtpConnectionSettings settings = chosenSettings();
     for (int question = 0; question <= MaxCertificateQuestions; ++question) {
-        HINTERNET root = InternetOpenA(nullptr, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-        if (!root)
+        // The session ends (QUIT) before anything is shown: no connection stays open behind a question.
+        FtpSession session(entered(settings));
+        const bool connected = session.connect();
+        if (!connected && !session.root())
             return false;
-        ftpSetConnectionSettings(root, settings);
-        HINTERNET connection = InternetConnectA(root, m_server->text().toUtf8().constData(), INTERNET_DEFAULT_FTP_PORT,
-                                                m_user->text().toUtf8().constData(),
-                                                m_password->text().toUtf8().constData(), INTERNET_SERVICE_FTP, 0, 0);
-        const bool connected = connection != nullptr;
-        const bool encrypted = ftpIsEncrypted(connection);
-        const FtpCertificate certificate = ftpCertificateProblem(root);
-        const bool tlsRefused = ftpTlsRefused(root);
-        const bool activeTlsUnavailable = ftpActiveTlsUnavailable(root);
-        InternetCloseHandle(connection);
-        InternetCloseHandle(root);
+        const bool encrypted = ftpIsEncrypted(session.connection());
+        const FtpCertificate certificate = ftpCertificateProblem(session.root());
+        const bool tlsRefused = ftpTlsRefused(session.root());
+        const bool activeTlsUnavailable = ftpActiveTlsUnavailable(session.root());
+        session.close();
         if (connected) {
             m_pinnedKey = settings.pinnedKey;
             m_testedWith = settings;
@@ -252,7 +250,7 @@ void TForm2::storeCurrentProfile()
         names << m_profileName->itemText(i);
     FtpConnectionSettings settings = chosenSettings();
     settings.pinnedKey = m_pinnedKey;
-    storeProfile(config, name, {m_server->text(), m_user->text(), m_password->text(), settings}, names);
+    storeProfile(config, name, entered(settings), names);
     if (names.size() > m_profileName->count()) {
         const QSignalBlocker blocker(m_profileName);
         m_profileName->addItem(names.last());

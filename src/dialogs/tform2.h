@@ -11,9 +11,9 @@ class QLineEdit;
 class QPushButton;
 
 // The connect dialog: picks or names a connection profile, tests the connection and, once the server has
-// accepted the login, hands server, user ID and password to the main window's Credentials and stores the profile.
-// Below the password, two drop-down lists choose the data connections and TLS of the profile. When the server's
-// certificate does not pass the check, the certificate question (CertificateDialog) asks whether to trust it;
+// accepted the login, hands the Credentials (server, user ID, password and settings) to the main window and stores the
+// profile. Below the password, two drop-down lists choose the data connections and TLS of the profile. When the
+// server's certificate does not pass the check, the certificate question (CertificateDialog) asks whether to trust it;
 // a trusted key is pinned and stored with the profile.
 //
 // Contract: created once by the application on the main thread and shown modally on each connect command; between
@@ -46,7 +46,9 @@ private:
     bool TestConnection(QString& detail);
     bool askTrust(const FtpCertificate& certificate);
     FtpConnectionSettings chosenSettings() const;
-    void showProfile(const ConnectionProfile& profile);
+    // What the fields hold, to be used with settings.
+    Credentials entered(const FtpConnectionSettings& settings) const;
+    void showProfile(const Credentials& profile);
     void storeCurrentProfile();
 
     Credentials& m_target;

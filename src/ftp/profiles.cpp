@@ -19,13 +19,13 @@ QString ProfileSection(const QString& name)
     return QStringLiteral("cn_") + name;
 }
 
-ConnectionProfile readProfile(const AppConfig& config, const QString& name)
+Credentials readProfile(const AppConfig& config, const QString& name)
 {
     const QString section = ProfileSection(name);
-    ConnectionProfile profile{config.readString(section, ServerKey, QString()),
-                              config.readString(section, UserKey, QString()),
-                              config.readString(section, PasswordKey, QString()),
-                              {}};
+    Credentials profile{config.readString(section, ServerKey, QString()),
+                        config.readString(section, UserKey, QString()),
+                        config.readString(section, PasswordKey, QString()),
+                        {}};
     profile.settings.dataConnection = dataConnectionFromText(config.readString(section, DataConnectionKey, QString()));
     profile.settings.tls = tlsFromText(config.readString(section, SecurityKey, QString()));
     const QString pin = config.readString(section, PinnedKeyKey, QString());
@@ -48,7 +48,7 @@ bool isProfileListed(const QStringList& names, const QString& name)
     return names.contains(name, Qt::CaseInsensitive);
 }
 
-void storeProfile(AppConfig& config, const QString& name, const ConnectionProfile& profile, QStringList& names)
+void storeProfile(AppConfig& config, const QString& name, const Credentials& profile, QStringList& names)
 {
     const QString section = ProfileSection(name);
     // in one write, so a refused value leaves the stored profile as it was rather than half replaced

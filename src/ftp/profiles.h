@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ftp/connectionsettings.h"
+#include "ftp/credentials.h"
 
 #include <QString>
 #include <QStringList>
@@ -16,17 +16,9 @@ class AppConfig;
 // Contract (main thread, called by the connect dialog): readers return what the file holds, with empty texts for
 // whatever is missing, and do not check whether the file exists (the dialog skips its reads itself when it does
 // not). storeProfile throws AppError when the settings file refuses a write.
-struct ConnectionProfile
-{
-    QString server;
-    QString userId;
-    QString password;
-    FtpConnectionSettings settings = {};
-};
-
 QString ProfileSection(const QString& name);
 
-ConnectionProfile readProfile(const AppConfig& config, const QString& name);
+Credentials readProfile(const AppConfig& config, const QString& name);
 QString readDefaultProfileName(const AppConfig& config);
 QStringList readProfileNames(const AppConfig& config);
 
@@ -37,4 +29,4 @@ bool isProfileListed(const QStringList& names, const QString& name);
 // Writes the profile under name, then makes it the default, then, when the name is not yet listed, writes the
 // list with the name appended. names is the list as the dialog shows it; it gains the name only once the list has
 // reached the file, so a refused write never leaves a name that the file does not list.
-void storeProfile(AppConfig& config, const QString& name, const ConnectionProfile& profile, QStringList& names);
+void storeProfile(AppConfig& config, const QString& name, const Credentials& profile, QStringList& names);

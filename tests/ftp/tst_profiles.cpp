@@ -42,7 +42,7 @@ private slots:
         QCOMPARE(config.readString(QStringLiteral("app"), QStringLiteral("cn_names"), QString()), storedList);
         QCOMPARE(readProfileNames(config), QStringList{name});
         QCOMPARE(readDefaultProfileName(config), name);
-        const ConnectionProfile profile = readProfile(config, name);
+        const Credentials profile = readProfile(config, name);
         QCOMPARE(profile.server, QStringLiteral("127.0.0.1:2121"));
         QCOMPARE(profile.userId, QStringLiteral("user"));
         QCOMPARE(profile.password, QStringLiteral("p w"));
@@ -74,7 +74,7 @@ private slots:
         QFETCH(QString, pin);
         QVERIFY(writeAll(iniPath(), "[cn_site]\nserver=s\nuserid=u\npassword=p\n" + stored));
         AppConfig config(iniPath());
-        const ConnectionProfile profile = readProfile(config, QStringLiteral("site"));
+        const Credentials profile = readProfile(config, QStringLiteral("site"));
         QCOMPARE(int(profile.settings.dataConnection), data);
         QCOMPARE(int(profile.settings.tls), tls);
         QCOMPARE(profile.settings.pinnedKey, pin);
@@ -126,7 +126,7 @@ private slots:
     {
         AppConfig config(iniPath());
         QVERIFY(writeAll(iniPath(), "[cn_half]\nserver=host\n"));
-        const ConnectionProfile half = readProfile(config, QStringLiteral("half"));
+        const Credentials half = readProfile(config, QStringLiteral("half"));
         QCOMPARE(half.server, QStringLiteral("host"));
         QCOMPARE(half.userId, QString());
         QCOMPARE(half.password, QString());
@@ -154,7 +154,7 @@ private slots:
         storeProfile(config, QStringLiteral("site"), {QStringLiteral("old"), QStringLiteral("u"), QStringLiteral("p")},
                      names);
         const QByteArray before = readAll(iniPath());
-        ConnectionProfile changed{QStringLiteral("new"), QStringLiteral("u2"), QStringLiteral("p2")};
+        Credentials changed{QStringLiteral("new"), QStringLiteral("u2"), QStringLiteral("p2")};
         (field == 0 ? changed.server : field == 1 ? changed.userId : changed.password) = value;
         QVERIFY_THROWS_EXCEPTION(AppError, storeProfile(config, QStringLiteral("site"), changed, names));
         QCOMPARE(readAll(iniPath()), before);
