@@ -63,9 +63,6 @@ TForm1::~TForm1()
 
 void TForm1::FormCreate()
 {
-    // The drop hook is in place before anything else, so that no drop can pass unseen.
-    m_uploader = new UploadController(*this, this);
-
     setWindowTitle(QStringLiteral("高速FTP送信ツール PELNO"));
     setObjectName(QStringLiteral("Form1"));
     QFont font(QStringLiteral("ＭＳ Ｐゴシック"));
@@ -118,8 +115,10 @@ void TForm1::FormCreate()
     setCentralWidget(central);
     showLayout(Layout::Start);
 
-    m_browser = new RemoteBrowser(*this, this);
-    m_remover = new DeleteController(*this, this);
+    m_browser = new RemoteBrowser(*this, *m_fileList, this);
+    // The drop hook is in place before the window can be shown, so that no drop can pass unseen.
+    m_uploader = new UploadController(*this, *m_browser, this);
+    m_remover = new DeleteController(*this, *m_browser, this);
     connect(m_timer, &QTimer::timeout, m_uploader, &UploadController::Timer1Timer);
 
     resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());

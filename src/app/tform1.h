@@ -43,7 +43,6 @@ public:
     void setStatusText(const QString& text, bool repaintNow = true) override;
     void showLayout(Layout layout) override;
     QTreeWidget* tree() override;
-    FileListView* fileList() override { return m_fileList; }
     QLabel* plannedCountLabel() override { return m_plannedCount; }
     QLabel* sentCountLabel() override { return m_sentCount; }
     QLabel* elapsedLabel() override { return m_elapsed; }
@@ -56,7 +55,8 @@ public:
 
     QString statusText() const;
     Layout currentLayout() const { return m_layout; }
-    RemoteBrowser& browser() override { return *m_browser; }
+    RemoteBrowser& browser() { return *m_browser; }
+    FileListView* fileList() const { return m_fileList; }
     UploadController& uploader() { return *m_uploader; }
     DeleteController& remover() { return *m_remover; }
     WebPane* startPane() const { return m_startPane; }

@@ -4,10 +4,9 @@
 #include "browse/remotetreewidget.h"
 #include "browse/themeicons.h"
 #include "dialogs/messagebox.h"
-#include "ftp/ftpconnection.h"
 #include "ftp/ftprunner.h"
+#include "ftp/ftpsession.h"
 #include "ftp/listingparser.h"
-#include "ftp/wininet.h"
 #include "jobs/mainstate.h"
 #include "jobs/mainwindowport.h"
 
@@ -85,7 +84,8 @@ bool isSelfOrParentEntry(const QString& name)
 
 } // namespace
 
-RemoteBrowser::RemoteBrowser(MainWindowPort& port, QObject* parent) : QObject(parent), m_port(port)
+RemoteBrowser::RemoteBrowser(MainWindowPort& port, FileListView& fileList, QObject* parent)
+    : QObject(parent), m_port(port), m_fileList(&fileList)
 {
     QTreeWidget* tree = m_port.tree();
     if (auto* remoteTree = qobject_cast<RemoteTreeWidget*>(tree)) {
@@ -96,7 +96,7 @@ RemoteBrowser::RemoteBrowser(MainWindowPort& port, QObject* parent) : QObject(pa
         });
     }
     connect(tree, &QTreeWidget::itemSelectionChanged, this, &RemoteBrowser::selectionChanged);
-    connect(m_port.fileList(), &FileListView::itemDoubleClicked, this, &RemoteBrowser::ListView1DblClick);
+    connect(m_fileList, &FileListView::itemDoubleClicked, this, &RemoteBrowser::ListView1DblClick);
     // A listing that waited for another script run (a deletion planning's) starts once that run is over.
     connect(ftpScriptEvents(), &FtpScriptEvents::released, this, &RemoteBrowser::runPending, Qt::QueuedConnection);
 }
@@ -164,7 +164,7 @@ void RemoteBrowser::ListRemoteDirectory(QTreeWidgetItem* node, const QString& pa
 void RemoteBrowser::showListing(QTreeWidgetItem* node, const QStringList& lines)
 {
     QTreeWidget* tree = m_port.tree();
-    FileListView* list = m_port.fileList();
+    FileListView* list = m_fileList;
     {
         m_replacingNodes = true;
         const auto endReplacing = qScopeGuard([this] { m_replacingNodes = false; });
@@ -267,7 +267,7 @@ void RemoteBrowser::listSelectedAgain()
 
 void RemoteBrowser::listShownAgain()
 {
-    const QString path = m_port.fileList()->remoteDirectory();
+    const QString path = m_fileList->remoteDirectory();
     if (path.isEmpty()) {
         ListRemoteDirectory(nullptr, QStringLiteral("/"));
         return;
@@ -317,7 +317,7 @@ void RemoteBrowser::TreeView1Changing(QTreeWidgetItem*, bool& allowChange) const
 
 void RemoteBrowser::ListView1DblClick()
 {
-    FileListView* list = m_port.fileList();
+    FileListView* list = m_fileList;
     const QList<int> rows = list->selectedRows();
     if (rows.isEmpty())
         return;
@@ -367,7 +367,7 @@ void RemoteBrowser::askAndCreate()
     // The directory is read after the prompt: whatever ran while it was open may have changed it. The tree's
     // command creates below the tree's selection, the list's below the directory the list shows.
     const QString parent =
-        m_port.state().DeleteContext == 1 ? m_port.fileList()->remoteDirectory() : RemotePathOfNode(selectedNode());
+        m_port.state().DeleteContext == 1 ? m_fileList->remoteDirectory() : RemotePathOfNode(selectedNode());
     CreateRemoteDirectory(parent + QLatin1Char('/') + answer);
 }
 
@@ -377,30 +377,10 @@ void RemoteBrowser::CreateRemoteDirectory(const QString& path)
     const auto clearStatus = qScopeGuard([this] { m_port.setStatusText(QString(), true); });
 
     MainState& state = m_port.state();
-    const QByteArray server = state.credentials.server.toUtf8();
-    const QByteArray user = state.credentials.userId.toUtf8();
-    const QByteArray password = state.credentials.password.toUtf8();
-    const QByteArray remotePath = path.toUtf8();
-
-    bool created = false;
-    HINTERNET root = InternetOpenA(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-    if (root) {
-        const DWORD timeout = DWORD(state.TimeoutSeconds.toInt()) * 1000;
-        for (DWORD option :
-             {INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_DATA_SEND_TIMEOUT,
-              INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_CONNECT_BACKOFF})
-            InternetSetOptionA(root, option, &timeout, sizeof timeout);
-        const DWORD retries = DWORD(state.RetryCount.toInt());
-        InternetSetOptionA(root, INTERNET_OPTION_CONNECT_RETRIES, &retries, sizeof retries);
-        ftpSetConnectionSettings(root, state.credentials.settings);
-
-        HINTERNET connection = InternetConnectA(root, server.constData(), INTERNET_DEFAULT_FTP_PORT, user.constData(),
-                                                password.constData(), INTERNET_SERVICE_FTP, 0, 0);
-        if (connection)
-            created = FtpCreateDirectoryA(connection, remotePath.constData());
-        InternetCloseHandle(connection);
-    }
-    InternetCloseHandle(root);
+    const FtpTimeouts timeouts{DWORD(state.TimeoutSeconds.toInt()) * 1000, DWORD(state.RetryCount.toInt())};
+    FtpSession session(state.credentials, timeouts);
+    const bool created = session.connect() && FtpCreateDirectoryA(session.connection(), path.toUtf8().constData());
+    session.close();
 
     if (!created) {
         showMessage(m_port.window(), QStringLiteral("ディレクトリの作成に失敗しました"));

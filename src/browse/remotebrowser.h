@@ -5,13 +5,15 @@
 #include <QString>
 #include <functional>
 
+class FileListView;
 class MainWindowPort;
 class QTreeWidgetItem;
 
 // Browsing the server: listing a directory into the tree and the file list, selecting and double-clicking, and
 // creating a directory.
 //
-// Contract: constructed by the main window on the main thread once the tree and the file list exist; it wires
+// Contract: constructed by the main window on the main thread once the tree and the file list exist (the tree
+// comes through the port, the file list with the constructor); it wires
 // itself to the tree's selection changes, the tree's change guard and the file list's double-click. Listings run
 // our command-line client and keep processing events while it runs, so user input, worker exchanges and
 // completion handlers may run in the middle. A listing asked for meanwhile (a selection, the end of an upload or a
@@ -25,7 +27,10 @@ class RemoteBrowser : public QObject
 {
     Q_OBJECT
 public:
-    explicit RemoteBrowser(MainWindowPort& port, QObject* parent = nullptr);
+    RemoteBrowser(MainWindowPort& port, FileListView& fileList, QObject* parent = nullptr);
+
+    // The file list this browser fills (ListView1).
+    FileListView* fileList() const { return m_fileList; }
 
     // "/a/b" for node b below the root-level node a; the empty text for no node (the root).
     QString RemotePathOfNode(const QTreeWidgetItem* node) const;
@@ -64,6 +69,7 @@ private:
     void runPending();
 
     MainWindowPort& m_port;
+    FileListView* const m_fileList;
     // Set while a listing replaces nodes itself: the selection changes that follow from removing nodes are not
     // the user's and list nothing.
     bool m_replacingNodes = false;

@@ -9,12 +9,11 @@ class QProgressBar;
 class QTimer;
 class QTreeWidget;
 class QWidget;
-class FileListView;
-class RemoteBrowser;
 struct MainState;
 
 // What the main window offers the browsing, upload and deletion code: its shared state, its status line, its
-// layouts, and the widgets they fill. The main window implements it; everything here runs on the main thread.
+// layouts, and the widgets they fill (the browsing parts come to the controllers with the browser itself). The main
+// window implements it; everything here runs on the main thread.
 class MainWindowPort
 {
 public:
@@ -34,9 +33,7 @@ public:
     virtual void setStatusText(const QString& text, bool repaintNow = true) = 0;
     virtual void showLayout(Layout layout) = 0;
 
-    virtual RemoteBrowser& browser() = 0;    // listings of the tree and the file list
     virtual QTreeWidget* tree() = 0;         // TreeView1
-    virtual FileListView* fileList() = 0;    // ListView1
     virtual QLabel* plannedCountLabel() = 0; // "送信予定ファイル数："
     virtual QLabel* sentCountLabel() = 0;    // "送信済みファイル数："
     virtual QLabel* elapsedLabel() = 0;      // "経過時間："

@@ -9,7 +9,6 @@
 #include "jobs/mainwindowport.h"
 #include "remove/tthread_ftpdelete.h"
 #include "transfer/deletionplan.h"
-#include "transfer/uploadqueue.h"
 
 #include <QCoreApplication>
 #include <QLabel>
@@ -28,7 +27,9 @@ const char* const BusyMessage = "現在処理中です。\r\n処理が終了し�
 
 } // namespace
 
-DeleteController::DeleteController(MainWindowPort& port, QObject* parent) : QObject(parent), m_port(port) {}
+DeleteController::DeleteController(MainWindowPort& port, RemoteBrowser& browser, QObject* parent)
+    : BatchHost(parent), m_port(port), m_browser(browser)
+{}
 
 bool DeleteController::deletionUnderWay() const
 {
@@ -75,7 +76,7 @@ void DeleteController::D1Click()
     // The selection is taken now: the listings below let the user select other nodes meanwhile.
     QStringList paths;
     for (QTreeWidgetItem* node : m_port.tree()->selectedItems())
-        paths.append(m_port.browser().RemotePathOfNode(node));
+        paths.append(m_browser.RemotePathOfNode(node));
 
     MainState& state = m_port.state();
     // The planning mark goes however planning ends.
@@ -105,9 +106,9 @@ void DeleteController::D3Click()
         bool directory;
     };
     // The items belong to the directory the list shows, which need not be the tree's selection.
-    const QString directory = m_port.fileList()->remoteDirectory();
+    const QString directory = m_browser.fileList()->remoteDirectory();
     QList<Chosen> chosen;
-    FileListView* list = m_port.fileList();
+    FileListView* list = m_browser.fileList();
     for (int row : list->selectedRows())
         chosen.append({list->caption(row), list->imageIndex(row) == FileListView::kDirectoryImage});
 
@@ -168,11 +169,7 @@ void DeleteController::StartDeletion()
     state.DeferredDirectoryQueue = split.directories;
 
     // The progress display counts along although the browser layout stays in view.
-    m_port.plannedCountLabel()->setText(groupedCount(planned));
-    m_port.sentCountLabel()->setText(QStringLiteral("0"));
-    m_port.progressBar()->setValue(0);
-    m_port.progressBar()->setRange(0, std::max(planned, 1));
-    m_port.progressBar()->setValue(0);
+    resetProgress(m_port, planned);
 
     for (int index = 0; index < MainState::kSlotsPerKind; ++index) {
         if (!state.WorkerSlots[MainState::kDeleteSlotFirst + index])
@@ -183,35 +180,33 @@ void DeleteController::StartDeletion()
 void DeleteController::startWorker(int slotIndex, int mode)
 {
     MainState& state = m_port.state();
-    auto* worker = new TThread_FTPDelete(this);
-    state.WorkerSlots[MainState::kDeleteSlotFirst + slotIndex] = worker;
-    worker->slotIndex = slotIndex;
-    worker->mode = mode;
-    worker->server = state.credentials.server;
-    worker->userId = state.credentials.userId;
-    worker->password = state.credentials.password;
-    worker->settings = state.credentials.settings;
+    const int slot = MainState::kDeleteSlotFirst + slotIndex;
+    auto* worker = new TThread_FTPDelete(this, slot, state.credentials, mode);
+    state.WorkerSlots[slot] = worker;
     worker->start();
 }
 
-void DeleteController::exchangeBatch(TThread_FTPDelete* worker)
+BatchOffer DeleteController::exchangeBatch(BatchWorker* worker, BatchReport report, bool take)
 {
     Q_ASSERT(QThread::currentThread() == qApp->thread());
-    ExchangeBatch(m_port, m_port.state().DeleteQueue, worker->batch, worker->successCount);
+    Q_UNUSED(worker);
+    return {ExchangeBatch(m_port, m_port.state().DeleteQueue, report, take ? kBatchSize : 0), false};
 }
 
-void DeleteController::DeleteWorkerFinished(TThread_FTPDelete* worker)
+void DeleteController::workerDone(BatchWorker* worker, BatchReport rest)
 {
     Q_ASSERT(QThread::currentThread() == qApp->thread());
     MainState& state = m_port.state();
     // A stopped worker comes here with its count and the rest of its batch unreported; at a normal end both are
-    // empty. While the window closes the lists are about to be freed, and nothing is reported.
+    // empty. Nothing goes back to the queue now: the phase may be over. While the window closes the lists are
+    // about to be freed, and nothing is reported.
     if (!state.closing) {
+        rest.failed += rest.untried;
+        rest.untried.clear();
         QStringList noMore;
-        ExchangeBatch(m_port, noMore, worker->batch, worker->successCount);
+        ExchangeBatch(m_port, noMore, rest, 0);
     }
-    worker->batch.clear();
-    state.WorkerSlots[MainState::kDeleteSlotFirst + worker->slotIndex] = nullptr;
+    state.WorkerSlots[worker->slot()] = nullptr;
     if (state.anyWorkerIn(MainState::kDeleteSlotFirst) || state.closing)
         return;
     if (!m_stopped && !state.DeferredDirectoryQueue.isEmpty()) {
@@ -247,16 +242,16 @@ void DeleteController::finishDeletion()
 
     if (state.DeleteContext == 1) {
         // A list deletion changed the directory the list shows.
-        m_port.browser().listShownAgain();
+        m_browser.listShownAgain();
     } else {
         // A tree deletion removed the selected directories themselves: their parent holds what changed.
-        QTreeWidgetItem* node = m_port.browser().selectedNode();
+        QTreeWidgetItem* node = m_browser.selectedNode();
         if (node)
             node = node->parent();
         if (node)
-            m_port.browser().ListRemoteDirectory(node, m_port.browser().RemotePathOfNode(node) + QLatin1Char('/'));
+            m_browser.ListRemoteDirectory(node, m_browser.RemotePathOfNode(node) + QLatin1Char('/'));
         else
-            m_port.browser().listRoot();
+            m_browser.listRoot();
     }
 
     // The listing keeps the event loop running: the window may have begun to close meanwhile.

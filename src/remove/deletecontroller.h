@@ -1,14 +1,16 @@
 #pragma once
 
-#include <QObject>
+#include "jobs/batchhost.h"
+
 #include <QStringList>
 
 class MainWindowPort;
 class QTreeWidgetItem;
-class TThread_FTPDelete;
+class RemoteBrowser;
 
 // Deleting on the server: planning the deletion of the tree's or the file list's selection, the delete workers
-// of the file phase and the single worker of the directory phase. Lives on the main thread.
+// of the file phase and the single worker of the directory phase. Lives on the main thread; the workers reach it
+// only through its BatchHost calls, which they make as blocking queued calls.
 //
 // A plan is made with listings that keep processing events, so the user may act meanwhile: each command takes
 // its selection when it is chosen. A command chosen while an earlier deletion is still being planned or carried
@@ -18,11 +20,11 @@ class TThread_FTPDelete;
 // nothing is deleted; afterwards the queue's rest and the pending directories go to FailedList at once, every
 // worker finishes the entry under way and its completion handler puts the rest of its batch in FailedList, no
 // directory phase starts, and the deletion ends as any other.
-class DeleteController : public QObject
+class DeleteController : public BatchHost
 {
     Q_OBJECT
 public:
-    explicit DeleteController(MainWindowPort& port, QObject* parent = nullptr);
+    DeleteController(MainWindowPort& port, RemoteBrowser& browser, QObject* parent = nullptr);
 
     // Appends the plan entries of everything below path (begins and ends with "/") to queue, children before
     // their parent.
@@ -36,14 +38,14 @@ public:
     // The stop command; does nothing when no deletion is being planned or carried out.
     void stop();
 
-    // Runs on the main thread while worker waits: reports its count and leftovers, hands it the next batch.
-    void exchangeBatch(TThread_FTPDelete* worker);
+    // BatchHost: a worker's report counts and fails what it says and the worker gets the next batch of up to ten.
+    BatchOffer exchangeBatch(BatchWorker* worker, BatchReport report, bool take) override;
+    void workerDone(BatchWorker* worker, BatchReport rest) override;
 
 public slots:
     void D1Click();
     void D3Click();
     void StartDirectoryPhase();
-    void DeleteWorkerFinished(TThread_FTPDelete* worker);
 
 private:
     bool refuseWhileBusy();
@@ -53,6 +55,7 @@ private:
     void finishDeletion();
 
     MainWindowPort& m_port;
+    RemoteBrowser& m_browser;
     bool m_planning = false;
     bool m_stopped = false; // the deletion planned or under way was stopped
 };

@@ -12,6 +12,7 @@
 #include "transfer/uploadqueue.h"
 #include "upload/remotedirectoryset.h"
 #include "upload/tform5.h"
+#include "upload/tthread_poster.h"
 
 #include <QCollator>
 #include <QCoreApplication>
@@ -62,7 +63,8 @@ int resendPauseSeconds(int endedRound)
 
 } // namespace
 
-UploadController::UploadController(MainWindowPort& port, QObject* parent) : QObject(parent), m_port(port)
+UploadController::UploadController(MainWindowPort& port, RemoteBrowser& browser, QObject* parent)
+    : BatchHost(parent), m_port(port), m_browser(browser)
 {
     qApp->installEventFilter(this);
     m_resendPause = new QTimer(this);
@@ -111,7 +113,7 @@ bool UploadController::isDropTarget(const QObject* object)
     const QTreeWidget* tree = m_port.tree();
     if (tree && (widget == tree || widget == tree->viewport()))
         return true;
-    const FileListView* list = m_port.fileList();
+    const FileListView* list = m_browser.fileList();
     return list && list->ownsWidget(widget);
 }
 
@@ -147,10 +149,10 @@ void UploadController::AppMessageHook(QObject* target, const QStringList& droppe
 
     m_port.showLayout(MainWindowPort::Layout::Progress);
     // A drop on the file list goes to the directory the list shows, which need not be the tree's selection.
-    const FileListView* list = m_port.fileList();
+    const FileListView* list = m_browser.fileList();
     const bool onList = list && list->ownsWidget(qobject_cast<const QWidget*>(target));
     state.RemoteTarget =
-        (onList ? list->remoteDirectory() : m_port.browser().RemotePathOfNode(selectedNode())) + QLatin1Char('/');
+        (onList ? list->remoteDirectory() : m_browser.RemotePathOfNode(selectedNode())) + QLatin1Char('/');
     state.ResendRound = 0;
     state.FailedList.clear();
     m_stopped = false;
@@ -161,8 +163,8 @@ void UploadController::AppMessageHook(QObject* target, const QStringList& droppe
     state.StartTime = QDateTime::currentDateTime();
     m_port.elapsedTimer()->start();
     Timer1Timer();
-    m_port.sentCountLabel()->setText(QStringLiteral("0"));
-    m_port.progressBar()->setValue(0);
+    // Nothing is planned while the drop is walked.
+    resetProgress(m_port, 0);
 
     try {
         saveUploadOptions();
@@ -181,10 +183,7 @@ void UploadController::AppMessageHook(QObject* target, const QStringList& droppe
     // includes it and a finished upload shows sent + failed = planned.
     const qsizetype count = state.UploadQueue.size() + state.FailedList.size();
     m_plannedBytes = localBytesOf(state.UploadQueue);
-    m_port.plannedCountLabel()->setText(groupedCount(count));
-    // A range of 0..0 would show the bar as busy; an empty upload shows an empty bar instead.
-    m_port.progressBar()->setRange(0, int(std::max<qsizetype>(count, 1)));
-    m_port.progressBar()->setValue(0);
+    resetProgress(m_port, count);
     StartUploadWorkers();
 }
 
@@ -215,23 +214,14 @@ void UploadController::StartUploadWorkers()
     m_loginRefused = false;
     m_waitingShown = false;
     // Every round asks for its directories anew: a directory refused in one round may be created in the next.
-    const auto directories = std::make_shared<RemoteDirectorySet>();
+    const TThread_Poster::Round round{state.RemoteTarget, transferMode, encodingName, state.DataDirectory,
+                                      std::make_shared<RemoteDirectorySet>()};
     for (int slot = MainState::kUploadSlotFirst; slot < MainState::kUploadSlotFirst + MainState::kSlotsPerKind;
          ++slot) {
         if (state.WorkerSlots[slot])
             continue;
-        auto* worker = new TThread_Poster(this);
+        auto* worker = new TThread_Poster(this, slot, state.credentials, round);
         state.WorkerSlots[slot] = worker;
-        worker->slotIndex = slot;
-        worker->transferMode = transferMode;
-        worker->encodingName = encodingName;
-        worker->server = state.credentials.server;
-        worker->user = state.credentials.userId;
-        worker->password = state.credentials.password;
-        worker->settings = state.credentials.settings;
-        worker->targetDirectory = state.RemoteTarget;
-        worker->dataDirectory = state.DataDirectory;
-        worker->directories = directories;
         ++m_runningWorkers;
         worker->start();
     }
@@ -268,37 +258,34 @@ qint64 UploadController::transferredBytes() const
     qint64 total = m_finishedBytes;
     const MainState& state = m_port.state();
     for (int slot = MainState::kUploadSlotFirst; slot < MainState::kUploadSlotFirst + MainState::kSlotsPerKind; ++slot)
-        if (const auto* worker = qobject_cast<const TThread_Poster*>(state.WorkerSlots[slot].data()))
-            total += worker->transferredBytes.load(std::memory_order_relaxed);
+        if (const auto* worker = qobject_cast<const BatchWorker*>(state.WorkerSlots[slot].data()))
+            total += worker->transferredBytes();
     return total;
 }
 
-bool UploadController::exchangeBatch(TThread_Poster* worker, bool take)
+BatchOffer UploadController::exchangeBatch(BatchWorker* worker, BatchReport report, bool take)
 {
     Q_ASSERT(QThread::currentThread() == qApp->thread());
     QStringList& queue = m_port.state().UploadQueue;
-    if (worker->loggedIn)
+    if (report.connected)
         m_connected.insert(worker);
     else
         m_connected.remove(worker);
-    // Untried entries go first: they were next in line when the worker took them.
-    if (!worker->untried.isEmpty()) {
-        queue = worker->untried + queue;
-        worker->untried.clear();
-    }
-    const int limit = take && !m_stopped ? fairBatchSize(queue.size(), m_runningWorkers) : 0;
-    ExchangeBatch(m_port, queue, worker->batch, worker->sentCount, limit);
-    if (take && worker->batch.isEmpty())
+    const qsizetype queued = queue.size() + report.untried.size();
+    const int limit = take && !m_stopped ? fairBatchSize(queued, m_runningWorkers) : 0;
+    BatchOffer offer;
+    offer.batch = ExchangeBatch(m_port, queue, report, limit);
+    if (take && offer.batch.isEmpty())
         m_connected.remove(worker); // it ends
-    const bool othersConnected = m_connected.size() > (m_connected.contains(worker) ? 1 : 0);
+    offer.othersConnected = m_connected.size() > (m_connected.contains(worker) ? 1 : 0);
     if (!take) {
         m_connectionTrouble = true;
-        showWaitingForServer(!othersConnected);
+        showWaitingForServer(!offer.othersConnected);
     }
-    return othersConnected;
+    return offer;
 }
 
-void UploadController::workerLoggedIn(TThread_Poster* worker)
+void UploadController::workerLoggedIn(BatchWorker* worker)
 {
     m_connected.insert(worker);
     showWaitingForServer(false);
@@ -313,27 +300,22 @@ void UploadController::showWaitingForServer(bool waiting)
         waiting ? QStringLiteral("サーバーへの接続を待っています") : QStringLiteral("ファイルを送信しています"), true);
 }
 
-void UploadController::UploadWorkerDone(TThread_Poster* worker)
+void UploadController::workerDone(BatchWorker* worker, BatchReport rest)
 {
     Q_ASSERT(QThread::currentThread() == qApp->thread());
     MainState& state = m_port.state();
     m_runningWorkers = std::max(0, m_runningWorkers - 1);
     m_connected.remove(worker);
-    if (worker->loginRefused)
+    if (rest.loginRefused)
         m_loginRefused = true;
-    if (!worker->untried.isEmpty() && !state.closing)
-        state.UploadQueue = worker->untried + state.UploadQueue;
-    worker->untried.clear();
     // A stopped worker, or one that could not log in, comes here with its count and the rest of its batch
-    // unreported (at a normal end both are empty); they count and fail like a batch handed back at an exchange.
-    // While the window closes the lists are about to be freed, and nothing is reported.
-    if (!state.closing) {
-        QStringList noMore;
-        ExchangeBatch(m_port, noMore, worker->batch, worker->sentCount, 0);
-    }
-    worker->batch.clear();
-    m_finishedBytes += worker->transferredBytes.load();
-    const int slot = worker->slotIndex;
+    // unreported (at a normal end both are empty); they count and fail like a batch handed back at an exchange, and
+    // its untried entries go back to the queue. While the window closes the lists are about to be freed, and
+    // nothing is reported.
+    if (!state.closing)
+        ExchangeBatch(m_port, state.UploadQueue, rest, 0);
+    m_finishedBytes += worker->transferredBytes();
+    const int slot = worker->slot();
     if (slot >= 0 && slot < int(state.WorkerSlots.size()) && state.WorkerSlots[slot] == worker)
         state.WorkerSlots[slot] = nullptr;
     if (state.anyWorkerIn(MainState::kUploadSlotFirst))
@@ -394,7 +376,7 @@ void UploadController::finishUpload()
     // A listing that fails still lets the user see the outcome and get the browser back; its error follows.
     std::exception_ptr listingError;
     try {
-        m_port.browser().listSelectedAgain();
+        m_browser.listSelectedAgain();
     } catch (...) {
         listingError = std::current_exception();
     }

@@ -1,16 +1,16 @@
 #pragma once
 
+#include "jobs/batchhost.h"
 #include "transfer/transferrate.h"
-#include "upload/tthread_poster.h"
 
-#include <QObject>
 #include <QSet>
 #include <QStringList>
 
 #include <memory>
 
+class BatchWorker;
 class MainWindowPort;
-class RemoteDirectorySet;
+class RemoteBrowser;
 class QMimeData;
 class QTimer;
 class QTreeWidgetItem;
@@ -19,9 +19,9 @@ class QWidget;
 // The upload: the application-wide drop hook, the start of the upload workers, their batch exchange, the end of
 // each round with up to two resend rounds, and the failure report.
 //
-// Contract: lives on the main thread; every member runs there. The workers reach it only through exchangeBatch()
-// and UploadWorkerDone(), which they call as blocking queued calls, and through the round's RemoteDirectorySet
-// (its own lock; a new set every round). A drop is taken when it carries local files
+// Contract: lives on the main thread; every member runs there. The workers reach it only through its BatchHost
+// calls, which they make as blocking queued calls, and through the round's RemoteDirectorySet (its own lock; a new
+// set every round). A drop is taken when it carries local files
 // and lands on the tree or the file list; the drag is accepted there so that the drop can happen at all, and the
 // drop itself is passed on to the widget afterwards. A drop on the file list goes to the directory the list shows,
 // one on the tree to the tree's selected node. Once the main window has begun to close, drops are ignored without
@@ -37,12 +37,12 @@ class QWidget;
 // timer on this thread; the server may be back, or have freed its connections, by then. A round whose failures
 // were all the server's answers (a refused login among them) resends at once: waiting would not change them. The
 // stop command and the closing window end a pause at once; stopped, the run ends with its report.
-class UploadController : public QObject
+class UploadController : public BatchHost
 {
     Q_OBJECT
 public:
     // Installs AppMessageHook on the application object at once.
-    explicit UploadController(MainWindowPort& port, QObject* parent = nullptr);
+    UploadController(MainWindowPort& port, RemoteBrowser& browser, QObject* parent = nullptr);
     ~UploadController() override;
 
     void StartUploadWorkers();
@@ -54,13 +54,13 @@ public:
     // Bytes the workers of this upload have moved so far.
     qint64 transferredBytes() const;
 
-    // Called by a worker, on the main thread while it waits: reports its successes and failures, puts its untried
-    // entries back at the head of the queue and, when take is set, hands it the next batch (empty when the queue is
-    // drained or the run was stopped). Without take the worker reports a failed connection and is about to wait.
-    // Returns whether another worker of the run holds a connection (as far as their calls have told).
-    bool exchangeBatch(TThread_Poster* worker, bool take = true);
-    // Called by a worker, on the main thread while it waits, once it has logged in.
-    void workerLoggedIn(TThread_Poster* worker);
+    // BatchHost: a worker's report counts and fails what it says, puts its untried entries back at the head of the
+    // queue and, with take, hands it the next batch (empty when the queue is drained or the run was stopped).
+    // Without take the worker reports a failed connection and is about to wait. The offer says whether another
+    // worker of the run holds a connection (as far as their calls have told).
+    BatchOffer exchangeBatch(BatchWorker* worker, BatchReport report, bool take) override;
+    void workerLoggedIn(BatchWorker* worker) override;
+    void workerDone(BatchWorker* worker, BatchReport rest) override;
 
     // The number of rounds of one upload: the first and two automatic resend rounds.
     static constexpr int kRounds = 3;
@@ -68,7 +68,6 @@ public:
 public slots:
     void Timer1Timer();
     void Button2Click();
-    void UploadWorkerDone(TThread_Poster* worker);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override; // AppMessageHook
@@ -85,15 +84,16 @@ private:
     void showWaitingForServer(bool waiting);
 
     MainWindowPort& m_port;
+    RemoteBrowser& m_browser;
     bool m_stopped = false;
     qint64 m_plannedBytes = 0;  // sizes of the entries queued, those of resend rounds again
     qint64 m_finishedBytes = 0; // moved by workers that have ended
     TransferRateWindow m_rate;
-    int m_runningWorkers = 0;                // upload workers started and not yet done, for the fair batch size
-    QSet<const TThread_Poster*> m_connected; // workers of the round whose last call said they are logged in
-    bool m_connectionTrouble = false;        // a connection of this round failed
-    bool m_loginRefused = false;             // the server refused a login of this round
-    bool m_waitingShown = false;             // the status line says that the workers wait for the server
-    QTimer* m_resendPause = nullptr;         // runs between rounds, ticking once a second
-    int m_resendPauseLeft = 0;               // seconds
+    int m_runningWorkers = 0;             // upload workers started and not yet done, for the fair batch size
+    QSet<const BatchWorker*> m_connected; // workers of the round whose last call said they are logged in
+    bool m_connectionTrouble = false;     // a connection of this round failed
+    bool m_loginRefused = false;          // the server refused a login of this round
+    bool m_waitingShown = false;          // the status line says that the workers wait for the server
+    QTimer* m_resendPause = nullptr;      // runs between rounds, ticking once a second
+    int m_resendPauseLeft = 0;            // seconds
 };
