@@ -24,6 +24,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
@@ -106,6 +107,7 @@ private slots:
     void listDeletionOfDirectoryKeepsTrailingSlash();
     void listDeletionOfFilesOnlyRunsNoListing();
     void emptyDirectoriesOnlyGoToSeveralWorkers();
+    void aWorkerLogsInOnceForAllItsBatches();
     void undeletableFileFailsWithItsAncestors();
     void exactlyTheChosenNamesAreDeleted();
     void refusedDirectoryIsNotEntered();
@@ -351,6 +353,30 @@ void TestDeletion::emptyDirectoriesOnlyGoToSeveralWorkers()
     QVERIFY(sessionsOf(m_server, "RMD ").size() >= 3); // batches of ten spread over several workers
     QVERIFY(m_form->state().FailedList.isEmpty());
     QVERIFY(captions(*m_form).isEmpty());
+}
+
+void TestDeletion::aWorkerLogsInOnceForAllItsBatches()
+{
+    QStringList files;
+    for (int i = 0; i < 150; ++i)
+        files << QStringLiteral("www/f%1").arg(i, 3, 10, QLatin1Char('0'));
+    put(files);
+    connectWindow();
+    chooseNode(QStringLiteral("www"));
+    selectItems(*m_form, {});
+    m_server.clearLog();
+    runToEnd("D3");
+
+    QCOMPARE(filesBelow(m_server.root() + "/www"), QStringList{});
+    QCOMPARE(m_form->sentCountLabel()->text(), QStringLiteral("150"));
+    QVERIFY(m_form->state().FailedList.isEmpty());
+    // Fifteen batches of ten over at most ten connections: one login each, ended with QUIT.
+    const QSet<QString> deleting = sessionsOf(m_server, "DELE ");
+    QVERIFY(!deleting.isEmpty() && deleting.size() <= MainState::kSlotsPerKind);
+    for (const QString& session : deleting) {
+        QCOMPARE(m_server.commandsOfSession(session.toInt()).filter(QRegularExpression("^USER ")).size(), 1);
+        QTRY_COMPARE(m_server.commandsOfSession(session.toInt()).last(), QStringLiteral("QUIT"));
+    }
 }
 
 void TestDeletion::undeletableFileFailsWithItsAncestors()

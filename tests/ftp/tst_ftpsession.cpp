@@ -1,0 +1,134 @@
+#include "ftp/ftpconnection.h"
+#include "ftp/ftpsession.h"
+
+#include "ftpserverfixture.h"
+#include "testfiles.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <atomic>
+#include <memory>
+
+class TestFtpSession : public QObject
+{
+    Q_OBJECT
+
+private:
+    FtpServerFixture m_server;
+
+    Credentials credentials(const QString& server = QString()) const
+    {
+        return {server.isEmpty() ? m_server.host() : server, FtpServerFixture::user(), FtpServerFixture::password()};
+    }
+
+    QStringList quitSessions() const
+    {
+        QStringList sessions;
+        for (const QString& line : m_server.commands().filter(QRegularExpression(QStringLiteral("^\\d+ QUIT"))))
+            sessions << line.section(QLatin1Char(' '), 0, 0);
+        return sessions;
+    }
+
+private slots:
+    void init()
+    {
+        m_server.setMaxConnectionsPerAddress(0);
+        m_server.refuseLogins(false);
+        QVERIFY(m_server.start()); // a fresh record: sessions count from 1
+    }
+
+    // One login for as long as the session is open; close() and the destructor both end it with QUIT, and a closed
+    // session logs in anew.
+    void loginLastsUntilClosed()
+    {
+        {
+            FtpSession session(credentials());
+            QVERIFY(session.connect());
+            QVERIFY(session.connect());
+            QVERIFY(FtpCreateDirectoryA(session.connection(), "/made"));
+            QCOMPARE(m_server.logins(), 1);
+            QVERIFY(quitSessions().isEmpty());
+
+            session.close();
+            QVERIFY(!session.isConnected());
+            QVERIFY(!session.connection());
+            QTRY_COMPARE(quitSessions(), QStringList{"1"});
+            QVERIFY(session.connect());
+            QCOMPARE(m_server.logins(), 2);
+        }
+        QTRY_COMPARE(quitSessions(), (QStringList{"1", "2"}));
+        QVERIFY(QFileInfo(m_server.root() + QStringLiteral("/made")).isDir());
+    }
+
+    void failedConnect_data()
+    {
+        QTest::addColumn<QString>("cause");
+        QTest::addColumn<int>("failure");
+        QTest::newRow("login refused") << "refused" << int(FtpConnectFailure::Rejected);
+        QTest::newRow("TLS required, not offered") << "tls" << int(FtpConnectFailure::Rejected);
+        QTest::newRow("nothing listening") << "closed" << int(FtpConnectFailure::Unreachable);
+        QTest::newRow("turned away") << "busy" << int(FtpConnectFailure::Busy);
+    }
+
+    // A failed connect says why, keeps the root handle for what the layer tells about it, and a later connect of
+    // the same session succeeds once the cause has gone.
+    void failedConnect()
+    {
+        QFETCH(QString, cause);
+        QFETCH(int, failure);
+        Credentials target = credentials();
+        if (cause == QLatin1String("refused")) {
+            m_server.refuseLogins();
+        } else if (cause == QLatin1String("tls")) {
+            target.settings.tls = TlsMode::Required;
+        } else if (cause == QLatin1String("closed")) {
+            m_server.stop();
+        } else {
+            m_server.setMaxConnectionsPerAddress(1);
+            QVERIFY(m_server.start());
+        }
+        FtpSession session(target);
+        std::unique_ptr<FtpSession> occupant;
+        if (cause == QLatin1String("busy")) {
+            occupant = std::make_unique<FtpSession>(credentials());
+            QVERIFY(occupant->connect());
+        }
+        QVERIFY(!session.connect());
+        QVERIFY(!session.connection());
+        QVERIFY(session.root());
+        QCOMPARE(int(session.connectFailure()), failure);
+        QCOMPARE(ftpTlsRefused(session.root()), cause == QLatin1String("tls"));
+
+        if (cause == QLatin1String("refused"))
+            m_server.refuseLogins(false);
+        else if (cause == QLatin1String("closed"))
+            QVERIFY(m_server.start());
+        else if (cause == QLatin1String("busy"))
+            occupant.reset();
+        else
+            return; // the settings hold for the session's life
+        QTRY_VERIFY(session.connect());
+        QCOMPARE(int(session.connectFailure()), int(FtpConnectFailure::None));
+    }
+
+    // Time-outs and the byte counter reach the connection: the upload counts every byte it moved.
+    void countsTransferredBytes()
+    {
+        QTemporaryDir local;
+        const QByteArray content(300000, 'b');
+        const QString path = local.filePath(QStringLiteral("big.bin"));
+        QVERIFY(writeAll(path, content));
+        std::atomic<qint64> counter = 0;
+        FtpSession session(credentials(), FtpTimeouts{3000, 0}, &counter);
+        QVERIFY(session.connect());
+        QVERIFY(FtpPutFileA(session.connection(), path.toUtf8().constData(), "/big.bin", FTP_TRANSFER_TYPE_BINARY, 0));
+        QCOMPARE(counter.load(), qint64(content.size()));
+        QCOMPARE(readAll(m_server.root() + QStringLiteral("/big.bin")), content);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFtpSession)
+#include "tst_ftpsession.moc"
