@@ -287,6 +287,7 @@ BatchOffer UploadController::exchangeBatch(BatchWorker* worker, BatchReport repo
 
 void UploadController::workerLoggedIn(BatchWorker* worker)
 {
+    Q_ASSERT(QThread::currentThread() == qApp->thread());
     m_connected.insert(worker);
     showWaitingForServer(false);
 }

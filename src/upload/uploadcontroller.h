@@ -6,8 +6,6 @@
 #include <QSet>
 #include <QStringList>
 
-#include <memory>
-
 class BatchWorker;
 class MainWindowPort;
 class RemoteBrowser;
