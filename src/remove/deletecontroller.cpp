@@ -11,8 +11,6 @@
 #include "transfer/deletionplan.h"
 
 #include <QCoreApplication>
-#include <QLabel>
-#include <QProgressBar>
 #include <QScopeGuard>
 #include <QThread>
 #include <QTimer>

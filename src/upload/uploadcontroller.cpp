@@ -20,7 +20,6 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QMimeData>
-#include <QProgressBar>
 #include <QThread>
 #include <QTime>
 #include <QTimer>
