@@ -1,5 +1,4 @@
 #include "app/application.h"
-#include "jobs/batchexchange.h"
 #include "modal.h"
 #include "testfiles.h"
 #include "upload/tform5.h"
@@ -62,8 +61,6 @@ private slots:
     void oneFreeWorkerKeepsItsConnection();
     void eachDirectoryOncePerRound();
     void refusedDirectoryIsAskedAgainEachRound();
-    void fairBatchSize_data();
-    void fairBatchSize();
     void stopMidUploadAccountsForEveryFile();
     void rateAndTimeLeftDuringAnUpload();
 };
@@ -429,32 +426,6 @@ void TestUploadRounds::refusedDirectoryIsAskedAgainEachRound()
     QCOMPARE(made.value("/w/ro/sub"), 3);
     // /w/ro/sub/deeper can only follow a created /w/ro/sub; it is asked for once per round all the same.
     QCOMPARE(made.value("/w/ro/sub/deeper"), 3);
-}
-
-void TestUploadRounds::fairBatchSize_data()
-{
-    QTest::addColumn<int>("queueLength");
-    QTest::addColumn<int>("workers");
-    QTest::addColumn<int>("expected");
-    QTest::newRow("empty queue") << 0 << 10 << 0;
-    QTest::newRow("one file, ten workers") << 1 << 10 << 1;
-    QTest::newRow("sixteen files spread over eight workers") << 16 << 10 << 2;
-    QTest::newRow("nine left for ten") << 9 << 10 << 1;
-    QTest::newRow("rounded up") << 21 << 10 << 3;
-    QTest::newRow("a hundred for ten") << 100 << 10 << 10;
-    QTest::newRow("never more than ten") << 1054 << 10 << 10;
-    QTest::newRow("one worker takes ten") << 25 << 1 << 10;
-    QTest::newRow("one worker, the rest") << 5 << 1 << 5;
-    QTest::newRow("three workers") << 20 << 3 << 7;
-    QTest::newRow("no worker counted yet") << 7 << 0 << 7;
-}
-
-void TestUploadRounds::fairBatchSize()
-{
-    QFETCH(int, queueLength);
-    QFETCH(int, workers);
-    QFETCH(int, expected);
-    QCOMPARE(::fairBatchSize(queueLength, workers), expected);
 }
 
 int main(int argc, char** argv)
