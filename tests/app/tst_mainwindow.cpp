@@ -6,6 +6,7 @@
 #include "dialogs/tform2.h"
 #include "ftpserverfixture.h"
 #include "modal.h"
+#include "threadguard.h"
 #include "webpanes/links.h"
 #include "webpanes/webpane.h"
 
@@ -290,10 +291,11 @@ void TestMainWindow::closingWaitsForWorkersWhileServingThem()
     // One worker in an upload slot and one in a delete slot, both busy calling into the main thread.
     BlockingWorker upload(form.state(), 3);
     BlockingWorker remove(form.state(), 12);
+    ThreadGuard running;
     form.state().WorkerSlots[3] = &upload;
     form.state().WorkerSlots[12] = &remove;
-    upload.start();
-    remove.start();
+    running.start(upload);
+    running.start(remove);
     QTRY_VERIFY(upload.exchanges > 2 && remove.exchanges > 2);
 
     QVERIFY(form.close());

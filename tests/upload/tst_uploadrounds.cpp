@@ -1,6 +1,7 @@
 #include "app/application.h"
 #include "modal.h"
 #include "testfiles.h"
+#include "threadguard.h"
 #include "upload/tform5.h"
 #include "uploadsession.h"
 #include "webpanes/links.h"
@@ -16,7 +17,6 @@
 #include <QSet>
 #include <QTest>
 #include <QTime>
-#include <QTimer>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -206,8 +206,9 @@ void TestUploadRounds::oneFreeWorkerKeepsItsConnection()
     s.server.setUploadsPerSession(9);
     QVERIFY(connectSession(s));
     SlotHolder holders[9];
+    ThreadGuard running;
     for (int slot = 1; slot < MainState::kSlotsPerKind; ++slot) {
-        holders[slot - 1].start();
+        running.start(holders[slot - 1]);
         s.form->state().WorkerSlots[slot] = &holders[slot - 1];
     }
     // The folder's entry and f00-f08 make the first batch, h00-h08 the second.
@@ -243,11 +244,6 @@ void TestUploadRounds::oneFreeWorkerKeepsItsConnection()
     // The round is not over while the other slots are held.
     QCOMPARE(s.form->state().ResendRound, 0);
     QCOMPARE(s.form->currentLayout(), MainWindowPort::Layout::Progress);
-
-    for (SlotHolder& holder : holders) {
-        holder.requestInterruption();
-        holder.wait();
-    }
 }
 
 // "中止" in the middle of 1,000 files: the workers finish the file under way and take nothing more, no resend
