@@ -18,7 +18,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 
 // The connect dialog with its real widgets, against the real test server and the real settings file beside the
 // test program.
@@ -70,16 +69,13 @@ private:
     {
         QString shown;
         bool cursorDuringMessage = false;
-        QTimer answer;
-        QObject::connect(&answer, &QTimer::timeout, [&] {
-            QWidget* modal = QApplication::activeModalWidget();
-            if (!modal || !modal->isVisible() || modal == &dialog)
+        ModalAnswerer answer([&](QWidget* modal) {
+            if (modal == &dialog)
                 return;
             shown = modal->windowTitle() + QLatin1Char('|') + modalText(modal);
             cursorDuringMessage = QApplication::overrideCursor() != nullptr;
             pressButton(modal);
         });
-        answer.start(20);
         QTest::mouseClick(dialog.connectButton(), Qt::LeftButton);
         // no hourglass is left behind, neither under the message nor after it
         if (cursorDuringMessage || QApplication::overrideCursor())
@@ -341,16 +337,13 @@ private slots:
     static QStringList connectAnswering(TForm2& dialog, const QString& answer)
     {
         QStringList shown;
-        QTimer timer;
-        QObject::connect(&timer, &QTimer::timeout, [&] {
-            QWidget* modal = QApplication::activeModalWidget();
-            if (!modal || !modal->isVisible() || modal == &dialog)
+        ModalAnswerer answerer([&](QWidget* modal) {
+            if (modal == &dialog)
                 return;
             shown << modal->windowTitle() + QLatin1Char('|') + modalText(modal);
             if (!pressButton(modal, answer))
                 pressButton(modal);
         });
-        timer.start(20);
         QTest::mouseClick(dialog.connectButton(), Qt::LeftButton);
         return shown;
     }
