@@ -76,7 +76,7 @@ void TestUploadResilience::connectionLimitDeliversEverything()
     QCOMPARE(paths.size(), 200);
 
     QString message;
-    answerEnd(&message);
+    answerNext(&message);
     QVERIFY(dropPaths(s.listViewport(), paths));
     QVERIFY(waitForBrowser(*s.form));
     QVERIFY2(message.startsWith(QStringLiteral("送信処理が終了しました。")), qPrintable(message));
@@ -109,7 +109,7 @@ void TestUploadResilience::serverOutage()
 
     QString seen;
     QString title;
-    answerEnd(&seen, &title);
+    answerNext(&seen, &title);
     QVERIFY(dropPaths(s.listViewport(), paths));
     QTRY_VERIFY_WITH_TIMEOUT(s.server.uploadWireBytes().size() >= 30, 30000);
     s.server.stop();
@@ -216,7 +216,7 @@ void TestUploadResilience::stopOrCloseEndsAWait()
 
     QString seen;
     if (!close)
-        answerEnd(&seen);
+        answerNext(&seen);
     QVERIFY(dropPaths(s.listViewport(), paths));
     if (betweenRounds) {
         QTRY_VERIFY_WITH_TIMEOUT(s.form->statusText().startsWith(QStringLiteral("再送信まで")),

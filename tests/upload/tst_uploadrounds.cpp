@@ -152,7 +152,7 @@ void TestUploadRounds::serverLostMidRunLosesNothing()
     QVERIFY(s.server.start());
 
     QString message;
-    answerEnd(&message);
+    answerNext(&message);
     QVERIFY(waitForBrowser(*s.form));
     QVERIFY2(message.startsWith(QStringLiteral("送信処理が終了しました。(")), qPrintable(message));
     QCOMPARE(s.form->state().ResendRound, 2);
@@ -182,7 +182,7 @@ void TestUploadRounds::unreachableServerReportsEverything()
 
     QString listed;
     QString title;
-    answerEnd(&listed, &title);
+    answerNext(&listed, &title);
     QElapsedTimer clock;
     clock.start();
     QVERIFY(dropPaths(s.listViewport(), expected));
@@ -264,7 +264,7 @@ void TestUploadRounds::stopMidUploadAccountsForEveryFile()
     auto* stop = s.form->findChild<QPushButton*>("StopButton");
     QVERIFY(stop);
     QString report;
-    answerEnd(&report);
+    answerNext(&report);
     QVERIFY(dropPaths(s.treeViewport(), {folder}));
     QVERIFY(stop->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(s.form->sentCountLabel()->text().toInt() > 0, 30000);
@@ -313,7 +313,7 @@ void TestUploadRounds::rateAndTimeLeftDuringAnUpload()
     QLabel* rate = s.form->rateLabel();
     QLabel* left = s.form->timeLeftLabel();
     QString message;
-    answerEnd(&message);
+    answerNext(&message);
     QVERIFY(dropPaths(s.treeViewport(), {folder}));
     QCOMPARE(rate->text(), QStringLiteral("--"));
     QCOMPARE(left->text(), QStringLiteral("--:--:--"));
@@ -362,7 +362,7 @@ void TestUploadRounds::eachDirectoryOncePerRound()
 
     s.server.clearLog();
     QString message;
-    answerEnd(&message);
+    answerNext(&message);
     QVERIFY(dropPaths(s.treeViewport(), {s.localPath("n")}));
     QVERIFY(waitForBrowser(*s.form));
     QVERIFY2(message.startsWith(QStringLiteral("送信処理が終了しました。(")), qPrintable(message));
@@ -407,7 +407,7 @@ void TestUploadRounds::refusedDirectoryIsAskedAgainEachRound()
 
     s.server.clearLog();
     QString listed;
-    answerEnd(&listed);
+    answerNext(&listed);
     QVERIFY(dropPaths(s.treeViewport(), {site}));
     QVERIFY(waitForBrowser(*s.form));
     QCOMPARE(sortedLines(listed), expected);
