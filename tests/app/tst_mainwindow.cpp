@@ -33,14 +33,6 @@ void writeConfig(const QByteArray& text)
     file.write(text);
 }
 
-QRadioButton* modeButton(TForm1& form, const QString& caption)
-{
-    for (auto* button : form.findChildren<QRadioButton*>())
-        if (button->text() == caption)
-            return button;
-    return nullptr;
-}
-
 QComboBox* charsetList(TForm1& form)
 {
     return form.findChild<QComboBox*>(QStringLiteral("ComboBox1"));

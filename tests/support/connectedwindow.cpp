@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QRadioButton>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -34,21 +35,6 @@ private:
 };
 
 } // namespace
-
-QTreeWidget* ConnectedWindow::tree() const
-{
-    return form->tree();
-}
-
-FileListView* ConnectedWindow::list() const
-{
-    return form->fileList();
-}
-
-RemoteBrowser& ConnectedWindow::browser() const
-{
-    return form->browser();
-}
 
 QWidget* ConnectedWindow::treeViewport() const
 {
@@ -174,6 +160,14 @@ bool triggerAction(TForm1& form, const char* name)
     }
     action->trigger();
     return true;
+}
+
+QRadioButton* modeButton(TForm1& form, const QString& caption)
+{
+    for (auto* button : form.findChildren<QRadioButton*>())
+        if (button->text() == caption)
+            return button;
+    return nullptr;
 }
 
 bool waitForBrowser(TForm1& form, int timeoutMs)

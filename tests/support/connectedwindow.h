@@ -8,6 +8,7 @@
 #include <memory>
 
 class FileListView;
+class QRadioButton;
 class QTreeWidget;
 class QTreeWidgetItem;
 class RemoteBrowser;
@@ -17,17 +18,13 @@ class RemoteBrowser;
 // connectWindow; any other calls connectSession.
 struct ConnectedWindow
 {
-    ConnectedWindow() = default;
-    ConnectedWindow(const ConnectedWindow&) = delete;
-    ConnectedWindow& operator=(const ConnectedWindow&) = delete;
-
     FtpServerFixture server;
     QStringList statusTexts; // every text the status line painted since the connect, in order; outlives the form
     std::unique_ptr<TForm1> form;
 
-    QTreeWidget* tree() const;
-    FileListView* list() const;
-    RemoteBrowser& browser() const;
+    QTreeWidget* tree() const { return form->tree(); }
+    FileListView* list() const { return form->fileList(); }
+    RemoteBrowser& browser() const { return form->browser(); }
     QWidget* treeViewport() const;
     QWidget* listViewport() const;
 };
@@ -71,6 +68,9 @@ void doubleClickRow(FileListView* list, int row);
 // Triggers the window's menu action of this object name, as choosing it in its menu does; false when the window
 // has no such action.
 bool triggerAction(TForm1& form, const char* name);
+
+// The transfer-mode button with this caption; null when there is none.
+QRadioButton* modeButton(TForm1& form, const QString& caption);
 
 // Waits for the browser layout to come back after an upload.
 bool waitForBrowser(TForm1& form, int timeoutMs = 120000);

@@ -56,13 +56,6 @@ QStringList notStored(const UploadSession& s, const QStringList& paths)
     return missing;
 }
 
-QStringList sortedLines(const QString& text)
-{
-    QStringList lines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    lines.sort();
-    return lines;
-}
-
 } // namespace
 
 // A server that admits three connections per address: the workers it turns away hand their batches back, the run

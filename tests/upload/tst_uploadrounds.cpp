@@ -31,13 +31,6 @@ int occupiedUploadSlots(TForm1& form)
     return count;
 }
 
-QStringList sortedLines(const QString& text)
-{
-    QStringList lines = text.split(QLatin1Char('\n'));
-    lines.sort();
-    return lines;
-}
-
 // Holds an upload slot the way a busy worker does, until asked to stop.
 class SlotHolder : public QThread
 {

@@ -45,13 +45,9 @@ bool connectSession(UploadSession& s, const FtpServerFixture::Options& options)
 
 void chooseMode(TForm1& form, const QString& caption)
 {
-    for (QRadioButton* button : form.findChildren<QRadioButton*>()) {
-        if (button->text() == caption) {
-            button->click();
-            return;
-        }
-    }
-    QFAIL("no such transfer mode");
+    QRadioButton* button = modeButton(form, caption);
+    QVERIFY2(button, qPrintable(caption));
+    button->click();
 }
 
 void chooseEncoding(TForm1& form, bool convert, const QString& charset)
@@ -63,6 +59,15 @@ void chooseEncoding(TForm1& form, bool convert, const QString& charset)
         box->click();
     if (!charset.isEmpty())
         list->setCurrentIndex(list->findText(charset));
+}
+
+QStringList sortedLines(const QString& text)
+{
+    if (text.isEmpty())
+        return {};
+    QStringList lines = text.split(QLatin1Char('\n'));
+    lines.sort();
+    return lines;
 }
 
 QByteArray storedAsText(const QByteArray& bytes)

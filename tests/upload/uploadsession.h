@@ -25,5 +25,8 @@ bool connectSession(UploadSession& s, const FtpServerFixture::Options& options =
 void chooseMode(TForm1& form, const QString& caption);
 void chooseEncoding(TForm1& form, bool convert, const QString& charset = QString());
 
+// A report's lines, sorted; none for an empty text.
+QStringList sortedLines(const QString& text);
+
 // What the server stores for a file sent in ASCII mode: line ends arrive as LF.
 QByteArray storedAsText(const QByteArray& bytes);
