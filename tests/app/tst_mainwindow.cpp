@@ -1,11 +1,10 @@
 #include "app/application.h"
 #include "app/tform1.h"
 #include "browse/filelistview.h"
-#include "connectdialog.h"
+#include "connectedwindow.h"
 #include "desktopguard.h"
-#include "dialogs/tform2.h"
-#include "ftpserverfixture.h"
 #include "modal.h"
+#include "threadguard.h"
 #include "webpanes/links.h"
 #include "webpanes/webpane.h"
 
@@ -15,13 +14,10 @@
 #include <QDialog>
 #include <QFile>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMenuBar>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QTest>
-#include <QTimer>
 #include <QTreeWidget>
 
 namespace {
@@ -35,14 +31,6 @@ void writeConfig(const QByteArray& text)
     QFile file(configPath());
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write(text);
-}
-
-QRadioButton* modeButton(TForm1& form, const QString& caption)
-{
-    for (auto* button : form.findChildren<QRadioButton*>())
-        if (button->text() == caption)
-            return button;
-    return nullptr;
 }
 
 QComboBox* charsetList(TForm1& form)
@@ -257,7 +245,7 @@ void TestMainWindow::versionDialog()
     QVERIFY(texts.contains(links::kMakerHome));
     QCOMPARE(openedAddresses(), QStringList{links::kMakerHome}); // in the desktop's browser, the dialog stays
     // the help menu's manual opens in the desktop's browser as well
-    form.findChild<QAction*>(QStringLiteral("M1"))->trigger();
+    QVERIFY(triggerAction(form, "M1"));
     QCOMPARE(openedAddresses(), QStringList({links::kMakerHome, links::kManual}));
     QVERIFY(!QApplication::activeModalWidget());
 
@@ -290,10 +278,11 @@ void TestMainWindow::closingWaitsForWorkersWhileServingThem()
     // One worker in an upload slot and one in a delete slot, both busy calling into the main thread.
     BlockingWorker upload(form.state(), 3);
     BlockingWorker remove(form.state(), 12);
+    ThreadGuard running;
     form.state().WorkerSlots[3] = &upload;
     form.state().WorkerSlots[12] = &remove;
-    upload.start();
-    remove.start();
+    running.start(upload);
+    running.start(remove);
     QTRY_VERIFY(upload.exchanges > 2 && remove.exchanges > 2);
 
     QVERIFY(form.close());
@@ -304,14 +293,12 @@ void TestMainWindow::closingWaitsForWorkersWhileServingThem()
 
 void TestMainWindow::connectCancelledChangesNothing()
 {
-    TForm1 form;
-    TForm2 dialog(form.state().credentials, &form);
-    form.setConnectDialog(&dialog);
-    form.show();
+    const std::unique_ptr<TForm1> form = showMainWindow();
+    QVERIFY(form);
     whenModal([](QWidget* modal) { QVERIFY(pressButton(modal, QStringLiteral("中止"))); });
-    form.C1Click();
-    QCOMPARE(form.currentLayout(), MainWindowPort::Layout::Start);
-    QVERIFY(form.state().credentials.server.isEmpty());
+    form->C1Click();
+    QCOMPARE(form->currentLayout(), MainWindowPort::Layout::Start);
+    QVERIFY(form->state().credentials.server.isEmpty());
 }
 
 void TestMainWindow::connectRestoresStoredOptionsAndListsRoot_data()
@@ -342,30 +329,21 @@ void TestMainWindow::connectRestoresStoredOptionsAndListsRoot()
     QFETCH(int, charset);
     QFETCH(QString, mode);
 
-    FtpServerFixture server;
-    QVERIFY(QDir(server.root()).mkpath(QStringLiteral("www")));
-    QVERIFY(QDir(server.root()).mkpath(QStringLiteral("cgi-bin")));
-    QVERIFY(server.start());
+    ConnectedWindow s;
+    QVERIFY(QDir(s.server.root()).mkpath(QStringLiteral("www")));
+    QVERIFY(QDir(s.server.root()).mkpath(QStringLiteral("cgi-bin")));
     if (!stored.isEmpty())
         writeConfig(stored);
+    // The connect shows the browser layout, takes the server into the credentials and leaves no lock behind.
+    QVERIFY(connectSession(s));
 
-    TForm1 form;
-    TForm2 dialog(form.state().credentials, &form);
-    form.setConnectDialog(&dialog);
-    form.show();
-    connectLikeAUser(form, server.host(), FtpServerFixture::user(), FtpServerFixture::password());
-
-    QCOMPARE(form.currentLayout(), MainWindowPort::Layout::Browser);
-    QCOMPARE(form.state().credentials.server, server.host());
+    TForm1& form = *s.form;
     QCOMPARE(form.state().RemoteTarget, target);
     QCOMPARE(form.uploadOptions().convert, convert);
     QCOMPARE(charsetList(form)->isEnabled(), convert);
     QCOMPARE(charsetList(form)->currentIndex(), charset);
     QVERIFY(modeButton(form, mode)->isChecked());
-    QVERIFY(!form.state().BusyLock);
-    QStringList roots;
-    for (int i = 0; i < form.tree()->topLevelItemCount(); ++i)
-        roots << form.tree()->topLevelItem(i)->text(0);
+    QStringList roots = childNames(form.tree(), nullptr);
     roots.sort();
     QCOMPARE(roots, (QStringList{QStringLiteral("cgi-bin"), QStringLiteral("www")}));
 }

@@ -1,16 +1,11 @@
 #include "app/application.h"
-#include "app/tform1.h"
 #include "browse/filelistview.h"
 #include "browse/remotebrowser.h"
-#include "connectdialog.h"
-#include "dialogs/tform2.h"
+#include "connectedwindow.h"
 #include "ftp/ftprunner.h"
-#include "ftpserverfixture.h"
 #include "modal.h"
 #include "testfiles.h"
 
-#include <QAction>
-#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
@@ -24,90 +19,12 @@
 #include <QTimer>
 #include <QTreeWidget>
 
-#include <memory>
-
 namespace {
-
-// The main window connected to the test server the way a user connects: the connect dialog answered, then the
-// root listed.
-struct Session
-{
-    FtpServerFixture server;
-    std::unique_ptr<TForm1> form;
-
-    QTreeWidget* tree() const { return form->tree(); }
-    FileListView* list() const { return form->fileList(); }
-    RemoteBrowser& browser() const { return form->browser(); }
-};
-
-bool connectSession(Session& s, const FtpServerFixture::Options& options = {})
-{
-    // The checks inside return from the lambda; the caller learns of a failure from the result.
-    [&] {
-        QVERIFY(s.server.start(options));
-        s.form = std::make_unique<TForm1>();
-        auto* dialog = new TForm2(s.form->state().credentials, s.form.get());
-        s.form->setConnectDialog(dialog);
-        s.form->show();
-        QVERIFY(QTest::qWaitForWindowExposed(s.form.get()));
-        connectLikeAUser(*s.form, s.server.host(), FtpServerFixture::user(), FtpServerFixture::password());
-        QCOMPARE(s.form->currentLayout(), MainWindowPort::Layout::Browser);
-        QVERIFY(!s.form->state().BusyLock);
-    }();
-    return !QTest::currentTestFailed();
-}
-
-QTreeWidgetItem* nodeNamed(QTreeWidget* tree, const QString& name)
-{
-    const QList<QTreeWidgetItem*> found = tree->findItems(name, Qt::MatchExactly | Qt::MatchRecursive);
-    return found.isEmpty() ? nullptr : found.first();
-}
-
-QStringList childNames(QTreeWidget* tree, const QTreeWidgetItem* node)
-{
-    QStringList names;
-    const int count = node ? node->childCount() : tree->topLevelItemCount();
-    for (int i = 0; i < count; ++i)
-        names << (node ? node->child(i) : tree->topLevelItem(i))->text(0);
-    return names;
-}
 
 QStringList sorted(QStringList names)
 {
     names.sort();
     return names;
-}
-
-QStringList captions(FileListView* list, int imageIndex = -1)
-{
-    QStringList names;
-    for (int row = 0; row < list->count(); ++row)
-        if (imageIndex < 0 || list->imageIndex(row) == imageIndex)
-            names << list->caption(row);
-    return names;
-}
-
-int rowOf(FileListView* list, const QString& caption)
-{
-    for (int row = 0; row < list->count(); ++row)
-        if (list->caption(row) == caption)
-            return row;
-    return -1;
-}
-
-QPoint centreOf(QTreeWidget* tree, QTreeWidgetItem* node)
-{
-    tree->scrollToItem(node);
-    return tree->visualItemRect(node).center();
-}
-
-void clickNode(QTreeWidget* tree, QTreeWidgetItem* node, Qt::KeyboardModifiers modifiers = {},
-               Qt::MouseButton button = Qt::LeftButton)
-{
-    QTest::mouseClick(tree->viewport(), button, modifiers, centreOf(tree, node));
-    // A right click opens the tree's context menu; the user closes it again.
-    if (QWidget* popup = QApplication::activePopupWidget())
-        popup->close();
 }
 
 QStringList selectedNames(QTreeWidget* tree)
@@ -121,13 +38,6 @@ QStringList selectedNames(QTreeWidget* tree)
 bool scriptExists()
 {
     return QFile::exists(ftpScriptPath());
-}
-
-void triggerAction(TForm1& form, const char* name)
-{
-    auto* action = form.findChild<QAction*>(QString::fromLatin1(name));
-    QVERIFY(action);
-    action->trigger();
 }
 
 } // namespace
@@ -168,7 +78,7 @@ void TestRemoteBrowser::init()
 
 void TestRemoteBrowser::connectListsRoot()
 {
-    Session s;
+    ConnectedWindow s;
     QDir root;
     QVERIFY(root.mkpath(s.server.root() + QStringLiteral("/www/img")));
     QVERIFY(root.mkpath(s.server.root() + QStringLiteral("/cgi-bin")));
@@ -196,7 +106,7 @@ void TestRemoteBrowser::connectListsRoot()
 
 void TestRemoteBrowser::selectingNodeListsIt()
 {
-    Session s;
+    ConnectedWindow s;
     QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/img/icons")));
     QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/css")));
     QVERIFY(writeAll(s.server.root() + QStringLiteral("/www/img/logo.png"), QByteArray(77, 'p')));
@@ -232,7 +142,7 @@ void TestRemoteBrowser::selectingNodeListsIt()
 // again; the status line names the server while connected.
 void TestRemoteBrowser::treeMarksAndRefreshKey()
 {
-    Session s;
+    ConnectedWindow s;
     QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/img")));
     QVERIFY(writeAll(s.server.root() + QStringLiteral("/www/index.html"), "<p>"));
     QVERIFY(connectSession(s));
@@ -265,7 +175,7 @@ void TestRemoteBrowser::treeMarksAndRefreshKey()
 // lines added, made from its own lines, and is shown as a listing.
 void TestRemoteBrowser::directoryPassRules()
 {
-    Session s;
+    ConnectedWindow s;
     QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/img")));
     QVERIFY(writeAll(s.server.root() + QStringLiteral("/www/a.html"), "<p>"));
     QVERIFY(connectSession(s));
@@ -308,7 +218,7 @@ void TestRemoteBrowser::doubleClick()
     QFETCH(QString, item);
     QFETCH(QString, expectedNode);
 
-    Session s;
+    ConnectedWindow s;
     QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/img/x")));
     QVERIFY(writeAll(s.server.root() + QStringLiteral("/www/img.txt"), "t"));
     QVERIFY(writeAll(s.server.root() + QStringLiteral("/img"), "a file in the root"));
@@ -329,12 +239,7 @@ void TestRemoteBrowser::doubleClick()
 
     const int row = rowOf(s.list(), item);
     QVERIFY(row >= 0);
-    // A user's double click: press, release, the double click, release.
-    QAbstractItemView* view = s.list()->currentView();
-    const QPoint at = view->visualRect(view->model()->index(row, 0)).center();
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
-    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
-    QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, at);
+    doubleClickRow(s.list(), row);
 
     if (expectedNode.isEmpty()) {
         QCOMPARE(selectedNames(s.tree()), selectedBefore);
@@ -351,7 +256,7 @@ void TestRemoteBrowser::doubleClick()
 
 void TestRemoteBrowser::selectionRefusedWhileListing()
 {
-    Session s;
+    ConnectedWindow s;
     QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/img")));
     QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/cgi-bin/perl")));
     QVERIFY(connectSession(s));
@@ -395,7 +300,7 @@ void TestRemoteBrowser::refusedCdYieldsEmptyListing_data()
 void TestRemoteBrowser::refusedCdYieldsEmptyListing()
 {
     QFETCH(QString, folder);
-    Session s;
+    ConnectedWindow s;
     QVERIFY(QDir().mkpath(s.server.root() + QLatin1Char('/') + folder + QStringLiteral("/inner")));
     QVERIFY(writeAll(s.server.root() + QLatin1Char('/') + folder + QStringLiteral("/secret.txt"), "s"));
     QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www")));
@@ -418,7 +323,7 @@ void TestRemoteBrowser::refusedCdYieldsEmptyListing()
 
 void TestRemoteBrowser::failedLoginYieldsEmptyListing()
 {
-    Session s;
+    ConnectedWindow s;
     QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/img")));
     QVERIFY(connectSession(s));
     QTreeWidgetItem* www = nodeNamed(s.tree(), "www");
@@ -449,7 +354,7 @@ void TestRemoteBrowser::unusualNames()
     QFETCH(QString, directory);
     QFETCH(QString, file);
 
-    Session s;
+    ConnectedWindow s;
     QVERIFY(QDir().mkpath(s.server.root() + '/' + directory + "/sub"));
     QVERIFY(writeAll(s.server.root() + '/' + directory + '/' + file, "12345"));
     QVERIFY(connectSession(s));
@@ -465,7 +370,7 @@ void TestRemoteBrowser::unusualNames()
 
 void TestRemoteBrowser::sizeBeyondFourGiB()
 {
-    Session s;
+    ConnectedWindow s;
     const qint64 size = 5LL * 1024 * 1024 * 1024 + 7;
     QFile big(s.server.root() + QStringLiteral("/big.iso"));
     QVERIFY(big.open(QIODevice::WriteOnly));
@@ -482,16 +387,13 @@ void TestRemoteBrowser::sizeBeyondFourGiB()
 // A name holding a line break makes the listing show a line whose size column is no number.
 void TestRemoteBrowser::sizeThatDoesNotConvert()
 {
-    Session s;
+    ConnectedWindow s;
     QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/bad/sub")));
     QVERIFY(writeAll(s.server.root() + QStringLiteral("/bad/x\n-rw-r--r-- 1 u g many Jan 1 12:00 y"), "z"));
     QVERIFY(connectSession(s));
 
     QString message;
-    whenModal([&message](QWidget* modal) {
-        message = modalText(modal);
-        pressButton(modal);
-    });
+    answerNext(&message);
     QTreeWidgetItem* bad = nodeNamed(s.tree(), "bad");
     clickNode(s.tree(), bad);
     QTRY_COMPARE(message, QStringLiteral("'many' は整数ではありません"));
@@ -506,7 +408,7 @@ void TestRemoteBrowser::sizeThatDoesNotConvert()
 
 void TestRemoteBrowser::selectionDuringUnlockedListing()
 {
-    Session s;
+    ConnectedWindow s;
     QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/img/icons")));
     QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/css")));
     QVERIFY(connectSession(s));
@@ -538,7 +440,7 @@ void TestRemoteBrowser::selectionDuringUnlockedListing()
 
 void TestRemoteBrowser::nodeDeletedWhileListing()
 {
-    Session s;
+    ConnectedWindow s;
     QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/img/icons")));
     QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/css")));
     QVERIFY(connectSession(s));
@@ -572,7 +474,7 @@ void TestRemoteBrowser::viewStyles()
     QFETCH(int, style);
     QFETCH(int, viewMode);
 
-    Session s;
+    ConnectedWindow s;
     QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www")));
     QVERIFY(writeAll(s.server.root() + QStringLiteral("/a.txt"), "a"));
     QVERIFY(writeAll(s.server.root() + QStringLiteral("/b.txt"), "bb"));
@@ -601,7 +503,7 @@ void TestRemoteBrowser::viewStyles()
 
 void TestRemoteBrowser::siblingOnlySelection()
 {
-    Session s;
+    ConnectedWindow s;
     for (const char* dir : {"/a/a1", "/b/b1", "/c/c1"})
         QVERIFY(QDir().mkpath(s.server.root() + dir));
     QVERIFY(connectSession(s));
@@ -640,7 +542,7 @@ void TestRemoteBrowser::siblingOnlySelection()
 
 void TestRemoteBrowser::rightClickSelects()
 {
-    Session s;
+    ConnectedWindow s;
     for (const char* dir : {"/a/a1", "/b/b1", "/c/c1"})
         QVERIFY(QDir().mkpath(s.server.root() + dir));
     QVERIFY(connectSession(s));
@@ -688,7 +590,7 @@ void TestRemoteBrowser::createDirectory()
     QFETCH(bool, created);
     QFETCH(QString, message);
 
-    Session s;
+    ConnectedWindow s;
     QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/img")));
     QVERIFY(writeAll(s.server.root() + QStringLiteral("/www/index.html"), "i"));
     QVERIFY(connectSession(s));
@@ -709,17 +611,13 @@ void TestRemoteBrowser::createDirectory()
         QVERIFY(dialog);
         prompt = dialog->windowTitle() + '|' + dialog->labelText() + '|' + dialog->textValue();
         QTest::keyClicks(dialog->findChild<QLineEdit*>(), answer);
-        if (!message.isEmpty()) {
-            whenModal([&seen](QWidget* box) {
-                seen = modalText(box);
-                pressButton(box);
-            });
-        }
+        if (!message.isEmpty())
+            answerNext(&seen);
         dialog->findChild<QDialogButtonBox*>()
             ->button(cancel ? QDialogButtonBox::Cancel : QDialogButtonBox::Ok)
             ->click();
     });
-    triggerAction(*s.form, command.constData());
+    QVERIFY(triggerAction(*s.form, command.constData()));
 
     QCOMPARE(prompt, QStringLiteral("ディレクトリ作成|ディレクトリ名|"));
     QCOMPARE(s.form->state().DeleteContext, deleteContext); // set whatever the answer

@@ -18,7 +18,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 
 // The connect dialog with its real widgets, against the real test server and the real settings file beside the
 // test program.
@@ -64,27 +63,34 @@ private:
         return {dialog.serverEdit()->text(), dialog.userEdit()->text(), dialog.passwordEdit()->text()};
     }
 
-    // Presses "接続" and answers a message box like a user would; returns the message shown, if any. The answering
-    // timer lives only for this click, so it never answers a box of a later test.
+    // Presses "接続"; answers the certificate question with answer and any message box with its first button;
+    // returns what each modal window showed, in order. The answerer lives only for this click, so it never answers
+    // a window of a later test. *hourglass tells whether the busy cursor was on under a window or after the click.
+    static QStringList connectAnswering(TForm2& dialog, const QString& answer, bool* hourglass = nullptr)
+    {
+        QStringList shown;
+        bool cursorUnderWindow = false;
+        ModalAnswerer answerer([&](QWidget* modal) {
+            if (modal == &dialog)
+                return;
+            shown << modal->windowTitle() + QLatin1Char('|') + modalText(modal);
+            cursorUnderWindow = cursorUnderWindow || QApplication::overrideCursor();
+            if (!pressButton(modal, answer))
+                pressButton(modal);
+        });
+        QTest::mouseClick(dialog.connectButton(), Qt::LeftButton);
+        if (hourglass)
+            *hourglass = cursorUnderWindow || QApplication::overrideCursor();
+        return shown;
+    }
+
+    // A connect that shows a message box at most: what it showed, if anything; no hourglass is left behind,
+    // neither under the message nor after it.
     static QString connectAndAnswer(TForm2& dialog)
     {
-        QString shown;
-        bool cursorDuringMessage = false;
-        QTimer answer;
-        QObject::connect(&answer, &QTimer::timeout, [&] {
-            QWidget* modal = QApplication::activeModalWidget();
-            if (!modal || !modal->isVisible() || modal == &dialog)
-                return;
-            shown = modal->windowTitle() + QLatin1Char('|') + modalText(modal);
-            cursorDuringMessage = QApplication::overrideCursor() != nullptr;
-            pressButton(modal);
-        });
-        answer.start(20);
-        QTest::mouseClick(dialog.connectButton(), Qt::LeftButton);
-        // no hourglass is left behind, neither under the message nor after it
-        if (cursorDuringMessage || QApplication::overrideCursor())
-            return QStringLiteral("hourglass left on");
-        return shown;
+        bool hourglass = false;
+        const QStringList shown = connectAnswering(dialog, QString(), &hourglass);
+        return hourglass ? QStringLiteral("hourglass left on") : shown.join(QLatin1Char('\n'));
     }
 
 private slots:
@@ -334,25 +340,6 @@ private slots:
                  QStringList({QStringLiteral("home"), QStringLiteral("work"), QStringLiteral("my site")}));
         QCOMPARE(next.ProfileName()->currentText(), QStringLiteral("my site"));
         QCOMPARE(fields(next), QStringList({m_server.host(), FtpServerFixture::user(), FtpServerFixture::password()}));
-    }
-
-    // Presses "接続"; answers the certificate question with answer and any message box with its button; returns
-    // what each modal window showed, in order.
-    static QStringList connectAnswering(TForm2& dialog, const QString& answer)
-    {
-        QStringList shown;
-        QTimer timer;
-        QObject::connect(&timer, &QTimer::timeout, [&] {
-            QWidget* modal = QApplication::activeModalWidget();
-            if (!modal || !modal->isVisible() || modal == &dialog)
-                return;
-            shown << modal->windowTitle() + QLatin1Char('|') + modalText(modal);
-            if (!pressButton(modal, answer))
-                pressButton(modal);
-        });
-        timer.start(20);
-        QTest::mouseClick(dialog.connectButton(), Qt::LeftButton);
-        return shown;
     }
 
     void certificateQuestionPinsTheKey()

@@ -1,27 +1,19 @@
 #include "app/application.h"
-#include "app/tform1.h"
 #include "browse/filelistview.h"
 #include "browse/remotebrowser.h"
-#include "connectdialog.h"
-#include "dialogs/tform2.h"
+#include "connectedwindow.h"
 #include "droppaths.h"
-#include "ftpserverfixture.h"
 #include "modal.h"
 #include "remove/deletecontroller.h"
 #include "testfiles.h"
 
-#include <QAction>
-#include <QComboBox>
 #include <QDeadlineTimer>
 #include <QDialog>
 #include <QDir>
 #include <QDirIterator>
-#include <QDropEvent>
 #include <QInputDialog>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMessageBox>
-#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -30,7 +22,6 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
-#include <QUrl>
 
 namespace {
 
@@ -50,20 +41,6 @@ int deleteWorkersRunning(TForm1& form)
     for (int slot = MainState::kDeleteSlotFirst; slot < MainState::kDeleteSlotFirst + MainState::kSlotsPerKind; ++slot)
         count += form.state().WorkerSlots[slot] ? 1 : 0;
     return count;
-}
-
-QTreeWidgetItem* node(TForm1& form, const QString& name)
-{
-    const QList<QTreeWidgetItem*> found = form.tree()->findItems(name, Qt::MatchExactly | Qt::MatchRecursive);
-    return found.isEmpty() ? nullptr : found.first();
-}
-
-QStringList captions(TForm1& form)
-{
-    QStringList out;
-    for (int row = 0; row < form.fileList()->count(); ++row)
-        out << form.fileList()->caption(row);
-    return out;
 }
 
 // Selects the file-list items with these captions and no others; an empty list selects every item.
@@ -125,7 +102,7 @@ private slots:
 private:
     // Creates the files (a trailing "/" makes an empty folder) below the server's root.
     void put(const QStringList& entries);
-    // A main window connected to the test server through its dialog, as a user does it.
+    // A main window connected to the shared test server through its dialog, as a user does it.
     void connectWindow();
     void chooseNode(const QString& name);
     // Clicks a node as the user does, with the keyboard modifiers held.
@@ -143,25 +120,23 @@ private:
     }
     bool exists(const QString& relative) const { return QFileInfo::exists(m_server.root() + '/' + relative); }
 
-    FtpServerFixture m_server;
-    std::unique_ptr<TForm1> m_form;
-    std::unique_ptr<TForm2> m_dialog;
-    // Message boxes are answered like a user does, whenever they open, and their texts noted.
-    QTimer m_answerer;
+    ConnectedWindow m_window;
+    FtpServerFixture& m_server = m_window.server;
+    std::unique_ptr<TForm1>& m_form = m_window.form;
     QStringList m_messages;
+    // Message boxes are answered like a user does, whenever they open, and their texts noted.
+    ModalAnswerer m_answerer{[this](QWidget* modal) {
+                                 if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                                     m_messages << box->text();
+                                     pressButton(box);
+                                 }
+                             },
+                             false};
 };
 
 void TestDeletion::initTestCase()
 {
     QVERIFY(m_server.start(serverOptions()));
-    connect(&m_answerer, &QTimer::timeout, this, [this] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (box && box->isVisible()) {
-            m_messages << box->text();
-            pressButton(box);
-        }
-    });
-    m_answerer.setInterval(20);
 }
 
 void TestDeletion::init()
@@ -180,7 +155,6 @@ void TestDeletion::cleanup()
     // A drop saved the upload options beside the program; the next window starts without them.
     QFile::remove(QCoreApplication::applicationDirPath() + QStringLiteral("/AppConfig.ini"));
     m_answerer.stop();
-    m_dialog.reset();
     m_form.reset();
 }
 
@@ -194,19 +168,13 @@ void TestDeletion::put(const QStringList& entries)
 
 void TestDeletion::connectWindow()
 {
-    m_form = std::make_unique<TForm1>();
-    m_dialog = std::make_unique<TForm2>(m_form->state().credentials, m_form.get());
-    m_form->setConnectDialog(m_dialog.get());
-    m_form->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
-    connectLikeAUser(*m_form, m_server.host(), FtpServerFixture::user(), FtpServerFixture::password());
-    QCOMPARE(m_form->state().credentials.server, m_server.host());
+    QVERIFY(::connectWindow(m_window));
     m_answerer.start();
 }
 
 void TestDeletion::chooseNode(const QString& name)
 {
-    QTreeWidgetItem* item = node(*m_form, name);
+    QTreeWidgetItem* item = nodeNamed(m_form->tree(), name);
     QVERIFY2(item, qPrintable(name));
     m_form->tree()->setCurrentItem(item); // lists it, as a click does
     QVERIFY(item->isSelected());
@@ -214,17 +182,15 @@ void TestDeletion::chooseNode(const QString& name)
 
 void TestDeletion::clickNode(const QString& name, Qt::KeyboardModifiers modifiers)
 {
-    QTreeWidgetItem* item = node(*m_form, name);
+    QTreeWidgetItem* item = nodeNamed(m_form->tree(), name);
     QVERIFY2(item, qPrintable(name));
-    QTreeWidget* tree = m_form->tree();
-    tree->scrollToItem(item);
-    QTest::mouseClick(tree->viewport(), Qt::LeftButton, modifiers, tree->visualItemRect(item).center());
+    ::clickNode(m_form->tree(), item, modifiers);
     QTRY_VERIFY(!m_form->state().BusyLock);
 }
 
 void TestDeletion::choose(const char* action)
 {
-    m_form->findChild<QAction*>(QString::fromLatin1(action))->trigger();
+    QVERIFY(triggerAction(*m_form, action));
 }
 
 void TestDeletion::waitForEnd()
@@ -240,7 +206,7 @@ void TestDeletion::treeDeletionFilesThenDirectoriesInOrder()
     put({"a/s/g", "a/f", "keep/sub/"});
     connectWindow();
     chooseNode(QStringLiteral("keep"));
-    QVERIFY(node(*m_form, QStringLiteral("sub")));
+    QVERIFY(nodeNamed(m_form->tree(), QStringLiteral("sub")));
     chooseNode(QStringLiteral("a"));
     m_server.clearLog();
 
@@ -280,8 +246,8 @@ void TestDeletion::treeDeletionFilesThenDirectoriesInOrder()
     QCOMPARE(received(m_server, "LIST -al").size(), 1);
     const QString refresh = *sessionsOf(m_server, "LIST -al").begin();
     QVERIFY(!sessionsOf(m_server, "CWD").contains(refresh));
-    QVERIFY(!node(*m_form, QStringLiteral("a")));
-    QVERIFY(node(*m_form, QStringLiteral("keep")) && !node(*m_form, QStringLiteral("sub")));
+    QVERIFY(!nodeNamed(m_form->tree(), QStringLiteral("a")));
+    QVERIFY(nodeNamed(m_form->tree(), QStringLiteral("keep")) && !nodeNamed(m_form->tree(), QStringLiteral("sub")));
 }
 
 void TestDeletion::listDeletionOfDirectoryKeepsTrailingSlash()
@@ -307,8 +273,8 @@ void TestDeletion::listDeletionOfDirectoryKeepsTrailingSlash()
     QCOMPARE(received(m_server, "RMD "), QStringList{"RMD /www/img/"});
     QVERIFY(!exists("www/img") && exists("www/index.html"));
     // The list command refreshes the directory the list shows.
-    QCOMPARE(captions(*m_form), QStringList{"index.html"});
-    QCOMPARE(node(*m_form, QStringLiteral("www"))->childCount(), 0);
+    QCOMPARE(captions(m_form->fileList()), QStringList{"index.html"});
+    QCOMPARE(nodeNamed(m_form->tree(), QStringLiteral("www"))->childCount(), 0);
 }
 
 void TestDeletion::listDeletionOfFilesOnlyRunsNoListing()
@@ -327,7 +293,7 @@ void TestDeletion::listDeletionOfFilesOnlyRunsNoListing()
     QCOMPARE(received(m_server, "LIST"), QStringList{"LIST -al"}); // the refresh only, no planning listing
     QVERIFY(received(m_server, "RMD").isEmpty());
     QVERIFY(!exists("www/a.txt") && !exists("www/b.txt") && exists("www/c.txt"));
-    QCOMPARE(captions(*m_form), QStringList{"c.txt"});
+    QCOMPARE(captions(m_form->fileList()), QStringList{"c.txt"});
 }
 
 void TestDeletion::emptyDirectoriesOnlyGoToSeveralWorkers()
@@ -352,7 +318,7 @@ void TestDeletion::emptyDirectoriesOnlyGoToSeveralWorkers()
     QVERIFY(received(m_server, "DELE").isEmpty());
     QVERIFY(sessionsOf(m_server, "RMD ").size() >= 3); // batches of ten spread over several workers
     QVERIFY(m_form->state().FailedList.isEmpty());
-    QVERIFY(captions(*m_form).isEmpty());
+    QVERIFY(captions(m_form->fileList()).isEmpty());
 }
 
 void TestDeletion::aWorkerLogsInOnceForAllItsBatches()
@@ -463,7 +429,7 @@ void TestDeletion::secondCommandWhileDeletingIsRefused()
     choose("D3");
 
     // The tree command on another directory, chosen while the first deletion runs, is refused and changes nothing.
-    QTreeWidgetItem* other = node(*m_form, QStringLiteral("other"));
+    QTreeWidgetItem* other = nodeNamed(m_form->tree(), QStringLiteral("other"));
     m_form->tree()->clearSelection();
     other->setSelected(true);
     choose("D1");
@@ -474,7 +440,7 @@ void TestDeletion::secondCommandWhileDeletingIsRefused()
     QCOMPARE(m_messages.size(), 2);
     QVERIFY(m_form->state().FailedList.isEmpty());
     QVERIFY(filesBelow(m_server.root() + "/big").isEmpty());
-    QVERIFY(exists("other/y") && node(*m_form, QStringLiteral("other")));
+    QVERIFY(exists("other/y") && nodeNamed(m_form->tree(), QStringLiteral("other")));
 }
 
 void TestDeletion::closingStopsAfterTheEntryUnderWay()
@@ -531,18 +497,19 @@ void TestDeletion::listCommandsActOnTheListedDirectory()
         chooseNode(QStringLiteral("other"));
         clickNode(QStringLiteral("www"), Qt::ControlModifier);
         clickNode(QStringLiteral("www"), Qt::ControlModifier);
-        QCOMPARE(m_form->browser().selectedNode(), node(*m_form, QStringLiteral("other")));
+        QCOMPARE(m_form->browser().selectedNode(), nodeNamed(m_form->tree(), QStringLiteral("other")));
     } else {
         chooseNode(QStringLiteral("www"));
         chooseNode(QStringLiteral("old"));
         runToEnd("D1");
         QVERIFY(!exists("www/old"));
         // The listed parent took the place of the deleted node in the selection.
-        QCOMPARE(m_form->tree()->selectedItems(), QList<QTreeWidgetItem*>{node(*m_form, QStringLiteral("www"))});
+        QCOMPARE(m_form->tree()->selectedItems(),
+                 QList<QTreeWidgetItem*>{nodeNamed(m_form->tree(), QStringLiteral("www"))});
         m_messages.clear();
     }
-    QCOMPARE(captions(*m_form).last(), QStringLiteral("index.html"));
-    QVERIFY(captions(*m_form).contains(QStringLiteral("sub")));
+    QCOMPARE(captions(m_form->fileList()).last(), QStringLiteral("index.html"));
+    QVERIFY(captions(m_form->fileList()).contains(QStringLiteral("sub")));
 
     if (command == "D3") {
         selectItems(*m_form, {"index.html"});
@@ -559,7 +526,7 @@ void TestDeletion::listCommandsActOnTheListedDirectory()
         choose("D2");
         QTRY_VERIFY(exists("www/made"));
         QVERIFY(!exists("made") && !exists("other/made"));
-        QVERIFY(captions(*m_form).contains(QStringLiteral("made"))); // the list shows www again
+        QVERIFY(captions(m_form->fileList()).contains(QStringLiteral("made"))); // the list shows www again
     } else if (command == "drop") {
         QTemporaryDir local;
         QVERIFY(writeAll(local.filePath("dropped.txt"), "dropped"));
@@ -569,12 +536,7 @@ void TestDeletion::listCommandsActOnTheListedDirectory()
         QVERIFY(exists("www/dropped.txt"));
         QVERIFY(!exists("dropped.txt") && !exists("other/dropped.txt"));
     } else {
-        FileListView* list = m_form->fileList();
-        const int row = int(captions(*m_form).indexOf(QStringLiteral("sub")));
-        QAbstractItemView* view = list->currentView();
-        const QPoint at = view->visualRect(view->model()->index(row, 0)).center();
-        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
-        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
+        doubleClickRow(m_form->fileList(), rowOf(m_form->fileList(), QStringLiteral("sub")));
         QTRY_VERIFY(!m_form->tree()->selectedItems().isEmpty() && !m_form->state().BusyLock);
         QCOMPARE(m_form->browser().RemotePathOfNode(m_form->browser().selectedNode()), QStringLiteral("/www/sub"));
     }
@@ -605,14 +567,12 @@ void TestDeletion::nothingStartsWhileClosing()
 
     // Any window that opens during the close is noted and closed, so that a fault shows instead of hanging.
     QStringList windows;
-    QTimer closer;
-    connect(&closer, &QTimer::timeout, this, [&windows] {
-        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget()); dialog && dialog->isVisible()) {
+    ModalAnswerer closer([&windows](QWidget* modal) {
+        if (auto* dialog = qobject_cast<QDialog*>(modal)) {
             windows << dialog->metaObject()->className();
             dialog->reject();
         }
     });
-    closer.start(20);
     const qsizetype messagesBefore = m_messages.size();
     bool actedWhileWaiting = false;
     QTimer::singleShot(0, this, [&] {

@@ -5,6 +5,7 @@
 #include <QDeadlineTimer>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QTimer>
 
 QWidget* waitForModal(int timeoutMs)
@@ -36,10 +37,25 @@ void whenModal(std::function<void(QWidget*)> action, int timeoutMs)
     timer->start(20);
 }
 
+void answerNext(QString* seen, QString* title, int timeoutMs)
+{
+    whenModal(
+        [seen, title](QWidget* modal) {
+            if (title)
+                *title = modal->windowTitle();
+            *seen = modalText(modal);
+            if (!pressButton(modal))
+                modal->close();
+        },
+        timeoutMs);
+}
+
 QString modalText(QWidget* modal)
 {
     if (auto* box = qobject_cast<QMessageBox*>(modal))
         return box->text();
+    if (auto* field = modal->findChild<QPlainTextEdit*>())
+        return field->toPlainText();
     QStringList texts;
     for (auto* label : modal->findChildren<QLabel*>())
         texts << label->text();
@@ -55,4 +71,16 @@ bool pressButton(QWidget* modal, const QString& text)
         }
     }
     return false;
+}
+
+ModalAnswerer::ModalAnswerer(std::function<void(QWidget*)> action, bool running)
+{
+    QObject::connect(&m_timer, &QTimer::timeout, [action = std::move(action)] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal && modal->isVisible())
+            action(modal);
+    });
+    m_timer.setInterval(20);
+    if (running)
+        m_timer.start();
 }

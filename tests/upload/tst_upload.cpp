@@ -117,7 +117,7 @@ void TestUpload::folderAndFilesOntoTree()
     QCOMPARE(s.form->state().RemoteTarget, QStringLiteral("/www/"));
 
     QString message;
-    answerEnd(&message);
+    answerNext(&message);
     QVERIFY(waitForBrowser(*s.form));
     // The fixed text, then the totals: entries sent (files and folders, as the counters show), bytes and the average
     // rate.
@@ -162,12 +162,9 @@ void TestUpload::folderAndFilesOntoTree()
     qInfo("%d files: %lld commands in all", planned, commands.size());
 
     // The listing afterwards shows the new folder below www.
-    QTreeWidgetItem* node = s.tree()->findItems("www", Qt::MatchExactly | Qt::MatchRecursive).value(0);
+    QTreeWidgetItem* node = nodeNamed(s.tree(), "www");
     QVERIFY(node);
-    QStringList children;
-    for (int i = 0; i < node->childCount(); ++i)
-        children << node->child(i)->text(0);
-    QVERIFY(children.contains("site"));
+    QVERIFY(childNames(s.tree(), node).contains("site"));
 
     AppConfig config;
     QCOMPARE(config.readString("app", "dir", QString()), QStringLiteral("/www/"));
@@ -190,7 +187,7 @@ void TestUpload::listDropIntoRoot()
     QCOMPARE(s.form->state().RemoteTarget, QStringLiteral("/"));
     QCOMPARE(s.form->plannedCountLabel()->text(), QStringLiteral("3"));
     QString message;
-    answerEnd(&message);
+    answerNext(&message);
     QVERIFY(waitForBrowser(*s.form));
     QVERIFY2(message.startsWith(QStringLiteral("送信処理が終了しました。(")), qPrintable(message));
     // Binary mode keeps CR LF as it is.
@@ -217,7 +214,7 @@ void TestUpload::refusedDrops()
         TForm1 form;
         form.show();
         QString message;
-        answerEnd(&message, nullptr, 10000);
+        answerNext(&message, nullptr, 10000);
         QVERIFY(dropPaths(form.tree()->viewport(), {s.localPath("a.txt")}));
         QCOMPARE(message, QStringLiteral("サーバーに接続していません。"));
         QCOMPARE(form.currentLayout(), MainWindowPort::Layout::Start);
@@ -257,13 +254,13 @@ void TestUpload::refusedDrops()
     QVERIFY(dropPaths(s.treeViewport(), first));
     QVERIFY(!s.form->state().UploadQueue.isEmpty());
     QString busy;
-    answerEnd(&busy, nullptr, 10000);
+    answerNext(&busy, nullptr, 10000);
     QVERIFY(dropPaths(s.listViewport(), {s.localPath("late.txt")}));
     QCOMPARE(busy, QStringLiteral("現在処理中です。\r\n処理が終了してから再度実行してください。"));
     QCOMPARE(s.form->plannedCountLabel()->text(), QStringLiteral("150"));
 
     QString message;
-    answerEnd(&message);
+    answerNext(&message);
     QVERIFY(waitForBrowser(*s.form));
     QVERIFY2(message.startsWith(QStringLiteral("送信処理が終了しました。(")), qPrintable(message));
     QCOMPARE(filesBelow(s.server.root()).size(), 150);
@@ -286,7 +283,7 @@ void TestUpload::foldersLinksFifosAndDeadLinks()
     QVERIFY(QDir().mkpath(s.localPath("empty/only/folders")));
 
     QString listed;
-    answerEnd(&listed, nullptr, 60000);
+    answerNext(&listed, nullptr, 60000);
     QVERIFY(dropPaths(s.treeViewport(), {site, s.localPath("lone"), s.localPath("empty")}));
     // site, img, images, the two pictures, the three empty folders; and the three that cannot be sent.
     QCOMPARE(s.form->plannedCountLabel()->text(), QStringLiteral("11"));
@@ -338,7 +335,7 @@ void TestUpload::conversion()
 
     QVERIFY(dropPaths(s.treeViewport(), {s.localPath("in")}));
     QString message;
-    answerEnd(&message);
+    answerNext(&message);
     QVERIFY(waitForBrowser(*s.form));
     QVERIFY2(message.startsWith(QStringLiteral("送信処理が終了しました。(")), qPrintable(message));
     QCOMPARE(readAll(s.server.root() + "/in/文書.txt"), expected.repeated(40));
@@ -405,7 +402,7 @@ void TestUpload::settingsWriteRefused()
     QVERIFY(writeAll(s.localPath("a.txt"), "a"));
 
     QString message;
-    answerEnd(&message, nullptr, 10000);
+    answerNext(&message, nullptr, 10000);
     QVERIFY(dropPaths(s.treeViewport(), {s.localPath("a.txt")}));
     QTRY_VERIFY(!message.isEmpty());
     QVERIFY(QDir(ini).removeRecursively());

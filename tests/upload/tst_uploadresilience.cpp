@@ -56,13 +56,6 @@ QStringList notStored(const UploadSession& s, const QStringList& paths)
     return missing;
 }
 
-QStringList sortedLines(const QString& text)
-{
-    QStringList lines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    lines.sort();
-    return lines;
-}
-
 } // namespace
 
 // A server that admits three connections per address: the workers it turns away hand their batches back, the run
@@ -76,7 +69,7 @@ void TestUploadResilience::connectionLimitDeliversEverything()
     QCOMPARE(paths.size(), 200);
 
     QString message;
-    answerEnd(&message);
+    answerNext(&message);
     QVERIFY(dropPaths(s.listViewport(), paths));
     QVERIFY(waitForBrowser(*s.form));
     QVERIFY2(message.startsWith(QStringLiteral("送信処理が終了しました。")), qPrintable(message));
@@ -109,7 +102,7 @@ void TestUploadResilience::serverOutage()
 
     QString seen;
     QString title;
-    answerEnd(&seen, &title);
+    answerNext(&seen, &title);
     QVERIFY(dropPaths(s.listViewport(), paths));
     QTRY_VERIFY_WITH_TIMEOUT(s.server.uploadWireBytes().size() >= 30, 30000);
     s.server.stop();
@@ -216,7 +209,7 @@ void TestUploadResilience::stopOrCloseEndsAWait()
 
     QString seen;
     if (!close)
-        answerEnd(&seen);
+        answerNext(&seen);
     QVERIFY(dropPaths(s.listViewport(), paths));
     if (betweenRounds) {
         QTRY_VERIFY_WITH_TIMEOUT(s.form->statusText().startsWith(QStringLiteral("再送信まで")),

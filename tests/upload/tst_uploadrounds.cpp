@@ -1,7 +1,7 @@
 #include "app/application.h"
-#include "jobs/batchexchange.h"
 #include "modal.h"
 #include "testfiles.h"
+#include "threadguard.h"
 #include "upload/tform5.h"
 #include "uploadsession.h"
 #include "webpanes/links.h"
@@ -17,7 +17,6 @@
 #include <QSet>
 #include <QTest>
 #include <QTime>
-#include <QTimer>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,13 +29,6 @@ int occupiedUploadSlots(TForm1& form)
     for (int slot = 0; slot < MainState::kSlotsPerKind; ++slot)
         count += form.state().WorkerSlots[slot] ? 1 : 0;
     return count;
-}
-
-QStringList sortedLines(const QString& text)
-{
-    QStringList lines = text.split(QLatin1Char('\n'));
-    lines.sort();
-    return lines;
 }
 
 // Holds an upload slot the way a busy worker does, until asked to stop.
@@ -62,8 +54,6 @@ private slots:
     void oneFreeWorkerKeepsItsConnection();
     void eachDirectoryOncePerRound();
     void refusedDirectoryIsAskedAgainEachRound();
-    void fairBatchSize_data();
-    void fairBatchSize();
     void stopMidUploadAccountsForEveryFile();
     void rateAndTimeLeftDuringAnUpload();
 };
@@ -155,7 +145,7 @@ void TestUploadRounds::serverLostMidRunLosesNothing()
     QVERIFY(s.server.start());
 
     QString message;
-    answerEnd(&message);
+    answerNext(&message);
     QVERIFY(waitForBrowser(*s.form));
     QVERIFY2(message.startsWith(QStringLiteral("送信処理が終了しました。(")), qPrintable(message));
     QCOMPARE(s.form->state().ResendRound, 2);
@@ -185,7 +175,7 @@ void TestUploadRounds::unreachableServerReportsEverything()
 
     QString listed;
     QString title;
-    answerEnd(&listed, &title);
+    answerNext(&listed, &title);
     QElapsedTimer clock;
     clock.start();
     QVERIFY(dropPaths(s.listViewport(), expected));
@@ -209,8 +199,9 @@ void TestUploadRounds::oneFreeWorkerKeepsItsConnection()
     s.server.setUploadsPerSession(9);
     QVERIFY(connectSession(s));
     SlotHolder holders[9];
+    ThreadGuard running;
     for (int slot = 1; slot < MainState::kSlotsPerKind; ++slot) {
-        holders[slot - 1].start();
+        running.start(holders[slot - 1]);
         s.form->state().WorkerSlots[slot] = &holders[slot - 1];
     }
     // The folder's entry and f00-f08 make the first batch, h00-h08 the second.
@@ -246,11 +237,6 @@ void TestUploadRounds::oneFreeWorkerKeepsItsConnection()
     // The round is not over while the other slots are held.
     QCOMPARE(s.form->state().ResendRound, 0);
     QCOMPARE(s.form->currentLayout(), MainWindowPort::Layout::Progress);
-
-    for (SlotHolder& holder : holders) {
-        holder.requestInterruption();
-        holder.wait();
-    }
 }
 
 // "中止" in the middle of 1,000 files: the workers finish the file under way and take nothing more, no resend
@@ -271,7 +257,7 @@ void TestUploadRounds::stopMidUploadAccountsForEveryFile()
     auto* stop = s.form->findChild<QPushButton*>("StopButton");
     QVERIFY(stop);
     QString report;
-    answerEnd(&report);
+    answerNext(&report);
     QVERIFY(dropPaths(s.treeViewport(), {folder}));
     QVERIFY(stop->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(s.form->sentCountLabel()->text().toInt() > 0, 30000);
@@ -320,7 +306,7 @@ void TestUploadRounds::rateAndTimeLeftDuringAnUpload()
     QLabel* rate = s.form->rateLabel();
     QLabel* left = s.form->timeLeftLabel();
     QString message;
-    answerEnd(&message);
+    answerNext(&message);
     QVERIFY(dropPaths(s.treeViewport(), {folder}));
     QCOMPARE(rate->text(), QStringLiteral("--"));
     QCOMPARE(left->text(), QStringLiteral("--:--:--"));
@@ -369,7 +355,7 @@ void TestUploadRounds::eachDirectoryOncePerRound()
 
     s.server.clearLog();
     QString message;
-    answerEnd(&message);
+    answerNext(&message);
     QVERIFY(dropPaths(s.treeViewport(), {s.localPath("n")}));
     QVERIFY(waitForBrowser(*s.form));
     QVERIFY2(message.startsWith(QStringLiteral("送信処理が終了しました。(")), qPrintable(message));
@@ -414,7 +400,7 @@ void TestUploadRounds::refusedDirectoryIsAskedAgainEachRound()
 
     s.server.clearLog();
     QString listed;
-    answerEnd(&listed);
+    answerNext(&listed);
     QVERIFY(dropPaths(s.treeViewport(), {site}));
     QVERIFY(waitForBrowser(*s.form));
     QCOMPARE(sortedLines(listed), expected);
@@ -429,32 +415,6 @@ void TestUploadRounds::refusedDirectoryIsAskedAgainEachRound()
     QCOMPARE(made.value("/w/ro/sub"), 3);
     // /w/ro/sub/deeper can only follow a created /w/ro/sub; it is asked for once per round all the same.
     QCOMPARE(made.value("/w/ro/sub/deeper"), 3);
-}
-
-void TestUploadRounds::fairBatchSize_data()
-{
-    QTest::addColumn<int>("queueLength");
-    QTest::addColumn<int>("workers");
-    QTest::addColumn<int>("expected");
-    QTest::newRow("empty queue") << 0 << 10 << 0;
-    QTest::newRow("one file, ten workers") << 1 << 10 << 1;
-    QTest::newRow("sixteen files spread over eight workers") << 16 << 10 << 2;
-    QTest::newRow("nine left for ten") << 9 << 10 << 1;
-    QTest::newRow("rounded up") << 21 << 10 << 3;
-    QTest::newRow("a hundred for ten") << 100 << 10 << 10;
-    QTest::newRow("never more than ten") << 1054 << 10 << 10;
-    QTest::newRow("one worker takes ten") << 25 << 1 << 10;
-    QTest::newRow("one worker, the rest") << 5 << 1 << 5;
-    QTest::newRow("three workers") << 20 << 3 << 7;
-    QTest::newRow("no worker counted yet") << 7 << 0 << 7;
-}
-
-void TestUploadRounds::fairBatchSize()
-{
-    QFETCH(int, queueLength);
-    QFETCH(int, workers);
-    QFETCH(int, expected);
-    QCOMPARE(::fairBatchSize(queueLength, workers), expected);
 }
 
 int main(int argc, char** argv)
