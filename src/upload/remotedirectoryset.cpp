@@ -9,20 +9,26 @@ bool RemoteDirectorySet::claim(const QString& directory)
             m_states.insert(directory, State::Claimed);
             return true;
         }
-        if (*it == State::Known)
+        if (*it != State::Claimed)
             return false;
         m_settled.wait(lock);
     }
 }
 
-void RemoteDirectorySet::settle(const QString& directory, bool answered)
+void RemoteDirectorySet::settle(const QString& directory, Answer answer)
 {
     {
         std::lock_guard lock(m_mutex);
-        if (answered)
-            m_states.insert(directory, State::Known);
-        else
+        if (answer == Answer::None)
             m_states.remove(directory);
+        else
+            m_states.insert(directory, answer == Answer::Created ? State::Created : State::Refused);
     }
     m_settled.notify_all();
+}
+
+bool RemoteDirectorySet::created(const QString& directory)
+{
+    std::lock_guard lock(m_mutex);
+    return m_states.value(directory, State::Refused) == State::Created;
 }

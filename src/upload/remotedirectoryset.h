@@ -18,18 +18,28 @@
 // that worker settles it (bounded by that worker's reply time-outs). A directory whose MKD was answered, whether
 // created or refused, is known for the rest of the round: a refusal for a directory that cannot be created shows
 // in the put of its files, and the next round, with a new set, asks again. A directory that got no answer is
-// handed to the next worker that claims it.
+// handed to the next worker that claims it. created() tells whether a MKD of this round made the directory: it
+// then exists, and a folder entry for it needs no check of its own.
 class RemoteDirectorySet
 {
 public:
+    enum class Answer
+    {
+        None,    // no answer: the directory stays unknown
+        Refused, // it exists already, or cannot be created; the put of its files tells
+        Created
+    };
+
     bool claim(const QString& directory);
-    void settle(const QString& directory, bool answered);
+    void settle(const QString& directory, Answer answer);
+    bool created(const QString& directory);
 
 private:
     enum class State
     {
         Claimed,
-        Known
+        Refused,
+        Created
     };
 
     std::mutex m_mutex;

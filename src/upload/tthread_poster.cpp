@@ -73,17 +73,21 @@ bool TThread_Poster::processEntry(HINTERNET connection, const QString& entry)
 // for the next file that needs it to try again.
 bool TThread_Poster::createDirectories(HINTERNET connection, const QStringList& chain)
 {
+    using Answer = RemoteDirectorySet::Answer;
     bool createdLast = false;
     for (const QString& directory : chain) {
-        createdLast = false;
-        if (m_round.directories && !m_round.directories->claim(directory))
+        if (m_round.directories && !m_round.directories->claim(directory)) {
+            createdLast = m_round.directories->created(directory);
             continue;
+        }
         const bool created = FtpCreateDirectoryA(connection, directory.toUtf8().constData());
         const bool answered = created || ftpLastReplyCode(connection) != 0;
         if (!answered)
             noteNoAnswer();
         if (m_round.directories)
-            m_round.directories->settle(directory, answered);
+            m_round.directories->settle(directory, created    ? Answer::Created
+                                                   : answered ? Answer::Refused
+                                                              : Answer::None);
         createdLast = created;
     }
     return createdLast;
@@ -91,6 +95,7 @@ bool TThread_Poster::createDirectories(HINTERNET connection, const QStringList& 
 
 // A directory entry arrives when the directory exists on the server afterwards, whoever made it: another worker
 // may have created it as the ancestor of a file, or it was there before. Only then is a refused MKD a failure.
+// One that a MKD of this round created needs no check; any other costs a CWD, one round trip.
 bool TThread_Poster::createDirectoryEntry(HINTERNET connection, const QString& relativeName)
 {
     // With a "/" after its name the chain ends with the directory itself.

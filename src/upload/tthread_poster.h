@@ -38,7 +38,7 @@ protected:
 
 private:
     bool createDirectoryEntry(HINTERNET connection, const QString& relativeName);
-    // True: the last one was created by this call.
+    // True: the last one was created this round, by this call or by another worker.
     bool createDirectories(HINTERNET connection, const QStringList& chain);
     QString temporaryCopyPath(const QString& localPath) const;
 
