@@ -214,8 +214,13 @@ bool TForm2::TestConnection(QString& detail)
         if (connected) {
             m_pinnedKey = settings.pinnedKey;
             m_testedWith = settings;
+            // What the test learnt holds for the session: negotiated TLS is required from then on, so a later
+            // login cannot be talked down to clear text; TLS the server refused is not asked for again, which
+            // would cost every worker's and listing's login two refused commands (AUTH TLS, AUTH SSL).
             if (encrypted)
                 m_testedWith.tls = TlsMode::Required;
+            else if (settings.tls == TlsMode::WhenOffered) // logged in without TLS: the server refused it
+                m_testedWith.tls = TlsMode::Off;
             return true;
         }
         if (tlsRefused)

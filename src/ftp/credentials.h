@@ -13,6 +13,7 @@ struct Credentials
     QString userId;
     QString password;
     // How every connection to the server is made. After a connect test, TLS that it negotiated is required from
-    // then on, so a later connection cannot be talked down to clear text.
+    // then on, so a later connection cannot be talked down to clear text; TLS "when offered" that the server
+    // refused is off from then on (the stored profile keeps what the user chose).
     FtpConnectionSettings settings = {};
 };

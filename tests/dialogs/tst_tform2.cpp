@@ -430,6 +430,15 @@ private slots:
         QCOMPARE(connectAnswering(dialog, QString()), QStringList());
         QCOMPARE(credentials.settings.tls, TlsMode::Off);
         QCOMPARE(credentials.settings.dataConnection, DataConnectionMode::Active);
+        // "when offered", refused by the test: the session asks no more, the profile keeps the choice
+        dialog.securityBox()->setCurrentIndex(int(TlsMode::WhenOffered));
+        dialog.show();
+        QCOMPARE(connectAnswering(dialog, QString()), QStringList());
+        QCOMPARE(credentials.settings.tls, TlsMode::Off);
+        QCOMPARE(AppConfig().readString("cn_old", "security", QString()), QStringLiteral("offered"));
+        dialog.securityBox()->setCurrentIndex(int(TlsMode::Off));
+        dialog.show();
+        QCOMPARE(connectAnswering(dialog, QString()), QStringList());
         QCOMPARE(AppConfig().readString("cn_old", "security", QString()), QStringLiteral("none"));
         QCOMPARE(AppConfig().readString("cn_old", "dataconnection", QString()), QStringLiteral("active"));
     }
