@@ -80,25 +80,26 @@ bool BatchWorker::waitBeforeRetry(int waitNumber)
     return !isInterruptionRequested();
 }
 
-BatchWorker::BatchResult BatchWorker::workBatch(FtpSession& session, const QStringList& batch, BatchReport& report)
+BatchWorker::BatchResult BatchWorker::workBatch(FtpSession& session, const QStringList& taken, BatchReport& report)
 {
     if (!session.isConnected()) {
         if (!session.connect()) {
             if (!m_policy.waitForServer) {
-                report.failed += batch;
+                report.failed += taken;
                 return BatchResult::Worked;
             }
             if (session.connectFailure() == FtpConnectFailure::Rejected) {
-                report.failed += batch;
+                report.failed += taken;
                 return BatchResult::LoginRefused;
             }
-            report.untried += batch;
+            report.untried += taken;
             return BatchResult::NoConnection;
         }
         QMetaObject::invokeMethod(
             m_host, [this] { m_host->workerLoggedIn(this); }, Qt::BlockingQueuedConnection);
     }
     m_noAnswer = false;
+    const QStringList batch = orderBatch(taken);
     for (qsizetype i = 0; i < batch.size(); ++i) {
         if (processEntry(session.connection(), batch[i]))
             ++report.doneCount;

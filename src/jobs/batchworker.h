@@ -50,6 +50,9 @@ protected:
     void run() override;
     // Works one entry; true when it is done. Whatever goes wrong with one entry makes that entry fail and no other.
     virtual bool processEntry(HINTERNET connection, const QString& entry) = 0;
+    // The order in which the entries of a batch are worked, asked once the connection is made; by default the
+    // order of the exchange.
+    virtual QStringList orderBatch(QStringList batch) { return batch; }
     // Called by processEntry when an operation got no answer: the connection is no longer to be trusted.
     void noteNoAnswer() { m_noAnswer = true; }
     bool noAnswerNoted() const { return m_noAnswer; } // in the batch under way
@@ -62,7 +65,7 @@ private:
         NoConnection,   // no login, for a reason that may pass: the report holds the batch as untried
         LoginRefused    // the server refused the login: the report holds the batch as failed
     };
-    BatchResult workBatch(FtpSession& session, const QStringList& batch, BatchReport& report);
+    BatchResult workBatch(FtpSession& session, const QStringList& taken, BatchReport& report);
     BatchOffer exchange(BatchReport& report, bool take);
     bool waitBeforeRetry(int waitNumber); // false: asked to stop meanwhile
 

@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QScopeGuard>
 
+#include <algorithm>
+
 #include <utility>
 
 namespace {
@@ -53,11 +55,14 @@ bool TThread_Poster::processEntry(HINTERNET connection, const QString& entry)
     if (m_round.transferMode == 2) {
         type = FTP_TRANSFER_TYPE_BINARY;
     } else if (m_round.transferMode != 1) {
-        const std::optional<bool> binary = IsBinaryFile(localPath);
+        const auto sniffed = m_sniffedBinary.constFind(localPath);
+        const std::optional<bool> binary =
+            sniffed != m_sniffedBinary.cend() ? std::optional<bool>(*sniffed) : IsBinaryFile(localPath);
         if (!binary)
             return false;
         type = *binary ? FTP_TRANSFER_TYPE_BINARY : FTP_TRANSFER_TYPE_ASCII;
     }
+    m_lastPutBinary = type == FTP_TRANSFER_TYPE_BINARY;
 
     createDirectories(connection, remoteDirectoriesOf(m_round.targetDirectory, parts->relativeName));
     const QByteArray remote = (m_round.targetDirectory + parts->relativeName).toUtf8();
@@ -66,6 +71,35 @@ bool TThread_Poster::processEntry(HINTERNET connection, const QString& entry)
     if (ftpLastReplyCode(connection) == 0)
         noteNoAnswer();
     return false;
+}
+
+QStringList TThread_Poster::orderBatch(QStringList batch)
+{
+    m_sniffedBinary.clear();
+    // A converted copy is sniffed only once it is written; a fixed type needs no order.
+    if (!m_round.encodingName.isEmpty() || m_round.transferMode == 1 || m_round.transferMode == 2)
+        return batch;
+    // 0: no type needed (folder entries, and what will fail before a put), 1: the last put's type, 2: the other
+    std::optional<bool> firstType = m_lastPutBinary;
+    QList<std::pair<int, QString>> ranked;
+    ranked.reserve(batch.size());
+    for (const QString& entry : std::as_const(batch)) {
+        const auto parts = splitUploadEntry(entry, [](const QString& path) { return QFileInfo::exists(path); });
+        std::optional<bool> binary;
+        if (parts && !parts->directory && isSendable(*parts)) {
+            binary = IsBinaryFile(parts->localPath);
+            if (binary)
+                m_sniffedBinary.insert(parts->localPath, *binary);
+        }
+        if (binary && !firstType)
+            firstType = binary;
+        ranked.append({!binary ? 0 : *binary == *firstType ? 1 : 2, entry});
+    }
+    std::stable_sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    batch.clear();
+    for (const auto& [rank, entry] : std::as_const(ranked))
+        batch.append(entry);
+    return batch;
 }
 
 // A directory that exists already refuses to be created again; that is expected, and a directory that really

@@ -2,10 +2,12 @@
 
 #include "jobs/batchworker.h"
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 
 class RemoteDirectorySet;
 
@@ -13,8 +15,10 @@ class RemoteDirectorySet;
 // entry it derives the remote name below the round's target directory, optionally converts the file into a
 // temporary copy, decides ASCII or binary, sends MKD for the ancestors that the round's directory set does not know
 // yet, outermost first, and puts the file; a folder entry is made with MKD and counts as sent when the folder
-// exists afterwards. Replies time out after 3 s, and a failed connect is not repeated by the FTP layer: the worker
-// repeats it itself, with growing waits between the attempts.
+// exists afterwards. When the type is decided per file, a batch's files of one type go together, those of the type of
+// the last put first: the server is told the type (TYPE, a round trip) only when it changes. Replies time out after 3
+// s, and a failed connect is not repeated by the FTP layer: the worker repeats it itself, with growing waits between
+// the attempts.
 //
 // Contract: as BatchWorker's; the host is the upload controller.
 class TThread_Poster : public BatchWorker
@@ -35,6 +39,7 @@ public:
 
 protected:
     bool processEntry(HINTERNET connection, const QString& entry) override;
+    QStringList orderBatch(QStringList batch) override;
 
 private:
     bool createDirectoryEntry(HINTERNET connection, const QString& relativeName);
@@ -43,4 +48,6 @@ private:
     QString temporaryCopyPath(const QString& localPath) const;
 
     const Round m_round;
+    std::optional<bool> m_lastPutBinary;  // the transfer type of this worker's last put
+    QHash<QString, bool> m_sniffedBinary; // by local path: the types decided while ordering the batch
 };
