@@ -80,7 +80,8 @@ run_pair() { # run_pair KIND RTT
     local port pelno stock tuned pelno_trips stock_trips tuned_trips
     start_server "$work/root-pelno"
     use_control_port "$rtt"
-    "$bin/pelno_uploadbench" "$src" "127.0.0.1:$port" $user $password >"$work/pelno.out" 2>&1 || true
+    "$bin/pelno_uploadbench" "$src" "127.0.0.1:$port" $user $password --proxy-stats "$work/proxy.stats" \
+        >"$work/pelno.out" 2>&1 || true
     # from the drop to the end message: the upload itself, its logins and the closing listing included
     pelno=$(sed -n 's/^pelno \([0-9.]*\) s.*/\1/p' "$work/pelno.out")
     [ -n "$pelno" ] || pelno=0
@@ -107,13 +108,20 @@ run_pair() { # run_pair KIND RTT
     stop_server
 
     set -- $pelno_trips
-    local pr=$1 pl=$2
+    local pr=$1 pl=$2 drop="-"
+    # the drop's own share: what the proxy had counted before it (the connect test and the first listing) taken off
+    local before
+    before=$(sed -n 's/^before drop: //p' "$work/pelno.out")
+    if [ -n "$before" ] && [ "$pr" != "-" ]; then
+        set -- $before
+        drop="$((pr - $2)) round trips, $((pl - $4)) logins"
+    fi
     set -- $stock_trips
     local sr=$1
     set -- $tuned_trips
     local tr=$1
-    printf '%-5s RTT %2d ms: PELNO %6.2f s (%s round trips, %s logins) | lftp %6.2f s (%s) | lftp tuned %6.2f s (%s) | PELNO/lftp %.2f, PELNO/tuned %.2f\n' \
-        "$kind" "$rtt" "$pelno" "$pr" "$pl" "$stock" "$sr" "$tuned" "$tr" \
+    printf '%-5s RTT %2d ms: PELNO %6.2f s (%s round trips, %s logins; the drop: %s) | lftp %6.2f s (%s) | lftp tuned %6.2f s (%s) | PELNO/lftp %.2f, PELNO/tuned %.2f\n' \
+        "$kind" "$rtt" "$pelno" "$pr" "$pl" "$drop" "$stock" "$sr" "$tuned" "$tr" \
         "$(echo "$pelno / $stock" | bc -l)" "$(echo "$pelno / $tuned" | bc -l)"
 }
 

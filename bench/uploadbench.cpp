@@ -13,6 +13,7 @@
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -54,7 +55,9 @@ int main(int argc, char* argv[])
     PelnoApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     if (args.size() < 5) {
-        std::fprintf(stderr, "usage: pelno_uploadbench <folder> <host:port> <user> <password> [--convert]\n");
+        std::fprintf(
+            stderr,
+            "usage: pelno_uploadbench <folder> <host:port> <user> <password> [--convert] [--proxy-stats FILE]\n");
         return 2;
     }
     TForm1 form;
@@ -113,6 +116,14 @@ int main(int argc, char* argv[])
         });
     });
     app.installEventFilter(&watch);
+
+    // The delay proxy's counts so far (the connect test and the first listing), so that run.sh can tell the
+    // drop's own round trips and logins from the window's.
+    if (const qsizetype at = args.indexOf(QStringLiteral("--proxy-stats")); at > 0 && at + 1 < args.size()) {
+        QFile stats(args[at + 1]);
+        if (stats.open(QIODevice::ReadOnly))
+            std::printf("before drop: %s\n", stats.readAll().trimmed().constData());
+    }
 
     QMimeData data;
     data.setUrls({QUrl::fromLocalFile(args[1])});
