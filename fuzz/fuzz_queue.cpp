@@ -57,9 +57,11 @@ void checkAnyEntry(const QString& entry)
         FUZZ_CHECK(parts->localPath == entry && parts->relativeName == lastComponent(entry), entry);
         return;
     }
-    // the file's name below its folder is the end of both
+    // the file's name below its folder is the end of both; a directory entry's local path has no trailing "/"
     const QString below = parts->relativeName.mid(parts->relativeName.indexOf(QLatin1Char('/')) + 1);
-    FUZZ_CHECK(parts->localPath.endsWith(QLatin1Char('/') + below) && entry.endsWith(parts->localPath), entry);
+    FUZZ_CHECK(parts->localPath.endsWith(QLatin1Char('/') + below) &&
+                   entry.endsWith(parts->directory ? parts->localPath + QLatin1Char('/') : parts->localPath),
+               entry);
 }
 
 // Creates the files below a folder whose own name may hold "<>", walks it and splits every entry back.
