@@ -3,7 +3,8 @@
 # stock and tuned for speed, same server, same workload, direct and at 20 ms round-trip time on the control
 # connection. A benchmark, not a test; everything it needs is in this folder and tools/.
 #
-# usage: bench/run.sh [site|bulk|memory]...   (default: site bulk memory)
+# usage: bench/run.sh [site|bulk|site-mp|bulk-mp|memory]...   (default: site bulk bulk-mp memory; "-mp": against the
+# server with a process per connection)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/deps.sh
@@ -29,7 +30,8 @@ trap cleanup EXIT
 start_server() {
     rm -rf "$1" && mkdir -p "$1"
     local out=$work/server.out
-    /usr/bin/python3 "$server_script" --root "$1" --user $user --password $password --port 0 >"$out" 2>&1 &
+    /usr/bin/python3 "$server_script" --root "$1" --user $user --password $password --port 0 ${server_args[@]+"${server_args[@]}"} \
+        >"$out" 2>&1 &
     pids+=($!)
     server_pid=$!
     for _ in $(seq 100); do grep -q '^PORT ' "$out" 2>/dev/null && break; sleep 0.1; done
@@ -75,8 +77,8 @@ run_lftp() {
     echo "$t1 - $t0" | bc
 }
 
-run_pair() { # run_pair KIND RTT
-    local kind=$1 rtt=$2 src=$work/data/$1/$1
+run_pair() { # run_pair KIND RTT [LABEL]
+    local kind=$1 rtt=$2 label=${3:-$1} src=$work/data/$1/$1
     local port pelno stock tuned pelno_trips stock_trips tuned_trips
     start_server "$work/root-pelno"
     use_control_port "$rtt"
@@ -120,8 +122,8 @@ run_pair() { # run_pair KIND RTT
     local sr=$1
     set -- $tuned_trips
     local tr=$1
-    printf '%-5s RTT %2d ms: PELNO %6.2f s (%s round trips, %s logins; the drop: %s) | lftp %6.2f s (%s) | lftp tuned %6.2f s (%s) | PELNO/lftp %.2f, PELNO/tuned %.2f\n' \
-        "$kind" "$rtt" "$pelno" "$pr" "$pl" "$drop" "$stock" "$sr" "$tuned" "$tr" \
+    printf '%-8s RTT %2d ms: PELNO %6.2f s (%s round trips, %s logins; the drop: %s) | lftp %6.2f s (%s) | lftp tuned %6.2f s (%s) | PELNO/lftp %.2f, PELNO/tuned %.2f\n' \
+        "$label" "$rtt" "$pelno" "$pr" "$pl" "$drop" "$stock" "$sr" "$tuned" "$tr" \
         "$(echo "$pelno / $stock" | bc -l)" "$(echo "$pelno / $tuned" | bc -l)"
 }
 
@@ -140,10 +142,19 @@ memory() {
 
 mkdir -p "$work"
 kinds=("$@")
-[ ${#kinds[@]} -eq 0 ] && kinds=(site bulk memory)
+[ ${#kinds[@]} -eq 0 ] && kinds=(site bulk bulk-mp memory)
+server_args=()
 for kind in "${kinds[@]}"; do
+    server_args=()
     if [ "$kind" = memory ]; then memory; continue; fi
+    # "-mp": the same workload against the server with a process per connection, as most FTP daemons serve; the
+    # test server's default is one process for every connection, which sixteen large uploads keep busy.
+    label=$kind
+    if [ "${kind%-mp}" != "$kind" ]; then
+        kind=${kind%-mp}
+        server_args=(--process-per-connection)
+    fi
     [ -d "$work/data/$kind/$kind" ] || /usr/bin/python3 bench/workload.py "$kind" "$work/data/$kind/$kind"
-    run_pair "$kind" 0
-    run_pair "$kind" 20
+    run_pair "$kind" 0 "$label"
+    run_pair "$kind" 20 "$label"
 done

@@ -26,7 +26,8 @@ on the server during a run.
 The session number counts control connections from 1. Events never go to standard output: a test that does not
 read that pipe could otherwise stall the server once the pipe is full.
 
-With --tls-cert/--tls-key the server offers explicit TLS (AUTH TLS, PBSZ, PROT) without requiring it. With
+With --process-per-connection each control connection is served by a process of its own, as most FTP daemons do
+(the benchmark's second server; the connection limit does not apply then). With --tls-cert/--tls-key the server offers explicit TLS (AUTH TLS, PBSZ, PROT) without requiring it. With
 --refuse-active it answers every PORT and EPRT with 425, like a server behind a firewall that lets no connection
 out.
 """
@@ -251,6 +252,8 @@ def main():
     parser.add_argument("--close-after-uploads", type=int, default=0)
     parser.add_argument("--max-cons-per-ip", type=int, default=0)
     parser.add_argument("--refuse-logins-when")
+    # one process per connection, as most FTP daemons serve (the benchmark's second server)
+    parser.add_argument("--process-per-connection", action="store_true")
     args = parser.parse_args()
 
     global EVENT_LOG, STALLED_NAME, HELD_NAME, RELEASE_FILE, REFUSE_ACTIVE, REFUSE_LOGINS_FILE
@@ -300,7 +303,13 @@ def main():
 
     FTPServer.max_cons = 0
     FTPServer.max_cons_per_ip = args.max_cons_per_ip
-    server = FTPServer((args.listen, args.port), handler)
+    if args.process_per_connection:
+        from pyftpdlib.servers import MultiprocessFTPServer
+
+        MultiprocessFTPServer.max_cons = 0
+        server = MultiprocessFTPServer((args.listen, args.port), handler)
+    else:
+        server = FTPServer((args.listen, args.port), handler)
     sys.stdout.write("PORT %d\n" % server.address[1])
     sys.stdout.flush()
     try:
