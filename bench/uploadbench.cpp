@@ -10,6 +10,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDeadlineTimer>
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -18,6 +19,7 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QThread>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
@@ -117,12 +119,22 @@ int main(int argc, char* argv[])
     });
     app.installEventFilter(&watch);
 
-    // The delay proxy's counts so far (the connect test and the first listing), so that run.sh can tell the
-    // drop's own round trips and logins from the window's.
+    // The delay proxy's counts so far, so that run.sh can tell the drop's own round trips and logins from the
+    // window's. The proxy writes them when a connection has ended on both sides, a few delays after the client let
+    // go: the drop waits until it has seen the window's two connections (the connect test and the first listing)
+    // end, for two seconds at most.
     if (const qsizetype at = args.indexOf(QStringLiteral("--proxy-stats")); at > 0 && at + 1 < args.size()) {
-        QFile stats(args[at + 1]);
-        if (stats.open(QIODevice::ReadOnly))
-            std::printf("before drop: %s\n", stats.readAll().trimmed().constData());
+        QByteArray counts;
+        QDeadlineTimer deadline(2000);
+        do {
+            QFile stats(args[at + 1]);
+            if (stats.open(QIODevice::ReadOnly))
+                counts = stats.readAll().trimmed();
+            if (counts.split(' ').value(0).toInt() >= 2)
+                break;
+            QThread::msleep(20);
+        } while (!deadline.hasExpired());
+        std::printf("before drop: %s\n", counts.constData());
     }
 
     QMimeData data;
