@@ -101,7 +101,19 @@ BatchWorker::BatchResult BatchWorker::workBatch(FtpSession& session, const QStri
     m_noAnswer = false;
     const QStringList batch = orderBatch(taken);
     for (qsizetype i = 0; i < batch.size(); ++i) {
-        if (processEntry(session.connection(), batch[i]))
+        bool done = processEntry(session.connection(), batch[i]);
+        // Without the waits, an operation that got no answer is tried once more on a new connection: the server
+        // may have ended the session (a limit of commands per session, an idle time-out) before it came.
+        if (!done && m_noAnswer && !m_policy.waitForServer && !isInterruptionRequested()) {
+            session.close();
+            m_noAnswer = false;
+            if (!session.connect()) {
+                report.failed += batch.mid(i);
+                return BatchResult::Worked;
+            }
+            done = processEntry(session.connection(), batch[i]);
+        }
+        if (done)
             ++report.doneCount;
         else
             report.failed.append(batch[i]);

@@ -16,7 +16,8 @@
 // the subclass's processEntry().
 //
 // Connection failures follow the worker's policy. Without waitForServer, a batch that finds no connection fails
-// whole and the worker goes on with its next batch, which tries again. With waitForServer the worker does not fail
+// whole and the worker goes on with its next batch, which tries again; an entry whose operation got no answer is
+// tried once more on a new connection. With waitForServer the worker does not fail
 // what it holds when the connection fails (refused, reset, timed out, or turned away with 421 or a close before the
 // login): the entry under way fails, the entries not tried go back to the head of the queue, and the worker waits
 // before its next attempt: up to three more attempts, 1, 2 and 3 s apart, and it ends when the last of them fails

@@ -1,5 +1,6 @@
 #include "remove/tthread_ftpdelete.h"
 
+#include "ftp/ftpconnection.h"
 #include "transfer/deletionplan.h"
 
 TThread_FTPDelete::TThread_FTPDelete(BatchHost* host, int slot, const Credentials& credentials, int mode)
@@ -9,6 +10,9 @@ TThread_FTPDelete::TThread_FTPDelete(BatchHost* host, int slot, const Credential
 bool TThread_FTPDelete::processEntry(HINTERNET connection, const QString& entry)
 {
     const QByteArray path = entry.toUtf8();
-    return m_mode == kDeleteDirectoryMode ? FtpRemoveDirectoryA(connection, path.constData())
-                                          : FtpDeleteFileA(connection, path.constData());
+    const bool done = m_mode == kDeleteDirectoryMode ? FtpRemoveDirectoryA(connection, path.constData())
+                                                     : FtpDeleteFileA(connection, path.constData());
+    if (!done && ftpLastReplyCode(connection) == 0)
+        noteNoAnswer();
+    return done;
 }

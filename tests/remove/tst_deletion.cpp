@@ -17,6 +17,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
@@ -85,6 +86,7 @@ private slots:
     void listDeletionOfFilesOnlyRunsNoListing();
     void emptyDirectoriesOnlyGoToSeveralWorkers();
     void aWorkerLogsInOnceForAllItsBatches();
+    void sessionClosedByTheServerIsReopened();
     void undeletableFileFailsWithItsAncestors();
     void exactlyTheChosenNamesAreDeleted();
     void refusedDirectoryIsNotEntered();
@@ -343,6 +345,33 @@ void TestDeletion::aWorkerLogsInOnceForAllItsBatches()
         QCOMPARE(m_server.commandsOfSession(session.toInt()).filter(QRegularExpression("^USER ")).size(), 1);
         QTRY_COMPARE(m_server.commandsOfSession(session.toInt()).last(), QStringLiteral("QUIT"));
     }
+}
+
+// A server that ends each session after four deletions: a worker keeps its connection across batches, so the next
+// batch must find that it was closed and log in again; every file is deleted and nothing is reported.
+void TestDeletion::sessionClosedByTheServerIsReopened()
+{
+    m_server.stop();
+    m_server.setChangesPerSession(4);
+    const auto restore = qScopeGuard([this] {
+        m_server.stop();
+        m_server.setChangesPerSession(0);
+    });
+    QVERIFY(m_server.start(serverOptions()));
+    QStringList files;
+    for (int i = 0; i < 60; ++i)
+        files << QStringLiteral("www/f%1").arg(i, 2, 10, QLatin1Char('0'));
+    put(files);
+    connectWindow();
+    chooseNode(QStringLiteral("www"));
+    selectItems(*m_form, {});
+    m_server.clearLog();
+    runToEnd("D3");
+
+    QCOMPARE(filesBelow(m_server.root() + "/www"), QStringList{});
+    QCOMPARE(m_form->sentCountLabel()->text(), QStringLiteral("60"));
+    QVERIFY(m_form->state().FailedList.isEmpty());
+    QVERIFY(m_server.logins() >= 60 / 4);
 }
 
 void TestDeletion::undeletableFileFailsWithItsAncestors()

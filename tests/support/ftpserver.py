@@ -16,8 +16,8 @@ With --cwd-reply DIR=HEX a CWD into DIR (relative to the root) is answered with 
 are followed by CR LF, so a test can make the server send replies that break the protocol's rules; an empty HEX
 closes the control connection instead of answering.
   "CLOSED <session>"         the control connection ended (either side closed it)
-With --close-after-uploads N the server closes a control connection itself once N uploads of that session have
-completed, the way servers that limit the uploads per session do.
+With --close-after-changes N the server closes a control connection itself once N uploads or deletions of that
+session have completed, the way servers that limit the commands per session do.
 With --max-cons-per-ip N the server admits at most N control connections from one address at a time and answers
 the next with 421 and closes it, the way shared hosting limits its clients:
   "REFUSED <ip>"             a control connection from that address was turned away (it has no session number)
@@ -90,12 +90,9 @@ class RecordingDTP:
             emit("RECEIVED %d %d" % (self.cmd_channel.session_number, self.tot_bytes_received))
         channel = self.cmd_channel
         super().close()
-        limit = RecordingHandler.uploads_per_session
-        if received and limit:
-            channel.uploads += 1
-            if channel.uploads >= limit:
-                # after the final reply of this upload, which is queued already
-                channel.close_when_done()
+        if received:
+            # after the final reply of this upload, which is queued already
+            channel.count_change()
 
 
 class RecordingDTPHandler(RecordingDTP, DTPHandler):
@@ -120,13 +117,27 @@ class RecordingHandler(FTPHandler):
     dtp_handler = RecordingDTPHandler
     banner = "PELNO test server ready."
     sessions = 0
-    uploads_per_session = 0
+    changes_per_session = 0
 
     def on_connect(self):
         RecordingHandler.sessions += 1
         self.session_number = RecordingHandler.sessions
         emit("CONNECT %d %s" % (self.session_number, self.remote_ip))
-        self.uploads = 0
+        self.changes = 0
+
+    def count_change(self):
+        limit = RecordingHandler.changes_per_session
+        if limit:
+            self.changes += 1
+            if self.changes >= limit:
+                self.close_when_done()
+
+    def ftp_DELE(self, path):
+        done = super().ftp_DELE(path)
+        # a refused deletion (an exception in the file system call) has answered with 550 and returned nothing
+        if done:
+            self.count_change()
+        return done
 
     def pre_process_command(self, line, cmd, arg):
         shown = line
@@ -249,7 +260,7 @@ def main():
     parser.add_argument("--tls-cert")
     parser.add_argument("--tls-key")
     parser.add_argument("--refuse-active", action="store_true")
-    parser.add_argument("--close-after-uploads", type=int, default=0)
+    parser.add_argument("--close-after-changes", type=int, default=0)
     parser.add_argument("--max-cons-per-ip", type=int, default=0)
     parser.add_argument("--refuse-logins-when")
     # one process per connection, as most FTP daemons serve (the benchmark's second server)
@@ -295,7 +306,7 @@ def main():
         RecordingHandler.banner = args.banner.replace("|", "\r\n").ljust(76)
     RecordingHandler.permit_privileged_ports = True
     RecordingHandler.timeout = 600
-    RecordingHandler.uploads_per_session = args.close_after_uploads
+    RecordingHandler.changes_per_session = args.close_after_changes
 
     handler = RecordingHandler
     if args.tls_cert:

@@ -84,8 +84,8 @@ bool FtpServerFixture::start(const Options& options)
             arguments << QStringLiteral("--tls-cert") << m_tlsCertificate << QStringLiteral("--tls-key") << m_tlsKey;
         if (m_refuseActive)
             arguments << QStringLiteral("--refuse-active");
-        if (m_uploadsPerSession > 0)
-            arguments << QStringLiteral("--close-after-uploads") << QString::number(m_uploadsPerSession);
+        if (m_changesPerSession > 0)
+            arguments << QStringLiteral("--close-after-changes") << QString::number(m_changesPerSession);
         if (m_maxConnectionsPerAddress > 0)
             arguments << QStringLiteral("--max-cons-per-ip") << QString::number(m_maxConnectionsPerAddress);
         // Always passed: the file decides, so a running server starts refusing the moment it appears.

@@ -87,8 +87,9 @@ public:
         m_namespace = name;
         m_listenAddress = address;
     }
-    // From the next start(), the server closes each control connection once it has received this many uploads.
-    void setUploadsPerSession(int count) { m_uploadsPerSession = count; }
+    // From the next start(), the server closes each control connection once it has received this many uploads
+    // or deletions.
+    void setChangesPerSession(int count) { m_changesPerSession = count; }
     // From the next start(), at most this many control connections from one address at a time (0: no limit); the
     // next is answered with 421 and closed.
     void setMaxConnectionsPerAddress(int count) { m_maxConnectionsPerAddress = count; }
@@ -148,6 +149,6 @@ private:
     QString m_tlsKey;
     bool m_refuseActive = false;
     QString m_namespace;
-    int m_uploadsPerSession = 0; // 0: no limit
+    int m_changesPerSession = 0; // 0: no limit
     int m_maxConnectionsPerAddress = 0;
 };

@@ -140,7 +140,7 @@ void TestUploadResilience::refusedPasswordFailsPromptly()
 {
     UploadSession s;
     s.server.setUploadRateLimit(200000);
-    s.server.setUploadsPerSession(3);
+    s.server.setChangesPerSession(3);
     QVERIFY(connectSession(s));
     const QStringList paths = writeFiles(s, 100, 20000);
     QCOMPARE(paths.size(), 100);

@@ -196,7 +196,7 @@ void TestUploadRounds::unreachableServerReportsEverything()
 void TestUploadRounds::oneFreeWorkerKeepsItsConnection()
 {
     UploadSession s;
-    s.server.setUploadsPerSession(9);
+    s.server.setChangesPerSession(9);
     QVERIFY(connectSession(s));
     SlotHolder holders[9];
     ThreadGuard running;
