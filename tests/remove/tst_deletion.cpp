@@ -85,8 +85,8 @@ private slots:
     void listDeletionOfDirectoryKeepsTrailingSlash();
     void listDeletionOfFilesOnlyRunsNoListing();
     void emptyDirectoriesOnlyGoToSeveralWorkers();
-    void aWorkerLogsInOnceForAllItsBatches();
-    void sessionClosedByTheServerIsReopened();
+    void aWorkerKeepsItsLogin_data();
+    void aWorkerKeepsItsLogin();
     void undeletableFileFailsWithItsAncestors();
     void exactlyTheChosenNamesAreDeleted();
     void refusedDirectoryIsNotEntered();
@@ -323,10 +323,31 @@ void TestDeletion::emptyDirectoriesOnlyGoToSeveralWorkers()
     QVERIFY(captions(m_form->fileList()).isEmpty());
 }
 
-void TestDeletion::aWorkerLogsInOnceForAllItsBatches()
+void TestDeletion::aWorkerKeepsItsLogin_data()
 {
+    QTest::addColumn<int>("changesPerSession"); // the server ends a session after so many deletions; 0: never
+    QTest::addColumn<int>("count");
+    QTest::newRow("one login for all batches") << 0 << 150;
+    // the next deletion meets the closed connection and is tried again after a new login
+    QTest::newRow("session ended by the server") << 4 << 60;
+}
+void TestDeletion::aWorkerKeepsItsLogin()
+{
+    QFETCH(int, changesPerSession);
+    QFETCH(int, count);
+    if (changesPerSession > 0) {
+        m_server.stop();
+        m_server.setChangesPerSession(changesPerSession);
+        QVERIFY(m_server.start(serverOptions()));
+    }
+    const auto restore = qScopeGuard([this, changesPerSession] {
+        if (changesPerSession > 0) {
+            m_server.stop();
+            m_server.setChangesPerSession(0);
+        }
+    });
     QStringList files;
-    for (int i = 0; i < 150; ++i)
+    for (int i = 0; i < count; ++i)
         files << QStringLiteral("www/f%1").arg(i, 3, 10, QLatin1Char('0'));
     put(files);
     connectWindow();
@@ -336,8 +357,12 @@ void TestDeletion::aWorkerLogsInOnceForAllItsBatches()
     runToEnd("D3");
 
     QCOMPARE(filesBelow(m_server.root() + "/www"), QStringList{});
-    QCOMPARE(m_form->sentCountLabel()->text(), QStringLiteral("150"));
+    QCOMPARE(m_form->sentCountLabel()->text(), QString::number(count));
     QVERIFY(m_form->state().FailedList.isEmpty());
+    if (changesPerSession > 0) {
+        QVERIFY(m_server.logins() >= count / changesPerSession);
+        return;
+    }
     // Fifteen batches of ten over at most ten connections: one login each, ended with QUIT.
     const QSet<QString> deleting = sessionsOf(m_server, "DELE ");
     QVERIFY(!deleting.isEmpty() && deleting.size() <= MainState::kSlotsPerKind);
@@ -345,33 +370,6 @@ void TestDeletion::aWorkerLogsInOnceForAllItsBatches()
         QCOMPARE(m_server.commandsOfSession(session.toInt()).filter(QRegularExpression("^USER ")).size(), 1);
         QTRY_COMPARE(m_server.commandsOfSession(session.toInt()).last(), QStringLiteral("QUIT"));
     }
-}
-
-// A server that ends each session after four deletions: a worker keeps its connection across batches, so the next
-// batch must find that it was closed and log in again; every file is deleted and nothing is reported.
-void TestDeletion::sessionClosedByTheServerIsReopened()
-{
-    m_server.stop();
-    m_server.setChangesPerSession(4);
-    const auto restore = qScopeGuard([this] {
-        m_server.stop();
-        m_server.setChangesPerSession(0);
-    });
-    QVERIFY(m_server.start(serverOptions()));
-    QStringList files;
-    for (int i = 0; i < 60; ++i)
-        files << QStringLiteral("www/f%1").arg(i, 2, 10, QLatin1Char('0'));
-    put(files);
-    connectWindow();
-    chooseNode(QStringLiteral("www"));
-    selectItems(*m_form, {});
-    m_server.clearLog();
-    runToEnd("D3");
-
-    QCOMPARE(filesBelow(m_server.root() + "/www"), QStringList{});
-    QCOMPARE(m_form->sentCountLabel()->text(), QStringLiteral("60"));
-    QVERIFY(m_form->state().FailedList.isEmpty());
-    QVERIFY(m_server.logins() >= 60 / 4);
 }
 
 void TestDeletion::undeletableFileFailsWithItsAncestors()
