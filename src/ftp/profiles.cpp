@@ -40,7 +40,12 @@ QString readDefaultProfileName(const AppConfig& config)
 
 QStringList readProfileNames(const AppConfig& config)
 {
-    return readCommaList(config.readString(AppSection, NamesKey, QString()));
+    // A name holding a line break cannot have a section of its own, and a list holding one could never be written
+    // back: every later connect would fail to store its profile. Such a name is not offered.
+    QStringList names = readCommaList(config.readString(AppSection, NamesKey, QString()));
+    names.removeIf(
+        [](const QString& name) { return name.contains(QLatin1Char('\r')) || name.contains(QLatin1Char('\n')); });
+    return names;
 }
 
 bool isProfileListed(const QStringList& names, const QString& name)

@@ -11,7 +11,8 @@ class AppConfig;
 // and "dataconnection", "security" and "pinnedkey" (texts of connectionsettings.h; absent keys read as the
 // defaults, so files written before these settings keep working);
 // "app"/"defaultConnection" names the profile of the last successful connect and "app"/"cn_names" lists every
-// stored name as a comma list.
+// stored name as a comma list (a listed name holding a line break, which only an edit by hand can put there, is
+// left out when the list is read).
 //
 // Contract (main thread, called by the connect dialog): readers return what the file holds, with empty texts for
 // whatever is missing, and do not check whether the file exists (the dialog skips its reads itself when it does

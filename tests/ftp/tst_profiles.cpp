@@ -122,6 +122,20 @@ private slots:
         QCOMPARE(readProfile(config, QStringLiteral("a")).userId, QStringLiteral("a"));
     }
 
+    void nameWithLineBreakIsLeftOut()
+    {
+        // A CR inside quotes, as an edit by hand may leave it: the name is not offered, and the next profile is
+        // stored with the list written without it.
+        AppConfig config(iniPath());
+        QVERIFY(writeAll(iniPath(), "[app]\ncn_names=web,\"a\rb\",site\r"));
+        QStringList names = readProfileNames(config);
+        QCOMPARE(names, (QStringList{QStringLiteral("web"), QStringLiteral("site")}));
+        storeProfile(config, QStringLiteral("new"), {QStringLiteral("h"), QStringLiteral("u"), QStringLiteral("p")},
+                     names);
+        QCOMPARE(readProfileNames(config),
+                 (QStringList{QStringLiteral("web"), QStringLiteral("site"), QStringLiteral("new")}));
+    }
+
     void missingValuesReadEmpty()
     {
         AppConfig config(iniPath());
