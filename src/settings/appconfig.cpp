@@ -23,7 +23,22 @@ constexpr qsizetype MaxValueBytes = 2047;
 struct IniLines
 {
     QList<QByteArray> lines;
+    // Per line: it ended with "\r" before its "\n", which lines holds without. A file whose line ends are "\n"
+    // gives such a line its "\r" back when written, so a rewrite changes no line it did not mean to.
+    QList<bool> hadCr;
     QByteArray eol = "\n";
+
+    void insert(qsizetype at, const QByteArray& line)
+    {
+        lines.insert(at, line);
+        hadCr.insert(at, false);
+    }
+    void append(const QByteArray& line) { insert(lines.size(), line); }
+    void replace(qsizetype at, const QByteArray& line)
+    {
+        lines[at] = line;
+        hadCr[at] = false;
+    }
 };
 
 IniLines splitLines(const QByteArray& data)
@@ -38,8 +53,10 @@ IniLines splitLines(const QByteArray& data)
     // a last line without a line end is still a line; after a final line end split() yields one empty extra
     if (data.endsWith('\n'))
         ini.lines.removeLast();
+    ini.hadCr.reserve(ini.lines.size());
     for (QByteArray& line : ini.lines) {
-        if (line.endsWith('\r'))
+        ini.hadCr.append(line.endsWith('\r'));
+        if (ini.hadCr.last())
             line.chop(1);
     }
     return ini;
@@ -48,8 +65,10 @@ IniLines splitLines(const QByteArray& data)
 QByteArray joinLines(const IniLines& ini)
 {
     QByteArray out;
-    for (const QByteArray& line : ini.lines) {
-        out += line;
+    for (qsizetype i = 0; i < ini.lines.size(); ++i) {
+        out += ini.lines.at(i);
+        if (ini.hadCr.at(i) && ini.eol == "\n")
+            out += '\r';
         out += ini.eol;
     }
     return out;
@@ -59,7 +78,10 @@ QByteArray joinLines(const IniLines& ini)
 // would take it for a byte-order mark and drop it); the file's own mark is cut by withoutBom.
 QString decodedUtf8(const QByteArray& bytes)
 {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    // Stateless: an incomplete sequence at the end of the value becomes U+FFFD rather than being held back (and
+    // lost) as the start of a character that never comes.
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::ConvertInitialBom | QStringDecoder::Flag::Stateless);
     return decoder.decode(bytes);
 }
 
@@ -349,12 +371,12 @@ void AppConfig::writeStrings(const QString& section, const QList<std::pair<QStri
         const QByteArray line = key.toUtf8() + '=' + value.toUtf8();
         const qsizetype s = findSection(ini, section);
         if (s < 0) {
-            ini.lines.append('[' + section.toUtf8() + ']');
-            ini.lines.append(line);
+            ini.append('[' + section.toUtf8() + ']');
+            ini.append(line);
             changed = true;
         } else if (const qsizetype k = findKey(ini, s, key); k >= 0) {
             if (ini.lines.at(k) != line) {
-                ini.lines[k] = line;
+                ini.replace(k, line);
                 changed = true;
             }
         } else {
@@ -362,7 +384,7 @@ void AppConfig::writeStrings(const QString& section, const QList<std::pair<QStri
             qsizetype at = sectionEnd(ini, s);
             while (at > s + 1 && ini.lines.at(at - 1).trimmed().isEmpty())
                 --at;
-            ini.lines.insert(at, line);
+            ini.insert(at, line);
             changed = true;
         }
     }

@@ -256,6 +256,10 @@ private slots:
         QTest::newRow("crlf file stays crlf") << QByteArray("[app]\r\ndir=/\r\n") << "app"
                                               << "conv"
                                               << "1" << QByteArray("[app]\r\ndir=/\r\nconv=1\r\n");
+        // a line of another key keeps every byte, its CRs included, however often the file is rewritten
+        QTest::newRow("CR before LF in an LF file") << QByteArray("[app]\nnames=a\r\r\ndir=/\r\n") << "app"
+                                                    << "conv"
+                                                    << "1" << QByteArray("[app]\nnames=a\r\r\ndir=/\r\nconv=1\n");
         QTest::newRow("no final line end") << QByteArray("[app]\ndir=/") << "app"
                                            << "conv"
                                            << "0" << QByteArray("[app]\ndir=/\nconv=0\n");
@@ -285,6 +289,17 @@ private slots:
         config.writeString(section, key, value);
         QCOMPARE(readAll(m_path), after);
         QCOMPARE(config.readString(section, key, QString()), value);
+        config.writeString(section, key, value + QLatin1Char('!'));
+        config.writeString(section, key, value);
+        QCOMPARE(readAll(m_path), after);
+    }
+
+    void brokenUtf8AtTheEndReadsAsReplacement()
+    {
+        // an incomplete sequence at the very end of a value is not held back as the start of a later character
+        writeAll(m_path, "[app]\nname=ab\xE7\xE7\xE7\n");
+        QCOMPARE(AppConfig(m_path).readString(QStringLiteral("app"), QStringLiteral("name"), QString()),
+                 QStringLiteral("ab\uFFFD\uFFFD\uFFFD"));
     }
 
     void integers_data()
