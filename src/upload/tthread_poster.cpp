@@ -2,6 +2,7 @@
 
 #include "ftp/ftpconnection.h"
 #include "transfer/codepage.h"
+#include "transfer/transfertypehints.h"
 #include "transfer/uploadqueue.h"
 #include "upload/remotedirectoryset.h"
 
@@ -88,8 +89,11 @@ QStringList TThread_Poster::orderBatch(QStringList batch)
         std::optional<bool> binary;
         if (parts && !parts->directory && isSendable(*parts)) {
             binary = IsBinaryFile(parts->localPath);
-            if (binary)
+            if (binary) {
                 m_sniffedBinary.insert(parts->localPath, *binary);
+                if (m_round.typeHints)
+                    m_round.typeHints->note(parts->localPath, *binary);
+            }
         }
         if (binary && !firstType)
             firstType = binary;

@@ -10,15 +10,17 @@
 #include <optional>
 
 class RemoteDirectorySet;
+class TransferTypeHints;
 
 // One upload worker (the loop, the connection and its retry rules are BatchWorker's, with waitForServer): for each
 // entry it derives the remote name below the round's target directory, optionally converts the file into a
 // temporary copy, decides ASCII or binary, sends MKD for the ancestors that the round's directory set does not know
 // yet, outermost first, and puts the file; a folder entry is made with MKD and counts as sent when the folder
 // exists afterwards. When the type is decided per file, a batch's files of one type go together, those of the type of
-// the last put first: the server is told the type (TYPE, a round trip) only when it changes. Replies time out after 3
-// s, and a failed connect is not repeated by the FTP layer: the worker repeats it itself, with growing waits between
-// the attempts.
+// the last put first: the server is told the type (TYPE, a round trip) only when it changes. What sniffing finds goes
+// into the round's type hints, by which the controller hands the worker entries of its connection's type. Replies
+// time out after 3 s, and a failed connect is not repeated by the FTP layer: the worker repeats it itself, with
+// growing waits between the attempts.
 //
 // Contract: as BatchWorker's; the host is the upload controller.
 class TThread_Poster : public BatchWorker
@@ -33,9 +35,14 @@ public:
         QString encodingName;    // empty: files are sent as they are
         QString dataDirectory;   // where converted copies are written, no trailing "/"
         std::shared_ptr<RemoteDirectorySet> directories;
+        std::shared_ptr<TransferTypeHints> typeHints; // what this round's sniffing found, for the exchange
     };
 
     TThread_Poster(BatchHost* host, int slot, const Credentials& credentials, Round round);
+
+    // The transfer type the connection is set to (true: binary), once a file has been put. Read by the controller
+    // inside an exchange, while this worker waits for it.
+    std::optional<bool> lastPutBinary() const { return m_lastPutBinary; }
 
 protected:
     bool processEntry(HINTERNET connection, const QString& entry) override;

@@ -9,6 +9,7 @@
 #include "settings/appconfig.h"
 #include "settings/apperror.h"
 #include "settings/uploadoptions.h"
+#include "transfer/transfertypehints.h"
 #include "transfer/uploadqueue.h"
 #include "upload/remotedirectoryset.h"
 #include "upload/tform5.h"
@@ -213,8 +214,10 @@ void UploadController::StartUploadWorkers()
     m_loginRefused = false;
     m_waitingShown = false;
     // Every round asks for its directories anew: a directory refused in one round may be created in the next.
-    const TThread_Poster::Round round{state.RemoteTarget, transferMode, encodingName, state.DataDirectory,
-                                      std::make_shared<RemoteDirectorySet>()};
+    m_typeHints = std::make_shared<TransferTypeHints>();
+    const TThread_Poster::Round round{
+        state.RemoteTarget, transferMode, encodingName, state.DataDirectory, std::make_shared<RemoteDirectorySet>(),
+        m_typeHints};
     for (int slot = MainState::kUploadSlotFirst; slot < MainState::kUploadSlotFirst + MainState::kSlotsPerKind;
          ++slot) {
         if (state.WorkerSlots[slot])
@@ -272,6 +275,11 @@ BatchOffer UploadController::exchangeBatch(BatchWorker* worker, BatchReport repo
         m_connected.remove(worker);
     const qsizetype queued = queue.size() + report.untried.size();
     const int limit = take && !m_stopped ? fairBatchSize(queued, m_runningWorkers) : 0;
+    // Entries handed back untried go first, as they stand; otherwise the batch keeps the worker's transfer type
+    // where the queue's head allows.
+    const auto* poster = qobject_cast<const TThread_Poster*>(worker);
+    if (limit > 0 && report.untried.isEmpty() && m_typeHints && poster && poster->lastPutBinary())
+        m_typeHints->bringForward(queue, limit, *poster->lastPutBinary());
     BatchOffer offer;
     offer.batch = ExchangeBatch(m_port, queue, report, limit);
     if (take && offer.batch.isEmpty())

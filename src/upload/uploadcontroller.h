@@ -6,6 +6,8 @@
 #include <QSet>
 #include <QStringList>
 
+#include <memory>
+
 class BatchWorker;
 class MainWindowPort;
 class RemoteBrowser;
@@ -13,6 +15,7 @@ class QMimeData;
 class QTimer;
 class QTreeWidgetItem;
 class QWidget;
+class TransferTypeHints;
 
 // The upload: the application-wide drop hook, the start of the upload workers, their batch exchange, the end of
 // each round with up to two resend rounds, and the failure report.
@@ -94,4 +97,6 @@ private:
     bool m_waitingShown = false;          // the status line says that the workers wait for the server
     QTimer* m_resendPause = nullptr;      // runs between rounds, ticking once a second
     int m_resendPauseLeft = 0;            // seconds
+    // What the running round's sniffing found, shared with its workers.
+    std::shared_ptr<TransferTypeHints> m_typeHints;
 };

@@ -1,3 +1,4 @@
+#include "transfer/transfertypehints.h"
 #include "transfer/uploadqueue.h"
 
 #include "testfiles.h"
@@ -30,6 +31,8 @@ private slots:
     void walkedEntriesSplitBack();
     void plannedCount_data();
     void plannedCount();
+    void typeHintsOrderTheNextBatch_data();
+    void typeHintsOrderTheNextBatch();
 };
 
 void TestUploadQueue::splitEntry_data()
@@ -402,6 +405,66 @@ void TestUploadQueue::plannedCount()
     const QString shown = groupedCount(count);
     QLocale::setDefault(saved);
     QCOMPARE(shown, text);
+}
+
+// Notes are "<local path>=a" (sniffed ASCII) or "=b" (binary); the queue after bringForward shows the batch at
+// its head, then what was left behind, in its old order.
+void TestUploadQueue::typeHintsOrderTheNextBatch_data()
+{
+    QTest::addColumn<QStringList>("notes");
+    QTest::addColumn<QStringList>("queue");
+    QTest::addColumn<int>("limit");
+    QTest::addColumn<bool>("binary");
+    QTest::addColumn<QStringList>("expected");
+
+    const QStringList mixed{"/s/1.html", "/s/1.png", "/s/2.html", "/s/2.png", "/s/3.html"};
+    const QStringList seen{"/x/a.png=b", "/x/a.html=a"};
+    QTest::newRow("binary worker takes the images")
+        << seen << mixed << 2 << true << QStringList{"/s/1.png", "/s/2.png", "/s/1.html", "/s/2.html", "/s/3.html"};
+    QTest::newRow("ASCII worker takes the pages")
+        << seen << mixed << 2 << false << QStringList{"/s/1.html", "/s/2.html", "/s/1.png", "/s/2.png", "/s/3.html"};
+    QTest::newRow("fewer of its type than the limit: the next come in queue order")
+        << seen << mixed << 4 << true << QStringList{"/s/1.png", "/s/2.png", "/s/1.html", "/s/2.html", "/s/3.html"};
+    QTest::newRow("nothing seen yet: the queue stays as it is") << QStringList() << mixed << 3 << true << mixed;
+    QTest::newRow("folder entries and unseen suffixes before the other type")
+        << QStringList{"/x/a.png=b"} << QStringList{"/s/b.png", "<>/s<>/s/d/", "/s/a.txt", "/s/d.png", "/s/c.gif"} << 3
+        << false << QStringList{"<>/s<>/s/d/", "/s/a.txt", "/s/c.gif", "/s/b.png", "/s/d.png"};
+    QTest::newRow("a suffix seen with both types predicts nothing")
+        << QStringList{"/x/1.dat=b", "/x/2.dat=a", "/x/z.png=b"} << QStringList{"/s/1.png", "/s/2.dat", "/s/3.png"} << 3
+        << false << QStringList{"/s/2.dat", "/s/1.png", "/s/3.png"};
+    // The suffix is the file name's, in any case; a leading dot or a dot in a folder name is no suffix.
+    QTest::newRow("suffix case, dot files, dotted folders")
+        << QStringList{"/x/Logo.PNG=b", "/x/.htaccess=a"}
+        << QStringList{"/s.v2/README", "/s/.profile", "/s/b.png", "/s/c.Png"} << 2 << true
+        << QStringList{"/s/b.png", "/s/c.Png", "/s.v2/README", "/s/.profile"};
+    QTest::newRow("marker entries end with their file")
+        << seen << QStringList{"<>/r<>/r/a.html", "<>/r<>/r/img/b.png"} << 1 << true
+        << QStringList{"<>/r<>/r/img/b.png", "<>/r<>/r/a.html"};
+
+    // Only the head of the queue is searched.
+    QStringList pages;
+    for (int i = 0; i < TransferTypeHints::kWindow - 1; ++i)
+        pages << QString("/s/p%1.html").arg(i);
+    const QStringList lastInWindow = pages + QStringList{"/s/i.png", "/s/q.html"};
+    QTest::newRow("image at the window's end")
+        << seen << lastInWindow << 1 << true << QStringList{"/s/i.png"} + pages + QStringList{"/s/q.html"};
+    const QStringList beyondWindow = pages + QStringList{"/s/q.html", "/s/i.png"};
+    QTest::newRow("image beyond the window") << seen << beyondWindow << 1 << true << beyondWindow;
+}
+
+void TestUploadQueue::typeHintsOrderTheNextBatch()
+{
+    QFETCH(QStringList, notes);
+    QFETCH(QStringList, queue);
+    QFETCH(int, limit);
+    QFETCH(bool, binary);
+    QFETCH(QStringList, expected);
+
+    TransferTypeHints hints;
+    for (const QString& note : std::as_const(notes))
+        hints.note(note.section('=', 0, 0), note.section('=', 1) == "b");
+    hints.bringForward(queue, limit, binary);
+    QCOMPARE(queue, expected);
 }
 
 QTEST_GUILESS_MAIN(TestUploadQueue)

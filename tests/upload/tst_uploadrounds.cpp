@@ -54,6 +54,7 @@ private slots:
     void oneFreeWorkerKeepsItsConnection();
     void eachDirectoryOncePerRound();
     void refusedDirectoryIsAskedAgainEachRound();
+    void batchesKeepTheirTransferType();
     void stopMidUploadAccountsForEveryFile();
     void rateAndTimeLeftDuringAnUpload();
 };
@@ -419,6 +420,40 @@ void TestUploadRounds::refusedDirectoryIsAskedAgainEachRound()
     QCOMPARE(made.value("/w/ro/sub"), 3);
     // /w/ro/sub/deeper can only follow a created /w/ro/sub; it is asked for once per round all the same.
     QCOMPARE(made.value("/w/ro/sub/deeper"), 3);
+}
+
+// Ten folders of twenty images and twenty pages whose names alternate, types sniffed: every file arrives in its own
+// type, and the workers' batches mostly keep the type their connection is set to, so the server is told fewer TYPEs
+// than the forty batches of ten that the queue, sorted by path, would give.
+void TestUploadRounds::batchesKeepTheirTransferType()
+{
+    UploadSession s;
+    QVERIFY(connectSession(s));
+    // More than five control bytes in the first kilobyte make a file binary.
+    const QByteArray image = QByteArray("\x89PNG\r\n\x1a\n") + QByteArray(8, '\0') + "IHDR\r\n";
+    const QByteArray page("<p>text</p>\r\n<p>more</p>\r\n");
+    QMap<QString, QByteArray> stored;
+    for (int folder = 0; folder < 10; ++folder) {
+        for (int i = 0; i < 20; ++i) {
+            const QString stem = QString("t/d%1/").arg(folder) + QString::number(i).rightJustified(2, '0');
+            QVERIFY(writeAll(s.localPath(stem + ".png"), image));
+            QVERIFY(writeAll(s.localPath(stem + ".html"), page));
+            stored.insert(stem + ".png", image);
+            stored.insert(stem + ".html", storedAsText(page));
+        }
+    }
+
+    s.server.clearLog();
+    QString message;
+    answerNext(&message);
+    QVERIFY(dropPaths(s.treeViewport(), {s.localPath("t")}));
+    QVERIFY(waitForBrowser(*s.form));
+    QVERIFY2(message.startsWith(QStringLiteral("送信処理が終了しました。(")), qPrintable(message));
+    for (auto it = stored.cbegin(); it != stored.cend(); ++it)
+        QCOMPARE(readAll(s.server.root() + "/" + it.key()), it.value());
+    const qsizetype types = s.server.commands().filter(QRegularExpression("^\\d+ TYPE ")).size();
+    // Each worker's first batch sets both types; batches taken in queue order would switch at least once each.
+    QVERIFY2(types < 40, qPrintable(QString::number(types)));
 }
 
 int main(int argc, char** argv)
