@@ -4,7 +4,8 @@
 # connection. A benchmark, not a test; everything it needs is in this folder and tools/.
 #
 # usage: bench/run.sh [site|bulk|site-mp|bulk-mp|memory]...   (default: site bulk bulk-mp memory; "-mp": against the
-# server with a process per connection)
+# server with a process per connection). Each client runs BENCH_RUNS_DIRECT times (default 5) without a delay and
+# BENCH_RUNS_DELAYED times (default 3) at 20 ms; the medians are compared.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/deps.sh
@@ -77,9 +78,15 @@ run_lftp() {
     echo "$t1 - $t0" | bc
 }
 
-run_pair() { # run_pair KIND RTT [LABEL]
-    local kind=$1 rtt=$2 label=${3:-$1} src=$work/data/$1/$1
-    local port pelno stock tuned pelno_trips stock_trips tuned_trips
+# median of the arguments (numbers)
+median() { printf '%s\n' "$@" | sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+# "lowest-highest" of the arguments
+spread() { printf '%s\n' "$@" | sort -g | awk 'NR == 1 {lo = $1} {hi = $1} END {printf "%.2f-%.2f", lo, hi}'; }
+
+# One run of each client, into a fresh root of a fresh server: sets $pelno, $stock, $tuned (seconds) and their
+# round-trip counts.
+run_once() { # run_once KIND RTT SRC
+    local kind=$1 rtt=$2 src=$3
     start_server "$work/root-pelno"
     use_control_port "$rtt"
     "$bin/pelno_uploadbench" "$src" "127.0.0.1:$port" $user $password --proxy-stats "$work/proxy.stats" \
@@ -87,7 +94,7 @@ run_pair() { # run_pair KIND RTT [LABEL]
     # from the drop to the end message: the upload itself, its logins and the closing listing included
     pelno=$(sed -n 's/^pelno \([0-9.]*\) s.*/\1/p' "$work/pelno.out")
     [ -n "$pelno" ] || pelno=0
-    grep -E '^pelno|^failed' "$work/pelno.out" | head -5 | sed 's/^/  /'
+    grep -E '^failed' "$work/pelno.out" | head -5 | sed 's/^/  /'
     pelno_trips=$(round_trips)
     verify "$src" "$work/root-pelno/$kind" "PELNO"
     stop_server
@@ -108,6 +115,19 @@ run_pair() { # run_pair KIND RTT [LABEL]
     tuned_trips=$(round_trips)
     verify "$src" "$work/root-lftp/$kind" "lftp tuned"
     stop_server
+}
+
+# Sub-second runs move with whatever else the machine does (a fresh 256 MiB of page cache, the scheduler): each
+# client runs $runs times, in turns, and the median counts.
+run_pair() { # run_pair KIND RTT RUNS [LABEL]
+    local kind=$1 rtt=$2 runs=$3 label=${4:-$1} src=$work/data/$1/$1
+    local port pelno stock tuned pelno_trips stock_trips tuned_trips
+    local -a pelnos=() stocks=() tuneds=()
+    for _ in $(seq "$runs"); do
+        run_once "$kind" "$rtt" "$src"
+        pelnos+=("$pelno") stocks+=("$stock") tuneds+=("$tuned")
+    done
+    pelno=$(median "${pelnos[@]}") stock=$(median "${stocks[@]}") tuned=$(median "${tuneds[@]}")
 
     set -- $pelno_trips
     local pr=$1 pl=$2 drop="-"
@@ -122,9 +142,11 @@ run_pair() { # run_pair KIND RTT [LABEL]
     local sr=$1
     set -- $tuned_trips
     local tr=$1
-    printf '%-8s RTT %2d ms: PELNO %6.2f s (%s round trips, %s logins; the drop: %s) | lftp %6.2f s (%s) | lftp tuned %6.2f s (%s) | PELNO/lftp %.2f, PELNO/tuned %.2f\n' \
-        "$label" "$rtt" "$pelno" "$pr" "$pl" "$drop" "$stock" "$sr" "$tuned" "$tr" \
+    printf '%-8s RTT %2d ms, median of %d: PELNO %6.2f s (%s round trips, %s logins; the drop: %s) | lftp %6.2f s (%s) | lftp tuned %6.2f s (%s) | PELNO/lftp %.2f, PELNO/tuned %.2f\n' \
+        "$label" "$rtt" "$runs" "$pelno" "$pr" "$pl" "$drop" "$stock" "$sr" "$tuned" "$tr" \
         "$(echo "$pelno / $stock" | bc -l)" "$(echo "$pelno / $tuned" | bc -l)"
+    printf '         each run: PELNO %s s, lftp %s s, lftp tuned %s s\n' \
+        "$(spread "${pelnos[@]}")" "$(spread "${stocks[@]}")" "$(spread "${tuneds[@]}")"
 }
 
 memory() {
@@ -155,6 +177,6 @@ for kind in "${kinds[@]}"; do
         server_args=(--process-per-connection)
     fi
     [ -d "$work/data/$kind/$kind" ] || /usr/bin/python3 bench/workload.py "$kind" "$work/data/$kind/$kind"
-    run_pair "$kind" 0 "$label"
-    run_pair "$kind" 20 "$label"
+    run_pair "$kind" 0 "${BENCH_RUNS_DIRECT:-5}" "$label"
+    run_pair "$kind" 20 "${BENCH_RUNS_DELAYED:-3}" "$label"
 done

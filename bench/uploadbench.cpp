@@ -30,6 +30,47 @@
 
 namespace {
 
+// Busy and total jiffies of all cores so far, from the first line of /proc/stat.
+std::pair<qint64, qint64> cpuJiffies()
+{
+    QFile stat(QStringLiteral("/proc/stat"));
+    if (!stat.open(QIODevice::ReadOnly))
+        return {0, 0};
+    const QList<QByteArray> fields = stat.readLine().simplified().split(' ');
+    qint64 total = 0;
+    qint64 idle = 0;
+    for (qsizetype i = 1; i < fields.size(); ++i) {
+        total += fields[i].toLongLong();
+        if (i == 4 || i == 5) // idle, iowait
+            idle += fields[i].toLongLong();
+    }
+    return {total - idle, total};
+}
+
+// Returns once the machine has been quiet for two samples in a row (under a tenth of its cores busy), or after
+// limitMs. A loaded page keeps its renderer busy for a while after loadFinished; dropping then would measure that.
+void waitUntilQuiet(int limitMs)
+{
+    QEventLoop loop;
+    QTimer tick;
+    QDeadlineTimer deadline(limitMs);
+    auto last = cpuJiffies();
+    int quietSamples = 0;
+    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+        const auto now = cpuJiffies();
+        const qint64 total = now.second - last.second;
+        const qint64 busy = now.first - last.first;
+        last = now;
+        quietSamples = total > 0 && busy * 10 < total ? quietSamples + 1 : 0;
+        if (quietSamples >= 2 || deadline.hasExpired())
+            loop.quit();
+    });
+    tick.start(200);
+    loop.exec();
+    if (quietSamples < 2)
+        std::fprintf(stderr, "the machine is still busy; dropping anyway\n");
+}
+
 // Calls back once, when the first modal window is shown.
 class EndWatch : public QObject
 {
@@ -102,6 +143,7 @@ int main(int argc, char* argv[])
     patience.stop();
     if (panesLoading > 0)
         std::fprintf(stderr, "%d web panes still loading after a minute; dropping anyway\n", panesLoading);
+    waitUntilQuiet(10000);
 
     // The upload ends with one modal window: the completion message or the failure report. The time is taken
     // when it is shown.
