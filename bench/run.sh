@@ -94,7 +94,7 @@ run_once() { # run_once KIND RTT SRC
     # from the drop to the end message: the upload itself, its logins and the closing listing included
     pelno=$(sed -n 's/^pelno \([0-9.]*\) s.*/\1/p' "$work/pelno.out")
     [ -n "$pelno" ] || pelno=0
-    grep -E '^failed' "$work/pelno.out" | head -5 | sed 's/^/  /'
+    grep -E '^pelno|^failed' "$work/pelno.out" | head -5 | sed 's/^/  /'
     pelno_trips=$(round_trips)
     verify "$src" "$work/root-pelno/$kind" "PELNO"
     stop_server
