@@ -31,12 +31,6 @@ void TransferTypeHints::note(const QString& localPath, bool binary)
     m_seen[*suffix] |= binary ? Binary : Ascii;
 }
 
-std::optional<bool> TransferTypeHints::predict(const QString& entry) const
-{
-    QMutexLocker lock(&m_mutex);
-    return predictLocked(entry);
-}
-
 std::optional<bool> TransferTypeHints::predictLocked(const QString& entry) const
 {
     // Every entry form ends with the local path of its file.
@@ -62,6 +56,9 @@ void TransferTypeHints::bringForward(QStringList& queue, qsizetype limit, bool b
     std::array<QList<qsizetype>, 3> ranked;
     {
         QMutexLocker lock(&m_mutex);
+        // A round with a fixed type, or one whose first files are still being sniffed, keeps the queue's order.
+        if (m_seen.isEmpty())
+            return;
         for (qsizetype i = 0; i < window; ++i) {
             const std::optional<bool> predicted = predictLocked(queue[i]);
             ranked[!predicted ? 1 : *predicted == binary ? 0 : 2].append(i);

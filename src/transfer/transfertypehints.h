@@ -13,7 +13,7 @@
 // queue; every file is still sniffed before its put, and a wrong hint costs one TYPE, nothing else.
 //
 // Contract: the controller creates one per round; the round's workers call note() from their own threads, the
-// main thread calls predict() and bringForward() inside an exchange. Thread-safe.
+// main thread calls bringForward() inside an exchange. Thread-safe.
 class TransferTypeHints
 {
 public:
@@ -21,15 +21,14 @@ public:
     static constexpr qsizetype kWindow = 100;
 
     void note(const QString& localPath, bool binary);
-    // true: binary, false: ASCII; std::nullopt for a directory entry and for a suffix not seen yet or seen with
-    // both types.
-    std::optional<bool> predict(const QString& entry) const;
     // Moves the next batch of a worker whose connection is set to that type to the head of queue: from the first
     // kWindow entries, those predicted to need that type, then those with no prediction, then the others, up to
     // limit in all; each group, and the entries left behind, keep their order.
     void bringForward(QStringList& queue, qsizetype limit, bool binary) const;
 
 private:
+    // true: binary, false: ASCII; std::nullopt for a directory entry and for a suffix not seen yet or seen with
+    // both types. Called with the mutex held.
     std::optional<bool> predictLocked(const QString& entry) const;
 
     enum Seen : quint8
