@@ -2,6 +2,8 @@
 
 #include "ftp/internethandle.h"
 
+#include <QRegularExpression>
+
 namespace {
 
 bool isPortText(const QString& text, quint16& port)
@@ -76,6 +78,15 @@ bool parseFtpServer(const QString& server, quint16 defaultPort, QString& host, q
     host = hostPart;
     port = portValue;
     return true;
+}
+
+bool ftpReplySaysConnectionLimit(const QByteArray& reply)
+{
+    static const QRegularExpression limit(
+        QStringLiteral("too many|overloaded|try (again|back) later|is restricted to|maximum number|"
+                       "number of connect|only.*session.*allowed|more connection"),
+        QRegularExpression::CaseInsensitiveOption);
+    return limit.match(QString::fromUtf8(reply)).hasMatch();
 }
 
 bool ftpSetTranscript(HINTERNET handle, FtpTranscriptSink sink)

@@ -29,6 +29,11 @@ using FtpTranscriptSink = std::function<void(FtpTranscriptKind kind, const QByte
 // host name (blanks, "/", "@", control characters).
 bool parseFtpServer(const QString& server, quint16 defaultPort, QString& host, quint16& port);
 
+// A refusal whose text says that the server has as many connections as it allows, as servers word it in a 530
+// or 550 to USER or PASS ("530 Sorry, the maximum number of clients (4) from your host are already connected.");
+// the words are those that clients commonly look for. Case does not matter; reply holds one or more lines.
+bool ftpReplySaysConnectionLimit(const QByteArray& reply);
+
 // Set on a root handle before InternetConnectA (the connection takes it over, the login included) or on a
 // connection handle. False for a null handle.
 bool ftpSetTranscript(HINTERNET handle, FtpTranscriptSink sink);

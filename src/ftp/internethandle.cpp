@@ -1,6 +1,7 @@
 #include "ftp/internethandle.h"
 
 #include "ftp/addressrule.h"
+#include "ftp/tlsconnectionsetup.h"
 
 #include <QFile>
 #include <QHostAddress>
@@ -9,6 +10,9 @@
 #include <curl/curl.h>
 
 #include <cstring>
+#include <utility>
+
+#include <sys/select.h>
 
 namespace {
 
@@ -134,7 +138,7 @@ int progressCallback(void* userp, curl_off_t downloaded, curl_off_t, curl_off_t,
 
 CURLcode sslContextCallback(CURL* curl, void* sslContext, void* watch)
 {
-    return CURLcode(CertificateWatch::contextHook(curl, sslContext, watch));
+    return CURLcode(tlsConnectionHook(curl, sslContext, watch));
 }
 
 QHostAddress addressInfo(CURL* curl, CURLINFO info)
@@ -265,14 +269,10 @@ void InternetHandle::prepareTls()
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, pinned ? 0L : 2L);
     if (pinned)
         curl_easy_setopt(curl, CURLOPT_PINNEDPUBLICKEY, settings.pinnedKey.toLatin1().constData());
-    // libcurl names its built-in bundle itself, which hides OpenSSL's usual variables for other authorities
-    // (a company's own, say); they are honoured here as every OpenSSL program honours them.
-    const QByteArray caFile = qgetenv("SSL_CERT_FILE");
-    if (!caFile.isEmpty())
-        curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.constData());
-    const QByteArray caDir = qgetenv("SSL_CERT_DIR");
-    if (!caDir.isEmpty())
-        curl_easy_setopt(curl, CURLOPT_CAPATH, caDir.constData());
+    // The authorities come from the process's one trust store, which the hook below gives every connection
+    // (SSL_CERT_FILE and SSL_CERT_DIR included); libcurl would read the whole bundle again for each of them.
+    curl_easy_setopt(curl, CURLOPT_CAINFO, nullptr);
+    curl_easy_setopt(curl, CURLOPT_CAPATH, nullptr);
     curl_easy_setopt(curl, CURLOPT_SSL_CTX_FUNCTION, sslContextCallback);
     curl_easy_setopt(curl, CURLOPT_SSL_CTX_DATA, &certificateWatch);
 }
@@ -295,7 +295,7 @@ int InternetHandle::performCounted(const QByteArray& watchedCommand)
     dataPhase = false;
     stalled = false;
     countedBytes = 0; // libcurl counts every transfer from zero
-    const CURLcode rc = curl_easy_perform(curl);
+    const CURLcode rc = CURLcode(perform());
     watching.clear();
     awaitingWatchedReply = false;
     dataPhase = false;
@@ -303,6 +303,45 @@ int InternetHandle::performCounted(const QByteArray& watchedCommand)
         lastError.clear();
     else
         noteFailure(rc);
+    return rc;
+}
+
+// libcurl 7.88 sometimes leaves a passive data connection's connect pending without a socket to wait on: its
+// own curl_easy_perform then sleeps out a whole second in its poll before it tries again, once every few files.
+// The operation runs in a multi handle of ours instead, which goes on at once when libcurl waits on nothing. The
+// multi handle also holds the connection between operations.
+int InternetHandle::perform()
+{
+    if (!multi)
+        multi = curl_multi_init();
+    if (!multi || curl_multi_add_handle(multi, curl) != CURLM_OK)
+        return CURLE_OUT_OF_MEMORY;
+    int running = 1;
+    CURLMcode mc = CURLM_OK;
+    while (mc == CURLM_OK) {
+        mc = curl_multi_perform(multi, &running);
+        if (mc != CURLM_OK || running == 0)
+            break;
+        fd_set readSet, writeSet, errorSet;
+        FD_ZERO(&readSet);
+        FD_ZERO(&writeSet);
+        FD_ZERO(&errorSet);
+        int highest = -1;
+        mc = curl_multi_fdset(multi, &readSet, &writeSet, &errorSet, &highest);
+        if (mc != CURLM_OK)
+            break;
+        // libcurl shortens the wait to its own next time-out; the second is only an upper bound. Nothing to wait
+        // on (or a socket beyond what fd_set holds) gets a millisecond: enough not to spin, short enough not to
+        // matter.
+        mc = curl_multi_poll(multi, nullptr, 0, highest < 0 ? 1 : 1000, nullptr);
+    }
+    CURLcode rc = mc == CURLM_OK ? CURLE_OK : CURLE_OUT_OF_MEMORY;
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+        if (message->msg == CURLMSG_DONE && message->easy_handle == curl)
+            rc = message->data.result;
+    }
+    curl_multi_remove_handle(multi, curl);
     return rc;
 }
 
@@ -370,8 +409,10 @@ void InternetHandle::onDebug(int type, const char* data, size_t size)
                 transcript(FtpTranscriptKind::Command, line);
             continue;
         }
+        replyText += line + '\n';
         if (const int code = finalReplyCode(line)) {
             lastReplyCode = code;
+            lastReplyText = std::exchange(replyText, {});
             if (code >= 400)
                 refusal = line;
             if (awaitingWatchedReply && code < 200) {
@@ -423,8 +464,7 @@ bool InternetHandle::connect(const QString& host, quint16 port, const QByteArray
         tlsRefused = rc == CURLE_USE_SSL_FAILED;
         if (rc != CURLE_COULDNT_CONNECT || attempt >= options.retries) {
             connectFailure = connectFailureOf(rc);
-            curl_easy_cleanup(curl);
-            curl = nullptr;
+            release();
             return false;
         }
         QThread::msleep(options.backoffMs);
@@ -459,7 +499,9 @@ bool InternetHandle::connect(const QString& host, quint16 port, const QByteArray
 // greeting and the login.
 FtpConnectFailure InternetHandle::connectFailureOf(int rc) const
 {
-    if (lastReplyCode == 421)
+    // Some servers say that they are full in a refusal of USER or PASS instead of a 421 greeting.
+    if (lastReplyCode == 421 ||
+        ((lastReplyCode == 530 || lastReplyCode == 550) && ftpReplySaysConnectionLimit(lastReplyText)))
         return FtpConnectFailure::Busy;
     if (lastReplyCode >= 400)
         return FtpConnectFailure::Rejected;
@@ -576,9 +618,21 @@ void InternetHandle::close()
 {
     if (!curl)
         return;
-    // Freeing the easy handle closes its connection with QUIT; bound the wait for the goodbye.
+    // Freeing the multi handle closes the connection it holds with QUIT, with the time-outs of the last handle
+    // added to it: bound the wait for the goodbye.
     curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT,
                      qMin(5L, secondsRoundedUp(qMax(options.sendTimeoutMs, options.receiveTimeoutMs))));
-    curl_easy_cleanup(curl);
+    if (multi && curl_multi_add_handle(multi, curl) == CURLM_OK)
+        curl_multi_remove_handle(multi, curl);
+    release();
+}
+
+void InternetHandle::release()
+{
+    if (multi)
+        curl_multi_cleanup(multi);
+    multi = nullptr;
+    if (curl)
+        curl_easy_cleanup(curl);
     curl = nullptr;
 }

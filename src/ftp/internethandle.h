@@ -13,6 +13,7 @@
 #include <functional>
 
 typedef void CURL;
+typedef void CURLM;
 
 // The object behind HINTERNET: a root handle (options only) or a connection handle (one libcurl easy handle, and
 // with it one logged-in control connection that every operation reuses).
@@ -83,7 +84,8 @@ struct InternetHandle
 
     // internal state of a connection
     CURL* curl = nullptr;
-    QByteArray baseUrl; // "ftp://host:port"
+    CURLM* multi = nullptr; // runs each operation of curl, and keeps its connection between them
+    QByteArray baseUrl;     // "ftp://host:port"
     QByteArray user;
     QByteArray password;
     bool passive = false;
@@ -91,8 +93,10 @@ struct InternetHandle
     bool controlEncrypted = false; // the login went over TLS: every later login of this handle must, too
     CertificateWatch certificateWatch;
     int lastReplyCode = 0;
-    QByteArray refusal;  // the last reply of 400 or more in this operation
-    QByteArray watching; // the command whose final reply the operation reports
+    QByteArray lastReplyText; // every line of the last complete reply, each ending with LF
+    QByteArray replyText;     // the lines of the reply under way
+    QByteArray refusal;       // the last reply of 400 or more in this operation
+    QByteArray watching;      // the command whose final reply the operation reports
     bool awaitingWatchedReply = false;
     int watchedReplyCode = 0;
     bool dataPhase = false; // between the 1xx and the final reply of the watched command
@@ -108,6 +112,8 @@ struct InternetHandle
 private:
     void prepare(const QByteArray& url);
     int performCounted(const QByteArray& watchedCommand);
+    int perform();
+    void release();
     DWORD dataTimeoutMs() const;
     void noteFailure(int code);
     void prepareTls();

@@ -53,7 +53,7 @@ public:
     void reset();
     // A handshake has shown a certificate since the last reset.
     bool sawHandshake() const;
-    // The hook for CURLOPT_SSL_CTX_FUNCTION (with this watch as CURLOPT_SSL_CTX_DATA).
+    // Installs the watch on a TLS context that libcurl sets up (called by tlsConnectionHook, with this watch).
     static int contextHook(void* curl, void* sslContext, void* watch);
 
     // The certificate of the last handshake, with the problem that failed the check: the authorities' verdict

@@ -66,11 +66,12 @@ bool FtpRemoveDirectoryA(HINTERNET connection, const char* directory);
 // which the connection is fine, can be told from a connection that broke or timed out.
 int ftpLastReplyCode(HINTERNET connection);
 // Why the last InternetConnectA on this root handle failed, for a caller that decides whether trying again later
-// can help. Busy: the server answered 421 or closed the connection before the login completed (the way servers
-// turn away connections beyond their limit). Unreachable: no connection came about, or it broke or timed out
-// without an answer (refused, reset, timed out). Rejected: the server gave an answer that holds for this account
-// or these settings (530 and every other refusal but 421, TLS or certificate trouble). None after a successful
-// connect and for a null or connection handle.
+// can help. Busy: the server answered 421, or refused USER or PASS with a 530 or 550 whose text says it has as
+// many connections as it allows (ftpReplySaysConnectionLimit), or closed the connection before the login
+// completed (the ways servers turn away connections beyond their limit). Unreachable: no connection came about, or
+// it broke or timed out without an answer (refused, reset, timed out). Rejected: the server gave an answer that
+// holds for this account or these settings (a refused password and every other refusal, TLS or certificate
+// trouble). None after a successful connect and for a null or connection handle.
 enum class FtpConnectFailure
 {
     None,
