@@ -71,6 +71,7 @@ private slots:
         QTest::newRow("TLS required, not offered") << "tls" << int(FtpConnectFailure::Rejected);
         QTest::newRow("nothing listening") << "closed" << int(FtpConnectFailure::Unreachable);
         QTest::newRow("turned away") << "busy" << int(FtpConnectFailure::Busy);
+        QTest::newRow("turned away at the password") << "busy at password" << int(FtpConnectFailure::Busy);
     }
 
     // A failed connect says why, keeps the root handle for what the layer tells about it, and a later connect of
@@ -87,12 +88,14 @@ private slots:
         } else if (cause == QLatin1String("closed")) {
             m_server.stop();
         } else {
-            m_server.setMaxConnectionsPerAddress(1);
+            m_server.setMaxConnectionsPerAddress(1, cause == QLatin1String("busy")
+                                                        ? FtpServerFixture::LimitReply::AtGreeting
+                                                        : FtpServerFixture::LimitReply::AtPassword);
             QVERIFY(m_server.start());
         }
         FtpSession session(target);
         std::unique_ptr<FtpSession> occupant;
-        if (cause == QLatin1String("busy")) {
+        if (cause.startsWith(QLatin1String("busy"))) {
             occupant = std::make_unique<FtpSession>(credentials());
             QVERIFY(occupant->connect());
         }
@@ -101,12 +104,15 @@ private slots:
         QVERIFY(session.root());
         QCOMPARE(int(session.connectFailure()), failure);
         QCOMPARE(ftpTlsRefused(session.root()), cause == QLatin1String("tls"));
+        // A refused password is asked once: trying it again could lock the account.
+        if (cause == QLatin1String("refused"))
+            QCOMPARE(m_server.commands().filter(QRegularExpression(QStringLiteral("^\\d+ PASS "))).size(), 1);
 
         if (cause == QLatin1String("refused"))
             m_server.refuseLogins(false);
         else if (cause == QLatin1String("closed"))
             QVERIFY(m_server.start());
-        else if (cause == QLatin1String("busy"))
+        else if (cause.startsWith(QLatin1String("busy")))
             occupant.reset();
         else
             return; // the settings hold for the session's life

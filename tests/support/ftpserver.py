@@ -21,6 +21,9 @@ session have completed, the way servers that limit the commands per session do.
 With --max-cons-per-ip N the server admits at most N control connections from one address at a time and answers
 the next with 421 and closes it, the way shared hosting limits its clients:
   "REFUSED <ip>"             a control connection from that address was turned away (it has no session number)
+With --limit-at-password as well, connections are let in and the limit counts logins instead: a PASS beyond it is
+answered with "530 Sorry, the maximum number of clients (N) from your host are already connected." and the
+connection closed (the refusal is logged as REFUSED too).
 With --refuse-logins-when FILE every login is answered with 530 once FILE exists, as when the password was changed
 on the server during a run.
 The session number counts control connections from 1. Events never go to standard output: a test that does not
@@ -51,6 +54,8 @@ RELEASE_FILE = None
 CWD_REPLIES = {}  # real path of a directory -> raw reply bytes (None: drop the connection)
 REFUSE_ACTIVE = False
 REFUSE_LOGINS_FILE = None
+LOGIN_LIMIT = 0  # with --limit-at-password: logins allowed per address at a time
+LOGINS_BY_ADDRESS = {}
 
 
 def emit(text):
@@ -163,8 +168,20 @@ class RecordingHandler(FTPHandler):
         emit("REFUSED %s" % self.remote_ip)
         FTPHandler.handle_max_cons_per_ip(self)
 
+    def ftp_PASS(self, line):
+        if LOGIN_LIMIT and LOGINS_BY_ADDRESS.get(self.remote_ip, 0) >= LOGIN_LIMIT:
+            emit("REFUSED %s" % self.remote_ip)
+            self.respond("530 Sorry, the maximum number of clients (%d) from your host are already connected."
+                         % LOGIN_LIMIT)
+            self.close_when_done()
+            return
+        return FTPHandler.ftp_PASS(self, line)
+
     def on_login(self, username):
         emit("LOGIN %d" % self.session_number)
+        if LOGIN_LIMIT:
+            LOGINS_BY_ADDRESS[self.remote_ip] = LOGINS_BY_ADDRESS.get(self.remote_ip, 0) + 1
+            self.counted_login = True
 
     def ftp_CWD(self, path):
         key = os.path.realpath(path)
@@ -191,6 +208,9 @@ class RecordingHandler(FTPHandler):
         return FTPHandler.ftp_EPRT(self, line)
 
     def on_disconnect(self):
+        if getattr(self, "counted_login", False):
+            self.counted_login = False
+            LOGINS_BY_ADDRESS[self.remote_ip] -= 1
         if getattr(self, "session_number", 0):
             emit("CLOSED %d" % self.session_number)
 
@@ -262,6 +282,7 @@ def main():
     parser.add_argument("--refuse-active", action="store_true")
     parser.add_argument("--close-after-changes", type=int, default=0)
     parser.add_argument("--max-cons-per-ip", type=int, default=0)
+    parser.add_argument("--limit-at-password", action="store_true")
     parser.add_argument("--refuse-logins-when")
     # one process per connection, as most FTP daemons serve (the benchmark's second server)
     parser.add_argument("--process-per-connection", action="store_true")
@@ -313,7 +334,10 @@ def main():
         handler = tls_handler(args.tls_cert, args.tls_key)
 
     FTPServer.max_cons = 0
-    FTPServer.max_cons_per_ip = args.max_cons_per_ip
+    global LOGIN_LIMIT
+    if args.limit_at_password:
+        LOGIN_LIMIT = args.max_cons_per_ip
+    FTPServer.max_cons_per_ip = 0 if args.limit_at_password else args.max_cons_per_ip
     if args.process_per_connection:
         from pyftpdlib.servers import MultiprocessFTPServer
 

@@ -88,6 +88,8 @@ bool FtpServerFixture::start(const Options& options)
             arguments << QStringLiteral("--close-after-changes") << QString::number(m_changesPerSession);
         if (m_maxConnectionsPerAddress > 0)
             arguments << QStringLiteral("--max-cons-per-ip") << QString::number(m_maxConnectionsPerAddress);
+        if (m_maxConnectionsPerAddress > 0 && m_limitReply == LimitReply::AtPassword)
+            arguments << QStringLiteral("--limit-at-password");
         // Always passed: the file decides, so a running server starts refusing the moment it appears.
         arguments << QStringLiteral("--refuse-logins-when") << refuseLoginsPath();
 

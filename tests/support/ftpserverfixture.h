@@ -90,9 +90,20 @@ public:
     // From the next start(), the server closes each control connection once it has received this many uploads
     // or deletions.
     void setChangesPerSession(int count) { m_changesPerSession = count; }
-    // From the next start(), at most this many control connections from one address at a time (0: no limit); the
-    // next is answered with 421 and closed.
-    void setMaxConnectionsPerAddress(int count) { m_maxConnectionsPerAddress = count; }
+    // How a server turns away a connection beyond its limit: a 421 greeting, or a 530 to the password that says
+    // why ("530 Sorry, the maximum number of clients (N) from your host are already connected.").
+    enum class LimitReply
+    {
+        AtGreeting,
+        AtPassword
+    };
+    // From the next start(), at most this many control connections (AtGreeting) or logins (AtPassword) from one
+    // address at a time (0: no limit); the next is answered as the reply says and closed.
+    void setMaxConnectionsPerAddress(int count, LimitReply reply = LimitReply::AtGreeting)
+    {
+        m_maxConnectionsPerAddress = count;
+        m_limitReply = reply;
+    }
     // From now on, and after every later start(), every login is answered with 530 (with false: accepted again).
     void refuseLogins(bool refuse = true);
     void stop();
@@ -122,7 +133,7 @@ public:
     int secureDataConnections() const;
     // For each control connection, in order: the address it came from.
     QStringList peerAddresses() const;
-    // Control connections turned away because of setMaxConnectionsPerAddress().
+    // Control connections or logins turned away because of setMaxConnectionsPerAddress().
     int refusedConnections() const;
     // The most sessions that were logged in at the same time (from login to the end of their connection).
     int mostSimultaneousLogins() const;
@@ -151,4 +162,5 @@ private:
     QString m_namespace;
     int m_changesPerSession = 0; // 0: no limit
     int m_maxConnectionsPerAddress = 0;
+    LimitReply m_limitReply = LimitReply::AtGreeting;
 };

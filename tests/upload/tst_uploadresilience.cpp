@@ -17,6 +17,7 @@ class TestUploadResilience : public QObject
 {
     Q_OBJECT
 private slots:
+    void connectionLimitDeliversEverything_data();
     void connectionLimitDeliversEverything();
     void serverOutage_data();
     void serverOutage();
@@ -58,12 +59,20 @@ QStringList notStored(const UploadSession& s, const QStringList& paths)
 
 } // namespace
 
+void TestUploadResilience::connectionLimitDeliversEverything_data()
+{
+    QTest::addColumn<int>("reply");
+    QTest::newRow("421 at the greeting") << int(FtpServerFixture::LimitReply::AtGreeting);
+    QTest::newRow("530 to the password") << int(FtpServerFixture::LimitReply::AtPassword);
+}
+
 // A server that admits three connections per address: the workers it turns away hand their batches back, the run
-// goes on over the connections it allows, and nothing fails.
+// goes on over the connections it allows, and nothing fails, whichever way the server words the limit.
 void TestUploadResilience::connectionLimitDeliversEverything()
 {
+    QFETCH(int, reply);
     UploadSession s;
-    s.server.setMaxConnectionsPerAddress(3);
+    s.server.setMaxConnectionsPerAddress(3, FtpServerFixture::LimitReply(reply));
     QVERIFY(connectSession(s));
     const QStringList paths = writeFiles(s, 200, 2000);
     QCOMPARE(paths.size(), 200);

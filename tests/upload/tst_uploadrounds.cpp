@@ -1,9 +1,12 @@
 #include "app/application.h"
+#include "connectdialog.h"
 #include "modal.h"
+#include "testcertificates.h"
 #include "testfiles.h"
 #include "threadguard.h"
 #include "upload/tform5.h"
 #include "uploadsession.h"
+#include "vsftpdfixture.h"
 #include "webpanes/links.h"
 #include "webpanes/webpane.h"
 
@@ -14,6 +17,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSet>
 #include <QTest>
 #include <QTime>
@@ -55,6 +59,8 @@ private slots:
     void eachDirectoryOncePerRound();
     void refusedDirectoryIsAskedAgainEachRound();
     void batchesKeepTheirTransferType();
+    void everyTlsDataConnectionIsAccepted_data();
+    void everyTlsDataConnectionIsAccepted();
     void stopMidUploadAccountsForEveryFile();
     void rateAndTimeLeftDuringAnUpload();
 };
@@ -454,6 +460,67 @@ void TestUploadRounds::batchesKeepTheirTransferType()
     const qsizetype types = s.server.commands().filter(QRegularExpression("^\\d+ TYPE ")).size();
     // Each worker's first batch sets both types; batches taken in queue order would switch at least once each.
     QVERIFY2(types < 40, qPrintable(QString::number(types)));
+}
+
+void TestUploadRounds::everyTlsDataConnectionIsAccepted_data()
+{
+    QTest::addColumn<QString>("maxTls");
+    QTest::newRow("TLS 1.3") << QString();
+    QTest::newRow("TLS 1.2") << QStringLiteral("TLSv1.2");
+}
+
+// vsftpd with TLS required and require_ssl_reuse: it refuses a data connection that does not resume the control
+// connection's TLS session with 522. Three hundred small files (each upload done before the server's next ticket
+// could arrive) all arrive in the first round, each sent once, and the server never refused a data connection.
+void TestUploadRounds::everyTlsDataConnectionIsAccepted()
+{
+    QFETCH(QString, maxTls);
+    if (!VsftpdFixture::isAvailable())
+        QSKIP("vsftpd needs root to lock its sessions into their folder");
+    TestCertificates certificates;
+    const TestCertificates::Pair pair =
+        certificates.signedByAuthority(QStringLiteral("127.0.0.1"), QStringLiteral("IP:127.0.0.1"));
+    QVERIFY(pair.isValid());
+    const QByteArray trusted = qgetenv("SSL_CERT_FILE");
+    qputenv("SSL_CERT_FILE", QFile::encodeName(certificates.authority()));
+    const auto restoreTrust = qScopeGuard([&trusted] {
+        if (trusted.isEmpty())
+            qunsetenv("SSL_CERT_FILE");
+        else
+            qputenv("SSL_CERT_FILE", trusted);
+    });
+    VsftpdFixture server;
+    QVERIFY(server.start(pair.certificate, pair.key, maxTls));
+
+    UploadSession s;
+    s.form = showMainWindow();
+    QVERIFY(s.form);
+    connectLikeAUser(*s.form, server.host(), VsftpdFixture::user(), QStringLiteral("guest"));
+    QCOMPARE(s.form->currentLayout(), MainWindowPort::Layout::Browser);
+    QMap<QString, QByteArray> sent;
+    for (int i = 0; i < 300; ++i) {
+        const QString name = QString("site/d%1/f%2.bin").arg(i % 3).arg(i, 3, 10, QChar('0'));
+        sent.insert(name, QByteArray::number(i * 7919) + QByteArray(1000 + i, char('a' + i % 26)));
+        QVERIFY(writeAll(s.localPath(name), sent.value(name)));
+    }
+
+    QVERIFY(selectNode(s, QStringLiteral("pub")));
+    QString message;
+    answerNext(&message);
+    QVERIFY(dropPaths(s.treeViewport(), {s.localPath("site")}));
+    QVERIFY(waitForBrowser(*s.form));
+    QVERIFY2(message.startsWith(QStringLiteral("送信処理が終了しました。(")), qPrintable(message));
+    QCOMPARE(s.form->state().ResendRound, 1);
+    for (auto it = sent.cbegin(); it != sent.cend(); ++it)
+        QCOMPARE(readAll(server.writable() + "/" + it.key()), it.value());
+    QCOMPARE(server.replies(522), 0);
+    QCOMPARE(server.commands(QStringLiteral("STOR")), 300);
+    // The uploads really went over TLS data connections that resumed the control connection's session.
+    const QString version = maxTls.isEmpty() ? QStringLiteral("TLSv1.3") : maxTls;
+    QVERIFY(server.log()
+                .filter(QStringLiteral("SSL version: %1").arg(version))
+                .filter(QStringLiteral(", reused,"))
+                .size() >= 300);
 }
 
 int main(int argc, char** argv)
