@@ -3,13 +3,14 @@
 # stock and tuned for speed, same server, same workload, direct and at 20 ms round-trip time on the control
 # connection. A benchmark, not a test; everything it needs is in this folder and tools/.
 #
-# usage: bench/run.sh [site|bulk|site-mp|bulk-mp|memory]...   (default: site bulk bulk-mp memory; "-mp": against the
-# server with a process per connection). Each client runs BENCH_RUNS_DIRECT times (default 5) without a delay and
+# usage: bench/run.sh [site|bulk|site-mp|bulk-mp|site-tls|memory]...   (default: site bulk bulk-mp site-tls memory;
+# "-mp": against the server with a process per connection; "site-tls": against Debian's vsftpd with TLS required on
+# every connection and data connections that must resume the control connection's TLS session, as hosts run it). Each client runs BENCH_RUNS_DIRECT times (default 5) without a delay and
 # BENCH_RUNS_DELAYED times (default 3) at 20 ms; the medians are compared.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/deps.sh
-pelno_ensure_packages "${PELNO_BUILD_PACKAGES[@]}" lftp time bc
+pelno_ensure_packages "${PELNO_BUILD_PACKAGES[@]}" lftp time bc vsftpd
 # The optimised program users get from ./run.sh, in a folder of its own, with the driver beside it.
 pelno_configure build-bench -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ninja -C build-bench -j2 pelno_uploadbench >/dev/null
@@ -149,6 +150,95 @@ run_pair() { # run_pair KIND RTT RUNS [LABEL]
         "$(spread "${pelnos[@]}")" "$(spread "${stocks[@]}")" "$(spread "${tuneds[@]}")"
 }
 
+# start_vsftpd ROOT -> sets $server_port: vsftpd with TLS required (certificate of $work/tls), anonymous logins
+# locked into ROOT, which they may not write; they upload into ROOT/pub. vsftpd needs root for that lock.
+start_vsftpd() {
+    rm -rf "$1" && mkdir -p "$1/pub" && chmod 755 "$1" && chmod 777 "$1/pub"
+    mkdir -p "$work/vsftpd-empty"
+    server_port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+    printf '%s\n' listen=YES listen_ipv6=NO listen_address=127.0.0.1 "listen_port=$server_port" background=NO \
+        "secure_chroot_dir=$work/vsftpd-empty" anonymous_enable=YES local_enable=NO "anon_root=$1" write_enable=YES \
+        anon_upload_enable=YES anon_mkdir_write_enable=YES anon_other_write_enable=YES anon_umask=022 ssl_enable=YES \
+        allow_anon_ssl=YES force_anon_logins_ssl=YES force_anon_data_ssl=YES "rsa_cert_file=$work/tls/server.pem" \
+        "rsa_private_key_file=$work/tls/server.key" xferlog_enable=YES xferlog_std_format=NO log_ftp_protocol=YES \
+        "vsftpd_log_file=$work/vsftpd.log" >"$work/vsftpd.conf"
+    : >"$work/vsftpd.log"
+    /usr/sbin/vsftpd "$work/vsftpd.conf" >/dev/null 2>&1 &
+    pids+=($!)
+    server_pid=$!
+    for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$server_port") 2>/dev/null && break; sleep 0.1; done
+}
+
+# An authority and a certificate for 127.0.0.1 signed by it; the clients trust the system's authorities and it,
+# from one bundle, as they would trust a host's certificate from a public authority.
+make_tls() {
+    local dir=$work/tls
+    [ -f "$dir/bundle.pem" ] && return
+    mkdir -p "$dir"
+    openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj "/CN=PELNO bench authority" \
+        -keyout "$dir/ca.key" -out "$dir/ca.pem" 2>/dev/null
+    openssl req -newkey rsa:2048 -nodes -subj "/CN=127.0.0.1" -keyout "$dir/server.key" -out "$dir/server.csr" \
+        2>/dev/null
+    printf 'subjectAltName=IP:127.0.0.1\n' >"$dir/ext.cnf"
+    openssl x509 -req -in "$dir/server.csr" -CA "$dir/ca.pem" -CAkey "$dir/ca.key" -CAcreateserial -days 30 \
+        -extfile "$dir/ext.cnf" -out "$dir/server.pem" 2>/dev/null
+    cat /etc/ssl/certs/ca-certificates.crt "$dir/ca.pem" >"$dir/bundle.pem"
+}
+
+# One run of PELNO and of lftp with TLS, each into a fresh root of a fresh vsftpd: sets $pelno and $stock.
+run_tls_once() { # run_tls_once RTT SRC
+    local rtt=$1 src=$2 refused t0 t1
+    start_vsftpd "$work/root-pelno"
+    use_control_port "$rtt"
+    SSL_CERT_FILE=$work/tls/bundle.pem "$bin/pelno_uploadbench" "$src" "127.0.0.1:$port" anonymous bench \
+        --into pub --proxy-stats "$work/proxy.stats" >"$work/pelno.out" 2>&1 || true
+    pelno=$(sed -n 's/^pelno \([0-9.]*\) s.*/\1/p' "$work/pelno.out")
+    [ -n "$pelno" ] || pelno=0
+    grep -E '^pelno|^failed' "$work/pelno.out" | head -5 | sed 's/^/  /'
+    pelno_trips=$(round_trips)
+    refused=$(grep -c '", "522 ' "$work/vsftpd.log" || true)
+    verify "$src" "$work/root-pelno/pub/site" "PELNO (522 replies: $refused)"
+    stop_server
+
+    start_vsftpd "$work/root-lftp"
+    use_control_port "$rtt"
+    t0=$(date +%s.%N)
+    timeout 600 lftp -c "set ssl:ca-file $work/tls/bundle.pem; set ftp:ssl-force true; set ftp:ssl-protect-data true; \
+set net:max-retries 1; open -u anonymous,bench -p $port 127.0.0.1; mirror -R --parallel=10 $src /pub/site" \
+        >/dev/null 2>&1 || true
+    t1=$(date +%s.%N)
+    stock=$(echo "$t1 - $t0" | bc)
+    stock_trips=$(round_trips)
+    refused=$(grep -c '", "522 ' "$work/vsftpd.log" || true)
+    verify "$src" "$work/root-lftp/pub/site" "lftp (522 replies: $refused)"
+    stop_server
+}
+
+run_tls_pair() { # run_tls_pair RTT RUNS
+    local rtt=$1 runs=$2 src=$work/data/site/site
+    local port pelno stock pelno_trips stock_trips
+    local -a pelnos=() stocks=()
+    for _ in $(seq "$runs"); do
+        run_tls_once "$rtt" "$src"
+        pelnos+=("$pelno") stocks+=("$stock")
+    done
+    pelno=$(median "${pelnos[@]}") stock=$(median "${stocks[@]}")
+    set -- $pelno_trips
+    local pr=$1 pl=$2
+    set -- $stock_trips
+    printf '%-8s RTT %2d ms, median of %d: PELNO %6.2f s (%s round trips, %s logins) | lftp TLS %6.2f s (%s) | PELNO/lftp %.2f\n' \
+        site-tls "$rtt" "$runs" "$pelno" "$pr" "$pl" "$stock" "$1" "$(echo "$pelno / $stock" | bc -l)"
+    printf '         each run: PELNO %s s, lftp TLS %s s\n' "$(spread "${pelnos[@]}")" "$(spread "${stocks[@]}")"
+}
+
+site_tls() {
+    [ "$(id -u)" -eq 0 ] || { echo "site-tls: vsftpd needs root to lock its sessions into their folder; skipped"; return; }
+    make_tls
+    [ -d "$work/data/site/site" ] || /usr/bin/python3 bench/workload.py site "$work/data/site/site"
+    run_tls_pair 0 "${BENCH_RUNS_DIRECT:-5}"
+    run_tls_pair 20 "${BENCH_RUNS_DELAYED:-3}"
+}
+
 memory() {
     local src=$work/data/large/large
     [ -d "$src" ] || /usr/bin/python3 bench/workload.py large "$src"
@@ -164,11 +254,12 @@ memory() {
 
 mkdir -p "$work"
 kinds=("$@")
-[ ${#kinds[@]} -eq 0 ] && kinds=(site bulk bulk-mp memory)
+[ ${#kinds[@]} -eq 0 ] && kinds=(site bulk bulk-mp site-tls memory)
 server_args=()
 for kind in "${kinds[@]}"; do
     server_args=()
     if [ "$kind" = memory ]; then memory; continue; fi
+    if [ "$kind" = site-tls ]; then site_tls; continue; fi
     # "-mp": the same workload against the server with a process per connection, as most FTP daemons serve; the
     # test server's default is one process for every connection, which sixteen large uploads keep busy.
     label=$kind

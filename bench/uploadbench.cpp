@@ -4,6 +4,7 @@
 #include "app/application.h"
 #include "app/tform1.h"
 #include "connectdialog.h"
+#include "connectedwindow.h"
 #include "dialogs/tform2.h"
 #include "modal.h"
 #include "webpanes/webpane.h"
@@ -98,9 +99,9 @@ int main(int argc, char* argv[])
     PelnoApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     if (args.size() < 5) {
-        std::fprintf(
-            stderr,
-            "usage: pelno_uploadbench <folder> <host:port> <user> <password> [--convert] [--proxy-stats FILE]\n");
+        std::fprintf(stderr,
+                     "usage: pelno_uploadbench <folder> <host:port> <user> <password> [--convert] [--proxy-stats FILE] "
+                     "[--into FOLDER]\n");
         return 2;
     }
     TForm1 form;
@@ -125,6 +126,19 @@ int main(int argc, char* argv[])
     connectLikeAUser(form, args[2], args[3], args[4]);
     if (form.currentLayout() != MainWindowPort::Layout::Browser)
         return 1;
+    // --into: the drop goes into that folder of the root, as when the user selected it first (a server whose
+    // root the user may not write).
+    if (const qsizetype at = args.indexOf(QStringLiteral("--into")); at > 0 && at + 1 < args.size()) {
+        QTreeWidgetItem* node = nodeNamed(form.tree(), args[at + 1]);
+        if (!node) {
+            std::fprintf(stderr, "no folder %s in the root\n", qPrintable(args[at + 1]));
+            return 1;
+        }
+        clickNode(form.tree(), node);
+        QDeadlineTimer deadline(10000);
+        while ((form.tree()->currentItem() != node || form.state().BusyLock) && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
     // Set both ways: the window restores the options of the last drop from the settings file, so a converting
     // run would otherwise make every later run convert as well.
     const bool convert = args.contains(QStringLiteral("--convert"));

@@ -98,10 +98,15 @@ BatchWorker::BatchResult BatchWorker::workBatch(FtpSession& session, const QStri
         QMetaObject::invokeMethod(
             m_host, [this] { m_host->workerLoggedIn(this); }, Qt::BlockingQueuedConnection);
     }
+    return processBatch(session, taken, report);
+}
+
+BatchWorker::BatchResult BatchWorker::workEntries(FtpSession& session, const QStringList& batch, BatchReport& report,
+                                                  const EntryStep& step)
+{
     m_noAnswer = false;
-    const QStringList batch = orderBatch(taken);
     for (qsizetype i = 0; i < batch.size(); ++i) {
-        bool done = processEntry(session.connection(), batch[i]);
+        bool done = step(session.connection(), batch[i]);
         // Without the waits, an operation that got no answer is tried once more on a new connection: the server
         // may have ended the session (a limit of commands per session, an idle time-out) before it came.
         if (!done && m_noAnswer && !m_policy.waitForServer && !isInterruptionRequested()) {
@@ -111,7 +116,7 @@ BatchWorker::BatchResult BatchWorker::workBatch(FtpSession& session, const QStri
                 report.failed += batch.mid(i);
                 return BatchResult::Worked;
             }
-            done = processEntry(session.connection(), batch[i]);
+            done = step(session.connection(), batch[i]);
         }
         if (done)
             ++report.doneCount;

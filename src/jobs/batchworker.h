@@ -8,12 +8,13 @@
 #include <QThread>
 
 #include <atomic>
+#include <functional>
 #include <optional>
 
 // The loop of an upload or delete worker: it takes batches of entries from its host's queue through the batch
 // exchange and works each entry over one FTP connection of its own, opened at its first batch and kept across the
-// batches of its run (one login per worker), made anew after a connection failure. What it does with one entry is
-// the subclass's processEntry().
+// batches of its run (one login per worker), made anew after a connection failure. What it does with a batch is
+// the subclass's processBatch().
 //
 // Connection failures follow the worker's policy. Without waitForServer, a batch that finds no connection fails
 // whole and the worker goes on with its next batch, which tries again; an entry whose operation got no answer is
@@ -48,17 +49,6 @@ public:
     qint64 transferredBytes() const { return m_transferredBytes.load(std::memory_order_relaxed); }
 
 protected:
-    void run() override;
-    // Works one entry; true when it is done. Whatever goes wrong with one entry makes that entry fail and no other.
-    virtual bool processEntry(HINTERNET connection, const QString& entry) = 0;
-    // The order in which the entries of a batch are worked, asked once the connection is made; by default the
-    // order of the exchange.
-    virtual QStringList orderBatch(QStringList batch) { return batch; }
-    // Called by processEntry when an operation got no answer: the connection is no longer to be trusted.
-    void noteNoAnswer() { m_noAnswer = true; }
-    bool noAnswerNoted() const { return m_noAnswer; } // in the batch under way
-
-private:
     enum class BatchResult
     {
         Worked,         // every entry tried (some may have failed)
@@ -66,6 +56,21 @@ private:
         NoConnection,   // no login, for a reason that may pass: the report holds the batch as untried
         LoginRefused    // the server refused the login: the report holds the batch as failed
     };
+    // Works one entry; true when it is done. Whatever goes wrong with one entry makes that entry fail and no other.
+    using EntryStep = std::function<bool(HINTERNET connection, const QString& entry)>;
+
+    void run() override;
+    // The kind's work on a batch from the exchange, once the connection is made: the upload worker's SendBatch,
+    // the delete worker's DeleteBatch. Each hands its entries, in the order it wants, to workEntries with its
+    // step for one entry.
+    virtual BatchResult processBatch(FtpSession& session, const QStringList& batch, BatchReport& report) = 0;
+    // Works the entries in order with the step, and applies the retry rules of the policy to each.
+    BatchResult workEntries(FtpSession& session, const QStringList& batch, BatchReport& report, const EntryStep& step);
+    // Called by a step when an operation got no answer: the connection is no longer to be trusted.
+    void noteNoAnswer() { m_noAnswer = true; }
+    bool noAnswerNoted() const { return m_noAnswer; } // in the batch under way
+
+private:
     BatchResult workBatch(FtpSession& session, const QStringList& taken, BatchReport& report);
     BatchOffer exchange(BatchReport& report, bool take);
     bool waitBeforeRetry(int waitNumber); // false: asked to stop meanwhile

@@ -191,7 +191,7 @@ BatchOffer DeleteController::exchangeBatch(BatchWorker* worker, BatchReport repo
     return {ExchangeBatch(m_port, m_port.state().DeleteQueue, report, take ? kBatchSize : 0), false};
 }
 
-void DeleteController::workerDone(BatchWorker* worker, BatchReport rest)
+void DeleteController::DeleteWorkerFinished(BatchWorker* worker, BatchReport rest)
 {
     Q_ASSERT(QThread::currentThread() == qApp->thread());
     MainState& state = m_port.state();

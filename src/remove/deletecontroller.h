@@ -3,6 +3,7 @@
 #include "jobs/batchhost.h"
 
 #include <QStringList>
+#include <utility>
 
 class MainWindowPort;
 class QTreeWidgetItem;
@@ -40,7 +41,10 @@ public:
 
     // BatchHost: a worker's report counts and fails what it says and the worker gets the next batch of up to ten.
     BatchOffer exchangeBatch(BatchWorker* worker, BatchReport report, bool take) override;
-    void workerDone(BatchWorker* worker, BatchReport rest) override;
+    void workerDone(BatchWorker* worker, BatchReport rest) override { DeleteWorkerFinished(worker, std::move(rest)); }
+    // The completion handler of a delete worker: accounts for what it still held, and when it was the last,
+    // starts the directory phase or ends the deletion.
+    void DeleteWorkerFinished(BatchWorker* worker, BatchReport rest);
 
 public slots:
     void D1Click();

@@ -7,7 +7,14 @@ TThread_FTPDelete::TThread_FTPDelete(BatchHost* host, int slot, const Credential
     : BatchWorker(host, slot, credentials, {std::nullopt, false}), m_mode(mode)
 {}
 
-bool TThread_FTPDelete::processEntry(HINTERNET connection, const QString& entry)
+BatchWorker::BatchResult TThread_FTPDelete::DeleteBatch(FtpSession& session, const QStringList& batch,
+                                                        BatchReport& report)
+{
+    return workEntries(session, batch, report,
+                       [this](HINTERNET connection, const QString& entry) { return deleteEntry(connection, entry); });
+}
+
+bool TThread_FTPDelete::deleteEntry(HINTERNET connection, const QString& entry)
 {
     const QByteArray path = entry.toUtf8();
     const bool done = m_mode == kDeleteDirectoryMode ? FtpRemoveDirectoryA(connection, path.constData())

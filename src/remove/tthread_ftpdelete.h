@@ -16,8 +16,15 @@ public:
     TThread_FTPDelete(BatchHost* host, int slot, const Credentials& credentials, int mode);
 
 protected:
-    bool processEntry(HINTERNET connection, const QString& entry) override;
+    BatchResult processBatch(FtpSession& session, const QStringList& batch, BatchReport& report) override
+    {
+        return DeleteBatch(session, batch, report);
+    }
 
 private:
+    // Deletes the batch's entries in the order of the exchange.
+    BatchResult DeleteBatch(FtpSession& session, const QStringList& batch, BatchReport& report);
+    bool deleteEntry(HINTERNET connection, const QString& entry);
+
     const int m_mode;
 };

@@ -26,9 +26,15 @@ TThread_Poster::TThread_Poster(BatchHost* host, int slot, const Credentials& cre
     : BatchWorker(host, slot, credentials, {kTimeouts, true}), m_round(std::move(round))
 {}
 
+BatchWorker::BatchResult TThread_Poster::SendBatch(FtpSession& session, const QStringList& batch, BatchReport& report)
+{
+    return workEntries(session, orderBatch(batch), report,
+                       [this](HINTERNET connection, const QString& entry) { return sendEntry(connection, entry); });
+}
+
 // Everything that can go wrong with one entry (no such file, the copy not written, the upload refused) makes that
 // entry fail and no other.
-bool TThread_Poster::processEntry(HINTERNET connection, const QString& entry)
+bool TThread_Poster::sendEntry(HINTERNET connection, const QString& entry)
 {
     const auto parts = splitUploadEntry(entry, [](const QString& path) { return QFileInfo::exists(path); });
     // Checked again here, not only at the drop: a resend round brings back what the drop rejected, and a FIFO

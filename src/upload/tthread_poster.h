@@ -45,10 +45,18 @@ public:
     std::optional<bool> lastPutBinary() const { return m_lastPutBinary; }
 
 protected:
-    bool processEntry(HINTERNET connection, const QString& entry) override;
-    QStringList orderBatch(QStringList batch) override;
+    BatchResult processBatch(FtpSession& session, const QStringList& batch, BatchReport& report) override
+    {
+        return SendBatch(session, batch, report);
+    }
 
 private:
+    // Sends the batch's entries, those of the connection's transfer type first.
+    BatchResult SendBatch(FtpSession& session, const QStringList& batch, BatchReport& report);
+    // The order in which the entries of a batch are sent; sniffs the files for it.
+    QStringList orderBatch(QStringList batch);
+    // Sends one file, or makes one folder.
+    bool sendEntry(HINTERNET connection, const QString& entry);
     bool createDirectoryEntry(HINTERNET connection, const QString& relativeName);
     // True: the last one was created this round, by this call or by another worker.
     bool createDirectories(HINTERNET connection, const QStringList& chain);

@@ -308,7 +308,7 @@ void UploadController::showWaitingForServer(bool waiting)
         waiting ? QStringLiteral("サーバーへの接続を待っています") : QStringLiteral("ファイルを送信しています"), true);
 }
 
-void UploadController::workerDone(BatchWorker* worker, BatchReport rest)
+void UploadController::UploadWorkerDone(BatchWorker* worker, BatchReport rest)
 {
     Q_ASSERT(QThread::currentThread() == qApp->thread());
     MainState& state = m_port.state();

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <utility>
 
 class BatchWorker;
 class MainWindowPort;
@@ -61,7 +62,10 @@ public:
     // worker of the run holds a connection (as far as their calls have told).
     BatchOffer exchangeBatch(BatchWorker* worker, BatchReport report, bool take) override;
     void workerLoggedIn(BatchWorker* worker) override;
-    void workerDone(BatchWorker* worker, BatchReport rest) override;
+    void workerDone(BatchWorker* worker, BatchReport rest) override { UploadWorkerDone(worker, std::move(rest)); }
+    // The completion handler of an upload worker: accounts for what it still held, and when it was the round's
+    // last, starts the next round or ends the upload.
+    void UploadWorkerDone(BatchWorker* worker, BatchReport rest);
 
     // The number of rounds of one upload: the first and two automatic resend rounds.
     static constexpr int kRounds = 3;
