@@ -120,6 +120,31 @@ private slots:
         QCOMPARE(int(session.connectFailure()), int(FtpConnectFailure::None));
     }
 
+    void limitWording_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<bool>("limit");
+        QTest::newRow("per host")
+            << QByteArray("530 Sorry, the maximum number of clients (4) from your host are already connected.") << true;
+        QTest::newRow("per address") << QByteArray("421 Too many connections (8) from this IP") << true;
+        QTest::newRow("users") << QByteArray("421 There are too many connected users, please try later.") << true;
+        QTest::newRow("several lines") << QByteArray("530-Login limit reached.\n530 Try again later.") << true;
+        QTest::newRow("per account") << QByteArray("530 Only 2 sessions per user are allowed") << true;
+        QTest::newRow("no more") << QByteArray("550 No more connections allowed from your address") << true;
+        QTest::newRow("wrong password") << QByteArray("530 Login incorrect.") << false;
+        QTest::newRow("refused") << QByteArray("530 Authentication failed.") << false;
+        QTest::newRow("no such user") << QByteArray("530 User tester cannot log in.") << false;
+    }
+
+    // The wordings that mean "come back later" are told from those that mean "wrong user or password", which must
+    // never be retried.
+    void limitWording()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(bool, limit);
+        QCOMPARE(ftpReplySaysConnectionLimit(reply), limit);
+    }
+
     // Time-outs and the byte counter reach the connection: the upload counts every byte it moved.
     void countsTransferredBytes()
     {
