@@ -151,7 +151,9 @@ run_pair() { # run_pair KIND RTT RUNS [LABEL]
 }
 
 # start_vsftpd ROOT -> sets $server_port: vsftpd with TLS required (certificate of $work/tls), anonymous logins
-# locked into ROOT, which they may not write; they upload into ROOT/pub. vsftpd needs root for that lock.
+# locked into ROOT, which they may not write; they upload into ROOT/pub. vsftpd needs root for that lock. ASCII
+# uploads are stored with the server's line ends (vsftpd's default keeps the CR LF of the wire), so that each
+# upload can be checked byte for byte against the source.
 start_vsftpd() {
     rm -rf "$1" && mkdir -p "$1/pub" && chmod 755 "$1" && chmod 777 "$1/pub"
     mkdir -p "$work/vsftpd-empty"
@@ -159,7 +161,7 @@ start_vsftpd() {
     printf '%s\n' listen=YES listen_ipv6=NO listen_address=127.0.0.1 "listen_port=$server_port" background=NO \
         "secure_chroot_dir=$work/vsftpd-empty" anonymous_enable=YES local_enable=NO "anon_root=$1" write_enable=YES \
         anon_upload_enable=YES anon_mkdir_write_enable=YES anon_other_write_enable=YES anon_umask=022 ssl_enable=YES \
-        allow_anon_ssl=YES force_anon_logins_ssl=YES force_anon_data_ssl=YES "rsa_cert_file=$work/tls/server.pem" \
+        ascii_upload_enable=YES allow_anon_ssl=YES force_anon_logins_ssl=YES force_anon_data_ssl=YES "rsa_cert_file=$work/tls/server.pem" \
         "rsa_private_key_file=$work/tls/server.key" xferlog_enable=YES xferlog_std_format=NO log_ftp_protocol=YES \
         "vsftpd_log_file=$work/vsftpd.log" >"$work/vsftpd.conf"
     : >"$work/vsftpd.log"
@@ -223,11 +225,12 @@ run_tls_pair() { # run_tls_pair RTT RUNS
         pelnos+=("$pelno") stocks+=("$stock")
     done
     pelno=$(median "${pelnos[@]}") stock=$(median "${stocks[@]}")
+    # The proxy counts round trips; the logins (USER) it cannot see inside TLS.
     set -- $pelno_trips
-    local pr=$1 pl=$2
+    local pr=$1
     set -- $stock_trips
-    printf '%-8s RTT %2d ms, median of %d: PELNO %6.2f s (%s round trips, %s logins) | lftp TLS %6.2f s (%s) | PELNO/lftp %.2f\n' \
-        site-tls "$rtt" "$runs" "$pelno" "$pr" "$pl" "$stock" "$1" "$(echo "$pelno / $stock" | bc -l)"
+    printf '%-8s RTT %2d ms, median of %d: PELNO %6.2f s (%s round trips) | lftp TLS %6.2f s (%s) | PELNO/lftp %.2f\n' \
+        site-tls "$rtt" "$runs" "$pelno" "$pr" "$stock" "$1" "$(echo "$pelno / $stock" | bc -l)"
     printf '         each run: PELNO %s s, lftp TLS %s s\n' "$(spread "${pelnos[@]}")" "$(spread "${stocks[@]}")"
 }
 
