@@ -322,19 +322,17 @@ bool isCdEcho(const QString& line)
     return command == QLatin1String("cd") || command.startsWith(QLatin1String("cd "));
 }
 
-// The line that ends a reply: three digits followed by a space or by nothing. Earlier lines of a multi-line
-// reply ("250-...") do not count, whatever their code: the client ends a reply at this line too and judges the
-// command by it.
+// The line that ends a reply: three digits followed by a space. Other lines of a multi-line reply ("250-...", a
+// bare "250") do not count, whatever their code: the client ends a reply at this line too and judges the command
+// by it.
 int finalReplyCode(const QString& line)
 {
-    if (line.size() < 3)
+    if (line.size() < 4 || line.at(3) != QLatin1Char(' '))
         return -1;
     for (int i = 0; i < 3; ++i) {
         if (line.at(i) < QLatin1Char('0') || line.at(i) > QLatin1Char('9'))
             return -1;
     }
-    if (line.size() > 3 && line.at(3) != QLatin1Char(' '))
-        return -1;
     return line.left(3).toInt();
 }
 

@@ -436,6 +436,10 @@ private slots:
         QTest::newRow("final line of a multi-line reply decides")
             << QStringList{"ftp> cd www", "250-Directory message", "550 No such directory"} << true;
         QTest::newRow("preliminary reply only") << QStringList{"ftp> cd www", "150 Wait"} << true;
+        QTest::newRow("a bare code does not end the reply: refused")
+            << QStringList{"ftp> cd www", "250", "550 No such directory"} << true;
+        QTest::newRow("a bare code does not end the reply: accepted")
+            << QStringList{"ftp> cd www", "550", "250 OK"} << false;
     }
     void refusedCdInTranscriptShapes()
     {
