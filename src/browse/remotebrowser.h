@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ftp/listingparser.h"
+
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -44,6 +46,9 @@ public:
     // remembers node's path as its directory; when the selected node was among the replaced children, node
     // becomes the selected node (without a listing of its own).
     void showListing(QTreeWidgetItem* node, const QStringList& lines);
+    // The same with the entries already read from the lines; an entries.error raises AppError once the entries
+    // before it are shown.
+    void showEntries(QTreeWidgetItem* node, ListingEntries entries);
     // Empties the tree and lists the root, as connecting does.
     void listRoot();
     // Lists the tree's selected node again; with no node selected, lists the root as connecting does.
