@@ -1,5 +1,6 @@
 #include "browse/filelistview.h"
 
+#include "browse/filelistdelegate.h"
 #include "browse/filelistmodel.h"
 
 #include <QHeaderView>
@@ -18,8 +19,9 @@ FileListView::FileListView(QWidget* parent)
 {
     setObjectName(QStringLiteral("ListView1"));
 
-    // Every row has the same height and every item the same size: the views then measure one item, not each of
-    // 100,000 when they lay them out.
+    // Every row of the report has the same height, so it measures one row, not each of 100,000. The icon views
+    // measure every item (a name's width decides its column in the list style), by its name alone, and lay them
+    // out in batches between which the window repaints and takes input.
     m_report->setModel(m_model);
     m_report->setRootIsDecorated(false);
     m_report->setItemsExpandable(false);
@@ -27,7 +29,9 @@ FileListView::FileListView(QWidget* parent)
     m_report->setColumnWidth(0, 200);
     m_icons->setModel(m_model);
     m_icons->setSelectionModel(m_report->selectionModel());
-    m_icons->setUniformItemSizes(true);
+    m_icons->setItemDelegate(new FileListDelegate(m_icons));
+    m_icons->setLayoutMode(QListView::Batched);
+    m_icons->setBatchSize(2000);
 
     for (QAbstractItemView* view :
          {static_cast<QAbstractItemView*>(m_report), static_cast<QAbstractItemView*>(m_icons)}) {

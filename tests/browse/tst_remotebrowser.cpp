@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSet>
+#include <QStyledItemDelegate>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -530,6 +531,21 @@ void TestRemoteBrowser::viewStyles()
     if (viewMode >= 0)
         QCOMPARE(int(qobject_cast<QListView*>(s.list()->currentView())->viewMode()), viewMode);
     QCOMPARE(captions(s.list()), before);
+    if (viewMode >= 0) {
+        // The icon views measure an item without looking up its picture, to the size the style's delegate gives.
+        auto* view = qobject_cast<QListView*>(s.list()->currentView());
+        QStyleOptionViewItem option;
+        option.initFrom(view);
+        option.widget = view;
+        option.decorationSize = view->iconSize();
+        option.decorationPosition =
+            view->viewMode() == QListView::IconMode ? QStyleOptionViewItem::Top : QStyleOptionViewItem::Left;
+        const QStyledItemDelegate styleDelegate;
+        for (int row = 0; row < s.list()->count(); ++row) {
+            const QModelIndex index = s.list()->model()->index(row, 0);
+            QCOMPARE(view->itemDelegate()->sizeHint(option, index), styleDelegate.sizeHint(option, index));
+        }
+    }
     QCOMPARE(s.list()->selectedRows(), selected);
     for (int row : selected)
         QVERIFY(s.list()->currentView()->selectionModel()->isRowSelected(row, QModelIndex()));
