@@ -170,8 +170,8 @@ memory() {
 # Sets $folder_seconds (the median time).
 list_folder() { # list_folder FOLDER ENTRIES LABEL
     local out=$work/listing.out runs=${BENCH_RUNS_DIRECT:-5}
-    local -a seconds=() growth=() peak=() gap=() large=() small=() list=() report=()
-    local result f g p w a b c d
+    local -a seconds=() growth=() peak=() gap=() large=() small=() list=() report=() switchgap=()
+    local result f g p w a b c d e
     for _ in $(seq "$runs"); do
         "$bin/pelno_listingbench" "127.0.0.1:$server_port" $user $password "$1" "$2" >"$out" 2>&1 || true
         result=$(sed -n 's/^result //p' "$out")
@@ -180,17 +180,18 @@ list_folder() { # list_folder FOLDER ENTRIES LABEL
             tail -3 "$out" | sed 's/^/    /'
             continue
         fi
-        read -r _ _ f g p w a b c d <<<"$result"
+        read -r _ _ f g p w a b c d e <<<"$result"
         seconds+=("$f") growth+=("$g") peak+=("$p") gap+=("$w") large+=("$a") small+=("$b") list+=("$c") report+=("$d")
+        switchgap+=("$e")
     done
     [ ${#seconds[@]} -gt 0 ] || return 0
     folder_seconds=$(median "${seconds[@]}")
     g=$(median "${growth[@]}")
     p=$(median "${peak[@]}")
-    printf '%-18s median of %d: filled %.2f s (each run %s) | memory +%.1f MiB, %d bytes an entry (peak +%.1f MiB) | longest without a repaint %.0f ms | style switches: アイコン %.3f s, 小さいアイコン %.3f s, 一覧 %.3f s, 詳細 %.3f s\n' \
+    printf '%-18s median of %d: filled %.2f s (each run %s) | memory +%.1f MiB, %d bytes an entry (peak +%.1f MiB) | longest without a repaint %.0f ms | style switches: アイコン %.3f s, 小さいアイコン %.3f s, 一覧 %.3f s, 詳細 %.3f s (longest without a repaint %.0f ms)\n' \
         "$3" "${#seconds[@]}" "$folder_seconds" "$(spread "${seconds[@]}")" "$(echo "$g / 1048576" | bc -l)" \
         "$(echo "$g / $2" | bc)" "$(echo "$p / 1048576" | bc -l)" "$(median "${gap[@]}")" "$(median "${large[@]}")" \
-        "$(median "${small[@]}")" "$(median "${list[@]}")" "$(median "${report[@]}")"
+        "$(median "${small[@]}")" "$(median "${list[@]}")" "$(median "${report[@]}")" "$(median "${switchgap[@]}")"
 }
 
 large_folder() {
