@@ -194,6 +194,22 @@ list_folder() { # list_folder FOLDER ENTRIES LABEL
         "$(median "${small[@]}")" "$(median "${list[@]}")" "$(median "${report[@]}")" "$(median "${switchgap[@]}")"
 }
 
+# The same folder listed by our ftp client alone into a pipe, as the window runs it (median of the runs): what the
+# server and the client take before the window reads a line. Sets $client_seconds.
+list_with_client() { # list_with_client FOLDER
+    local script=$work/client-script.txt t0 t1
+    local -a times=()
+    printf 'open 127.0.0.1:%s\r\n%s\r\n%s\r\ncd %s\r\nls -al\r\nquit\r\n' "$server_port" $user $password "$1" >"$script"
+    for _ in $(seq "${BENCH_RUNS_DIRECT:-5}"); do
+        t0=$(date +%s.%N)
+        "$bin/ftp" -s:"$script" </dev/null | cat >/dev/null
+        t1=$(date +%s.%N)
+        times+=("$(echo "$t1 - $t0" | bc)")
+    done
+    rm -f "$script"
+    client_seconds=$(median "${times[@]}")
+}
+
 large_folder() {
     local data=$work/data/folders
     if [ ! -d "$data" ]; then
@@ -202,12 +218,17 @@ large_folder() {
         mv "$data.part" "$data"
     fi
     start_server "$data" keep
-    local small_seconds
+    local small_seconds small_client
     list_folder files2000 2000 "2,000 entries"
     small_seconds=${folder_seconds:-0}
+    list_with_client files2000
+    small_client=$client_seconds
     list_folder files20000 20000 "20,000 entries"
+    list_with_client files20000
     if [ "$small_seconds" != 0 ]; then
-        printf '%-18s 20,000 entries take %.1f times as long as 2,000\n' "" "$(echo "$folder_seconds / $small_seconds" | bc -l)"
+        printf '%-18s 20,000 entries take %.1f times as long as 2,000; the ftp client alone %.2f s and %.2f s (%.1f times)\n' \
+            "" "$(echo "$folder_seconds / $small_seconds" | bc -l)" "$small_client" "$client_seconds" \
+            "$(echo "$client_seconds / $small_client" | bc -l)"
     fi
     list_folder files100000 100000 "100,000 entries"
     list_folder dirs5000 5000 "5,000 subfolders"
