@@ -1,19 +1,21 @@
 #!/usr/bin/env bash
 # Upload benchmark: PELNO's real upload path (an optimised build) against lftp's "mirror -R --parallel=10",
 # stock and tuned for speed, same server, same workload, direct and at 20 ms round-trip time on the control
-# connection. A benchmark, not a test; everything it needs is in this folder and tools/.
+# connection; and the listing of large folders through the real window. A benchmark, not a test; everything it
+# needs is in this folder and tools/.
 #
-# usage: bench/run.sh [site|bulk|site-mp|bulk-mp|site-tls|memory]...   (default: site bulk bulk-mp site-tls memory;
+# usage: bench/run.sh [site|bulk|site-mp|bulk-mp|site-tls|memory|large-folder]...   (default: all but site-mp;
 # "-mp": against the server with a process per connection; "site-tls": against Debian's vsftpd with TLS required on
-# every connection and data connections that must resume the control connection's TLS session, as hosts run it). Each client runs BENCH_RUNS_DIRECT times (default 5) without a delay and
-# BENCH_RUNS_DELAYED times (default 3) at 20 ms; the medians are compared.
+# every connection and data connections that must resume the control connection's TLS session, as hosts run it).
+# Each client runs BENCH_RUNS_DIRECT times (default 5) without a delay and BENCH_RUNS_DELAYED times (default 3) at
+# 20 ms; the medians are compared. large-folder lists each folder BENCH_RUNS_DIRECT times, each time in a new window.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/deps.sh
 pelno_ensure_packages "${PELNO_BUILD_PACKAGES[@]}" lftp time bc vsftpd
 # The optimised program users get from ./run.sh, in a folder of its own, with the driver beside it.
 pelno_configure build-bench -DCMAKE_BUILD_TYPE=RelWithDebInfo
-ninja -C build-bench -j2 pelno_uploadbench >/dev/null
+ninja -C build-bench -j2 pelno_uploadbench pelno_listingbench >/dev/null
 
 work=$PWD/build-bench/bench
 bin=$PWD/build-bench/bin
@@ -28,9 +30,9 @@ pids=()
 cleanup() { for p in "${pids[@]:-}"; do kill "$p" 2>/dev/null || true; done; }
 trap cleanup EXIT
 
-# start_server ROOT -> sets $server_port
+# start_server ROOT [keep] -> sets $server_port; the root starts empty unless "keep" is given
 start_server() {
-    rm -rf "$1" && mkdir -p "$1"
+    [ "${2:-}" = keep ] || { rm -rf "$1" && mkdir -p "$1"; }
     local out=$work/server.out
     /usr/bin/python3 "$server_script" --root "$1" --user $user --password $password --port 0 ${server_args[@]+"${server_args[@]}"} \
         >"$out" 2>&1 &
@@ -80,7 +82,7 @@ run_lftp() {
 }
 
 # median of the arguments (numbers)
-median() { printf '%s\n' "$@" | sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+median() { printf '%s\n' "$@" | sort -g | awk '{v[NR] = $1} END {printf "%.6f\n", (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 # "lowest-highest" of the arguments
 spread() { printf '%s\n' "$@" | sort -g | awk 'NR == 1 {lo = $1} {hi = $1} END {printf "%.2f-%.2f", lo, hi}'; }
 
@@ -255,14 +257,86 @@ memory() {
     rm -rf "$work/root-memory"
 }
 
+# One large folder listed in a new window each run: from the click on its tree node until the list and the tree
+# are painted with every entry; the growth of the program's resident memory from before the click to then (and
+# its peak meanwhile); the longest time the window went without a repaint; each view-style switch afterwards.
+# Sets $folder_seconds (the median time).
+list_folder() { # list_folder FOLDER ENTRIES LABEL
+    local out=$work/listing.out runs=${BENCH_RUNS_DIRECT:-5}
+    local -a seconds=() growth=() peak=() gap=() large=() small=() list=() report=() switchgap=()
+    local result f g p w a b c d e
+    for _ in $(seq "$runs"); do
+        "$bin/pelno_listingbench" "127.0.0.1:$server_port" $user $password "$1" "$2" >"$out" 2>&1 || true
+        result=$(sed -n 's/^result //p' "$out")
+        if [ -z "$result" ]; then
+            echo "  $3: no result"
+            tail -3 "$out" | sed 's/^/    /'
+            continue
+        fi
+        read -r _ _ f g p w a b c d e <<<"$result"
+        seconds+=("$f") growth+=("$g") peak+=("$p") gap+=("$w") large+=("$a") small+=("$b") list+=("$c") report+=("$d")
+        switchgap+=("$e")
+    done
+    [ ${#seconds[@]} -gt 0 ] || return 0
+    folder_seconds=$(median "${seconds[@]}")
+    g=$(median "${growth[@]}")
+    p=$(median "${peak[@]}")
+    printf '%-18s median of %d: filled %.2f s (each run %s) | memory +%.1f MiB, %d bytes an entry (peak +%.1f MiB) | longest without a repaint %.0f ms | style switches: アイコン %.3f s, 小さいアイコン %.3f s, 一覧 %.3f s, 詳細 %.3f s (longest without a repaint %.0f ms)\n' \
+        "$3" "${#seconds[@]}" "$folder_seconds" "$(spread "${seconds[@]}")" "$(echo "$g / 1048576" | bc -l)" \
+        "$(echo "$g / $2" | bc)" "$(echo "$p / 1048576" | bc -l)" "$(median "${gap[@]}")" "$(median "${large[@]}")" \
+        "$(median "${small[@]}")" "$(median "${list[@]}")" "$(median "${report[@]}")" "$(median "${switchgap[@]}")"
+}
+
+# The same folder listed by our ftp client alone into a pipe, as the window runs it (median of the runs): what the
+# server and the client take before the window reads a line. Sets $client_seconds.
+list_with_client() { # list_with_client FOLDER
+    local script=$work/client-script.txt t0 t1
+    local -a times=()
+    printf 'open 127.0.0.1:%s\r\n%s\r\n%s\r\ncd %s\r\nls -al\r\nquit\r\n' "$server_port" $user $password "$1" >"$script"
+    for _ in $(seq "${BENCH_RUNS_DIRECT:-5}"); do
+        t0=$(date +%s.%N)
+        "$bin/ftp" -s:"$script" </dev/null | cat >/dev/null
+        t1=$(date +%s.%N)
+        times+=("$(echo "$t1 - $t0" | bc)")
+    done
+    rm -f "$script"
+    client_seconds=$(median "${times[@]}")
+}
+
+large_folder() {
+    local data=$work/data/folders
+    if [ ! -d "$data" ]; then
+        rm -rf "$data.part"
+        /usr/bin/python3 bench/workload.py folders "$data.part"
+        mv "$data.part" "$data"
+    fi
+    start_server "$data" keep
+    local small_seconds small_client
+    list_folder files2000 2000 "2,000 entries"
+    small_seconds=${folder_seconds:-0}
+    list_with_client files2000
+    small_client=$client_seconds
+    list_folder files20000 20000 "20,000 entries"
+    list_with_client files20000
+    if [ "$small_seconds" != 0 ]; then
+        printf '%-18s 20,000 entries take %.1f times as long as 2,000; the ftp client alone %.2f s and %.2f s (%.1f times)\n' \
+            "" "$(echo "$folder_seconds / $small_seconds" | bc -l)" "$small_client" "$client_seconds" \
+            "$(echo "$client_seconds / $small_client" | bc -l)"
+    fi
+    list_folder files100000 100000 "100,000 entries"
+    list_folder dirs5000 5000 "5,000 subfolders"
+    stop_server
+}
+
 mkdir -p "$work"
 kinds=("$@")
-[ ${#kinds[@]} -eq 0 ] && kinds=(site bulk bulk-mp site-tls memory)
+[ ${#kinds[@]} -eq 0 ] && kinds=(site bulk bulk-mp site-tls memory large-folder)
 server_args=()
 for kind in "${kinds[@]}"; do
     server_args=()
     if [ "$kind" = memory ]; then memory; continue; fi
     if [ "$kind" = site-tls ]; then site_tls; continue; fi
+    if [ "$kind" = large-folder ]; then large_folder; continue; fi
     # "-mp": the same workload against the server with a process per connection, as most FTP daemons serve; the
     # test server's default is one process for every connection, which sixteen large uploads keep busy.
     label=$kind

@@ -7,7 +7,7 @@
 #include "connectedwindow.h"
 #include "dialogs/tform2.h"
 #include "modal.h"
-#include "webpanes/webpane.h"
+#include "settle.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -30,47 +30,6 @@
 #include <utility>
 
 namespace {
-
-// Busy and total jiffies of all cores so far, from the first line of /proc/stat.
-std::pair<qint64, qint64> cpuJiffies()
-{
-    QFile stat(QStringLiteral("/proc/stat"));
-    if (!stat.open(QIODevice::ReadOnly))
-        return {0, 0};
-    const QList<QByteArray> fields = stat.readLine().simplified().split(' ');
-    qint64 total = 0;
-    qint64 idle = 0;
-    for (qsizetype i = 1; i < fields.size(); ++i) {
-        total += fields[i].toLongLong();
-        if (i == 4 || i == 5) // idle, iowait
-            idle += fields[i].toLongLong();
-    }
-    return {total - idle, total};
-}
-
-// Returns once the machine has been quiet for two samples in a row (under a tenth of its cores busy), or after
-// limitMs. A loaded page keeps its renderer busy for a while after loadFinished; dropping then would measure that.
-void waitUntilQuiet(int limitMs)
-{
-    QEventLoop loop;
-    QTimer tick;
-    QDeadlineTimer deadline(limitMs);
-    auto last = cpuJiffies();
-    int quietSamples = 0;
-    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
-        const auto now = cpuJiffies();
-        const qint64 total = now.second - last.second;
-        const qint64 busy = now.first - last.first;
-        last = now;
-        quietSamples = total > 0 && busy * 10 < total ? quietSamples + 1 : 0;
-        if (quietSamples >= 2 || deadline.hasExpired())
-            loop.quit();
-    });
-    tick.start(200);
-    loop.exec();
-    if (quietSamples < 2)
-        std::fprintf(stderr, "the machine is still busy; dropping anyway\n");
-}
 
 // Calls back once, when the first modal window is shown.
 class EndWatch : public QObject
@@ -107,21 +66,7 @@ int main(int argc, char* argv[])
     TForm1 form;
     TForm2 dialog(form.state().credentials, &form);
     form.setConnectDialog(&dialog);
-    // The web panes start loading at the first show and take a core for a second or two (their renderer
-    // starts, the pages or their built-in replacements load). A user drops files on a window that has long
-    // finished that; so the drop waits for every pane's first page, or its built-in page, to be shown.
-    QEventLoop loop;
-    int panesLoading = 0;
-    for (WebPane* pane : form.findChildren<WebPane*>()) {
-        ++panesLoading;
-        QObject::connect(pane, &QWebEngineView::loadFinished, pane, [&panesLoading, &loop, pane](bool ok) {
-            if (ok && !pane->property("benchLoaded").toBool()) {
-                pane->setProperty("benchLoaded", true);
-                if (--panesLoading == 0)
-                    QTimer::singleShot(0, &loop, &QEventLoop::quit);
-            }
-        });
-    }
+    Settle settle(form);
     form.show();
     connectLikeAUser(form, args[2], args[3], args[4]);
     if (form.currentLayout() != MainWindowPort::Layout::Browser)
@@ -145,22 +90,11 @@ int main(int argc, char* argv[])
     form.findChild<QCheckBox*>(QStringLiteral("CheckBox1"))->setChecked(convert);
     if (convert)
         form.findChild<QComboBox*>(QStringLiteral("ComboBox1"))->setCurrentIndex(1);
-
-    // Waits in the event loop, not in a loop around processEvents(): that returns at once when nothing is due
-    // and so would keep one of the machine's cores busy for the whole upload.
-    QTimer patience;
-    patience.setSingleShot(true);
-    QObject::connect(&patience, &QTimer::timeout, &loop, &QEventLoop::quit);
-    patience.start(60000);
-    if (panesLoading > 0)
-        loop.exec();
-    patience.stop();
-    if (panesLoading > 0)
-        std::fprintf(stderr, "%d web panes still loading after a minute; dropping anyway\n", panesLoading);
-    waitUntilQuiet(10000);
+    settle.wait();
 
     // The upload ends with one modal window: the completion message or the failure report. The time is taken
     // when it is shown.
+    QEventLoop loop;
     QElapsedTimer timer;
     double seconds = 0;
     QStringList failed;

@@ -1,11 +1,14 @@
 #!/usr/bin/python3
 """Writes a benchmark workload, the same bytes on every run.
 
-usage: workload.py site|bulk|large DIR
+usage: workload.py site|bulk|large|folders DIR
 
-site:  1,000 files of 1-16 KiB, text and binary, in about 60 folders up to 4 levels deep
-bulk:  16 files of 16 MiB
-large: 10 text files of 200 MiB (Japanese UTF-8 text, for the memory of a converting upload)
+site:    1,000 files of 1-16 KiB, text and binary, in about 60 folders up to 4 levels deep
+bulk:    16 files of 16 MiB
+large:   10 text files of 200 MiB (Japanese UTF-8 text, for the memory of a converting upload)
+folders: the large folders to list: files2000, files20000 and files100000 (that many entries, one in a hundred a
+         folder, the others empty files of five kinds: .jpg, .html, .txt, .css and no suffix) and dirs5000 (5,000
+         empty folders)
 """
 import os
 import random
@@ -68,6 +71,20 @@ def large(root, count=10, size=200 << 20):
                 f.write(chunk)
 
 
+def folders(root):
+    suffixes = [".jpg", ".html", ".txt", ".css", ""]
+    for count in (2000, 20000, 100000):
+        folder = os.path.join(root, "files%d" % count)
+        os.makedirs(folder, exist_ok=True)
+        for i in range(count):
+            if i % 100 == 50:
+                os.makedirs(os.path.join(folder, "dir%06d" % i), exist_ok=True)
+            else:
+                open(os.path.join(folder, "file%06d%s" % (i, suffixes[i % 5])), "wb").close()
+    for i in range(5000):
+        os.makedirs(os.path.join(root, "dirs5000", "sub%05d" % i), exist_ok=True)
+
+
 if __name__ == "__main__":
     kind, root = sys.argv[1], sys.argv[2]
-    {"site": site, "bulk": bulk, "large": large}[kind](root)
+    {"site": site, "bulk": bulk, "large": large, "folders": folders}[kind](root)

@@ -1,32 +1,27 @@
 #include "browse/filelistview.h"
 
-#include "browse/themeicons.h"
+#include "browse/filelistdelegate.h"
+#include "browse/filelistmodel.h"
 
-#include <QApplication>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QListView>
-#include <QStandardItemModel>
-#include <QStyle>
 #include <QTreeView>
 
-namespace {
-constexpr int kImageRole = Qt::UserRole + 1;
-constexpr int kRecordRole = Qt::UserRole + 2;
+#include <algorithm>
 
-QIcon imageFor(int imageIndex, const QString& name)
-{
-    return imageIndex == FileListView::kDirectoryImage ? folderIcon() : fileIcon(name);
-}
-} // namespace
+static_assert(FileListView::kFileImage == FileListModel::kFileImage &&
+              FileListView::kDirectoryImage == FileListModel::kDirectoryImage);
 
 FileListView::FileListView(QWidget* parent)
-    : QStackedWidget(parent), m_model(new QStandardItemModel(0, 2, this)), m_report(new QTreeView(this)),
+    : QStackedWidget(parent), m_model(new FileListModel(this)), m_report(new QTreeView(this)),
       m_icons(new QListView(this))
 {
     setObjectName(QStringLiteral("ListView1"));
-    m_model->setHorizontalHeaderLabels({QStringLiteral("ファイル名"), QStringLiteral("サイズ")});
-    m_model->horizontalHeaderItem(1)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
+    // Every row of the report has the same height, so it measures one row, not each of 100,000. The icon views
+    // measure every item (a name's width decides its column in the list style), by its name alone, and lay them
+    // out in batches between which the window repaints and takes input.
     m_report->setModel(m_model);
     m_report->setRootIsDecorated(false);
     m_report->setItemsExpandable(false);
@@ -34,6 +29,9 @@ FileListView::FileListView(QWidget* parent)
     m_report->setColumnWidth(0, 200);
     m_icons->setModel(m_model);
     m_icons->setSelectionModel(m_report->selectionModel());
+    m_icons->setItemDelegate(new FileListDelegate(m_icons));
+    m_icons->setLayoutMode(QListView::Batched);
+    m_icons->setBatchSize(2000);
 
     for (QAbstractItemView* view :
          {static_cast<QAbstractItemView*>(m_report), static_cast<QAbstractItemView*>(m_icons)}) {
@@ -86,19 +84,12 @@ void FileListView::setViewStyle(Style style)
 
 void FileListView::clear()
 {
-    m_model->removeRows(0, m_model->rowCount());
+    m_model->clear();
 }
 
-void FileListView::addItem(const TrecFileData& record, int imageIndex)
+void FileListView::setEntries(QList<TrecFileData> directories, QList<TrecFileData> files)
 {
-    auto* name = new QStandardItem(imageFor(imageIndex, record.Name), record.Name);
-    name->setData(imageIndex, kImageRole);
-    name->setData(QVariant::fromValue(record), kRecordRole);
-    name->setEditable(false);
-    auto* size = new QStandardItem(QString::number(record.Size));
-    size->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    size->setEditable(false);
-    m_model->appendRow({name, size});
+    m_model->setEntries(std::move(directories), std::move(files));
 }
 
 int FileListView::count() const
@@ -108,22 +99,27 @@ int FileListView::count() const
 
 QString FileListView::caption(int row) const
 {
-    return m_model->item(row, 0)->text();
+    return m_model->record(row).Name;
 }
 
 int FileListView::imageIndex(int row) const
 {
-    return m_model->item(row, 0)->data(kImageRole).toInt();
+    return m_model->image(row);
 }
 
 QString FileListView::sizeText(int row) const
 {
-    return m_model->item(row, 1)->text();
+    return QString::number(m_model->record(row).Size);
 }
 
 TrecFileData FileListView::record(int row) const
 {
-    return m_model->item(row, 0)->data(kRecordRole).value<TrecFileData>();
+    return m_model->record(row);
+}
+
+QAbstractItemModel* FileListView::model() const
+{
+    return m_model;
 }
 
 bool FileListView::isSelected(int row) const
@@ -141,9 +137,9 @@ void FileListView::setSelected(int row, bool selected)
 QList<int> FileListView::selectedRows() const
 {
     QList<int> rows;
-    for (int row = 0; row < count(); ++row)
-        if (isSelected(row))
-            rows << row;
+    for (const QModelIndex& index : m_report->selectionModel()->selectedRows())
+        rows << index.row();
+    std::sort(rows.begin(), rows.end());
     return rows;
 }
 

@@ -9,11 +9,16 @@
 #include "ftp/listingparser.h"
 #include "jobs/mainstate.h"
 #include "jobs/mainwindowport.h"
+#include "settings/apperror.h"
 
+#include <QEventLoop>
 #include <QInputDialog>
 #include <QPersistentModelIndex>
 #include <QScopeGuard>
+#include <QSet>
+#include <QThread>
 #include <QTreeWidget>
+#include <memory>
 
 namespace {
 
@@ -77,9 +82,17 @@ bool isBelow(const QTreeWidgetItem* item, const QTreeWidgetItem* ancestor)
     return false;
 }
 
-bool isSelfOrParentEntry(const QString& name)
+// Runs work on a thread of its own and waits for it in a local event loop, so the window repaints and takes
+// input meanwhile. Returns once work is done, also when the application quits meanwhile (its loops then return at
+// once and the wait blocks).
+void runOnOwnThread(std::function<void()> work)
 {
-    return name == QLatin1String(".") || name == QLatin1String("..");
+    const std::unique_ptr<QThread> thread(QThread::create(std::move(work)));
+    QEventLoop loop;
+    QObject::connect(thread.get(), &QThread::finished, &loop, &QEventLoop::quit);
+    thread->start();
+    loop.exec();
+    thread->wait();
 }
 
 } // namespace
@@ -151,17 +164,33 @@ void RemoteBrowser::ListRemoteDirectory(QTreeWidgetItem* node, const QString& pa
     if (state.closing)
         return; // the window began to close while the client ran
 
+    // The transcript of a folder of 100,000 entries takes a while to read; the window keeps repainting and
+    // answering meanwhile.
+    QStringList lines;
+    ListingEntries entries;
+    runOnOwnThread([&output, &lines, &entries] {
+        lines = splitListingOutput(output);
+        entries = readListingEntries(lines);
+    });
+    if (state.closing)
+        return; // the window began to close while the client ran or its transcript was read
+
     if (node) {
         node = nodeAt(tree, nodeIndex);
         if (!node)
-            return; // removed while the client ran: this listing has no node to fill any more
+            return; // removed meanwhile: this listing has no node to fill any more
     }
 
-    state.ListingLines = splitListingOutput(output);
-    showListing(node, state.ListingLines);
+    state.ListingLines = std::move(lines);
+    showEntries(node, std::move(entries));
 }
 
 void RemoteBrowser::showListing(QTreeWidgetItem* node, const QStringList& lines)
+{
+    showEntries(node, readListingEntries(lines));
+}
+
+void RemoteBrowser::showEntries(QTreeWidgetItem* node, ListingEntries entries)
 {
     QTreeWidget* tree = m_port.tree();
     FileListView* list = m_fileList;
@@ -185,7 +214,7 @@ void RemoteBrowser::showListing(QTreeWidgetItem* node, const QStringList& lines)
     }
 
     // A refused "cd" leaves the client in the login directory, and what it lists there is not this directory.
-    if (transcriptShowsRefusedCd(lines)) {
+    if (entries.refusedCd) {
         if (node) {
             node->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
             node->setExpanded(true);
@@ -193,32 +222,33 @@ void RemoteBrowser::showListing(QTreeWidgetItem* node, const QStringList& lines)
         return;
     }
 
-    for (const QString& line : lines) {
-        if (!line.startsWith(QLatin1Char('d')))
+    // The nodes are made before they join the tree and join it together, so the tree is told of them once and
+    // not 5,000 times. A name met twice gets a second list item but never a second node.
+    QSet<QString> names;
+    for (int i = 0, count = node ? node->childCount() : tree->topLevelItemCount(); i < count; ++i)
+        names.insert((node ? node->child(i) : tree->topLevelItem(i))->text(0));
+    QList<QTreeWidgetItem*> children;
+    const QIcon folder = folderIcon();
+    for (const TrecFileData& record : std::as_const(entries.directories)) {
+        if (names.contains(record.Name))
             continue;
-        TrecFileData record;
-        ParseListingLine(record, line);
-        if (isSelfOrParentEntry(record.Name))
-            continue;
-        // A name met twice gets a second list item but never a second node.
-        if (!childNamed(tree, node, record.Name)) {
-            auto* child = node ? new QTreeWidgetItem(node) : new QTreeWidgetItem(tree);
-            child->setText(0, record.Name);
-            child->setIcon(0, folderIcon());
-            // Not listed yet: the mark tells the user there may be more below.
-            child->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
-            child->setData(0, kRecordRole, QVariant::fromValue(record));
-        }
-        list->addItem(record, FileListView::kDirectoryImage);
+        names.insert(record.Name);
+        auto* child = new QTreeWidgetItem(QStringList{record.Name});
+        child->setIcon(0, folder);
+        // Not listed yet: the mark tells the user there may be more below.
+        child->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
+        child->setData(0, kRecordRole, QVariant::fromValue(record));
+        children << child;
     }
-    for (const QString& line : lines) {
-        if (!line.startsWith(QLatin1Char('-')))
-            continue;
-        TrecFileData record;
-        ParseListingLine(record, line);
-        list->addItem(record, FileListView::kFileImage);
-    }
+    if (node)
+        node->addChildren(children);
+    else
+        tree->addTopLevelItems(children);
+    list->setEntries(std::move(entries.directories), std::move(entries.files));
 
+    // What came before a line whose size does not convert stays in view; the node is not shown as listed.
+    if (!entries.error.isEmpty())
+        throw AppError(entries.error);
     if (node) {
         node->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
         node->setExpanded(true);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ftp/listingparser.h"
+
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -15,14 +17,14 @@ class QTreeWidgetItem;
 // Contract: constructed by the main window on the main thread once the tree and the file list exist (the tree
 // comes through the port, the file list with the constructor); it wires
 // itself to the tree's selection changes, the tree's change guard and the file list's double-click. Listings run
-// our command-line client and keep processing events while it runs, so user input, worker exchanges and
-// completion handlers may run in the middle. A listing asked for meanwhile (a selection, the end of an upload or a
-// deletion, a reconnect) is not started inside the running one, since both would use the one script file: it
-// runs, in order, from the event loop once the running listing is done. Each tree node carries the record it was
-// made from (column 0, Qt::UserRole, a TrecFileData by value). A listing whose node disappeared while the client
-// ran leaves the views as they are. Once the window has begun to close, no listing, dialog or command starts.
-// A size that does not convert raises AppError, which reaches the application's error display; the script file
-// holding the password is removed in every case.
+// our command-line client, then read its transcript on a thread of their own, and keep processing events
+// meanwhile, so user input, worker exchanges and completion handlers may run in the middle. A listing asked for
+// meanwhile (a selection, the end of an upload or a deletion, a reconnect) is not started inside the running one, since
+// both would use the one script file: it runs, in order, from the event loop once the running listing is done. Each
+// tree node carries the record it was made from (column 0, Qt::UserRole, a TrecFileData by value). A listing whose node
+// disappeared while the client ran or its transcript was read leaves the views as they are. Once the window has begun
+// to close, no listing, dialog or command starts. A size that does not convert raises AppError, which reaches the
+// application's error display; the script file holding the password is removed in every case.
 class RemoteBrowser : public QObject
 {
     Q_OBJECT
@@ -44,6 +46,9 @@ public:
     // remembers node's path as its directory; when the selected node was among the replaced children, node
     // becomes the selected node (without a listing of its own).
     void showListing(QTreeWidgetItem* node, const QStringList& lines);
+    // The same with the entries already read from the lines; an entries.error raises AppError once the entries
+    // before it are shown.
+    void showEntries(QTreeWidgetItem* node, ListingEntries entries);
     // Empties the tree and lists the root, as connecting does.
     void listRoot();
     // Lists the tree's selected node again; with no node selected, lists the root as connecting does.

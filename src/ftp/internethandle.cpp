@@ -155,17 +155,16 @@ int debugCallback(CURL*, curl_infotype type, char* data, size_t size, void* user
     return 0;
 }
 
-// A reply line "ddd text" or "ddd" ends a reply; "ddd-text" and lines without a code continue it.
+// Only a line of three digits and a space ends a reply, as libcurl ends it; "ddd-text", a bare "ddd" and lines
+// without a code continue it. A bare "250" before "550 No such directory" must not make a refusal read as success.
 int finalReplyCode(const QByteArray& line)
 {
-    if (line.size() < 3)
+    if (line.size() < 4 || line[3] != ' ')
         return 0;
     for (int i = 0; i < 3; ++i) {
         if (line[i] < '0' || line[i] > '9')
             return 0;
     }
-    if (line.size() > 3 && line[3] != ' ')
-        return 0;
     return line.left(3).toInt();
 }
 

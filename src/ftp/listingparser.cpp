@@ -9,7 +9,7 @@
 namespace {
 
 // The size column: an optional sign and decimal digits, nothing else, within 64 bits.
-bool parseSize(const QString& token, qint64& value)
+bool parseSize(QStringView token, qint64& value)
 {
     for (QChar c : token) {
         if (c.unicode() > 0x7F)
@@ -66,7 +66,9 @@ QStringList listingTokens(const QString& line)
 
 namespace {
 
-bool isAsciiDigits(const QString& text, qsizetype from, qsizetype count)
+// The tests of a token's shape look at views into the line: a listing of 100,000 lines would otherwise copy each
+// token of each line once more.
+bool isAsciiDigits(QStringView text, qsizetype from, qsizetype count)
 {
     if (from < 0 || from + count > text.size())
         return false;
@@ -77,16 +79,25 @@ bool isAsciiDigits(const QString& text, qsizetype from, qsizetype count)
     return true;
 }
 
-bool isMonthName(const QString& token)
+// In any case; only ASCII letters count (no other letter lowercases to one of a month name's).
+bool isMonthName(QStringView token)
 {
-    static const QStringList months{QStringLiteral("jan"), QStringLiteral("feb"), QStringLiteral("mar"),
-                                    QStringLiteral("apr"), QStringLiteral("may"), QStringLiteral("jun"),
-                                    QStringLiteral("jul"), QStringLiteral("aug"), QStringLiteral("sep"),
-                                    QStringLiteral("oct"), QStringLiteral("nov"), QStringLiteral("dec")};
-    return token.size() == 3 && months.contains(token.toLower());
+    static constexpr const char* months[] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                             "jul", "aug", "sep", "oct", "nov", "dec"};
+    if (token.size() != 3)
+        return false;
+    for (QChar c : token) {
+        if (c.unicode() > 0x7F)
+            return false;
+    }
+    for (const char* month : months) {
+        if (token.compare(QLatin1String(month, 3), Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
 }
 
-bool isDayOfMonth(const QString& token)
+bool isDayOfMonth(QStringView token)
 {
     if (token.isEmpty() || token.size() > 2 || !isAsciiDigits(token, 0, token.size()))
         return false;
@@ -95,7 +106,7 @@ bool isDayOfMonth(const QString& token)
 }
 
 // "9:05", "15:01", and with seconds (and a fraction) "23:45:56.477817180".
-bool isTimeOfDay(const QString& token)
+bool isTimeOfDay(QStringView token)
 {
     const qsizetype hourDigits = token.indexOf(QLatin1Char(':'));
     if (hourDigits < 1 || hourDigits > 2 || !isAsciiDigits(token, 0, hourDigits) ||
@@ -116,13 +127,13 @@ bool isTimeOfDay(const QString& token)
     return end == token.size() && token.left(hourDigits).toInt() <= 23 && token.mid(hourDigits + 1, 2).toInt() <= 59;
 }
 
-bool isYear(const QString& token)
+bool isYear(QStringView token)
 {
     return token.size() == 4 && isAsciiDigits(token, 0, 4);
 }
 
 // "2012-02-07"
-bool isIsoDate(const QString& token)
+bool isIsoDate(QStringView token)
 {
     if (token.size() != 10 || token.at(4) != QLatin1Char('-') || token.at(7) != QLatin1Char('-') ||
         !isAsciiDigits(token, 0, 4) || !isAsciiDigits(token, 5, 2) || !isAsciiDigits(token, 8, 2))
@@ -133,7 +144,7 @@ bool isIsoDate(const QString& token)
 }
 
 // "+0900", "-0400"
-bool isZoneOffset(const QString& token)
+bool isZoneOffset(QStringView token)
 {
     return token.size() == 5 && (token.at(0) == QLatin1Char('+') || token.at(0) == QLatin1Char('-')) &&
            isAsciiDigits(token, 1, 4);
@@ -142,7 +153,7 @@ bool isZoneOffset(const QString& token)
 // A token of the line and where the rest after it begins.
 struct Token
 {
-    QString text;
+    QStringView text; // into the line
     qsizetype restBegin = 0;
     qsizetype restEnd = 0;
 };
@@ -152,6 +163,7 @@ struct Token
 QList<Token> spacedTokens(const QString& line)
 {
     QList<Token> tokens;
+    tokens.reserve(12);
     qsizetype begin = 0;
     qsizetype end = line.size();
     while (begin < end) {
@@ -159,7 +171,7 @@ QList<Token> spacedTokens(const QString& line)
         if (space < 0 || space >= end)
             break;
         Token token;
-        token.text = line.mid(begin, space - begin);
+        token.text = QStringView(line).mid(begin, space - begin);
         begin = space + 1;
         while (begin < end && line.at(begin).unicode() <= 0x20)
             ++begin;
@@ -177,7 +189,7 @@ QList<Token> spacedTokens(const QString& line)
 // time, an optional zone ("2012-02-07 00:31", "2020-07-21 23:45:56.477817180 -0400").
 qsizetype dateLength(const QList<Token>& tokens, qsizetype index)
 {
-    const auto text = [&tokens](qsizetype i) { return i < tokens.size() ? tokens.at(i).text : QString(); };
+    const auto text = [&tokens](qsizetype i) { return i < tokens.size() ? tokens.at(i).text : QStringView(); };
     if (isMonthName(text(index)) && isDayOfMonth(text(index + 1)) &&
         (isTimeOfDay(text(index + 2)) || isYear(text(index + 2))))
         return 3;
@@ -209,12 +221,13 @@ std::optional<ShapedColumns> columnsAt(const QString& line, const QList<Token>& 
     if (!parseSize(tokens.at(index - 1).text, size) || last.restBegin >= last.restEnd)
         return std::nullopt;
     ShapedColumns columns;
-    columns.permissions = tokens.at(0).text;
-    columns.size = tokens.at(index - 1).text;
-    QStringList date;
-    for (qsizetype i = index; i < index + length; ++i)
-        date << tokens.at(i).text;
-    columns.dateText = date.join(QLatin1Char(' '));
+    columns.permissions = tokens.at(0).text.toString();
+    columns.size = tokens.at(index - 1).text.toString();
+    for (qsizetype i = index; i < index + length; ++i) {
+        if (i > index)
+            columns.dateText += QLatin1Char(' ');
+        columns.dateText += tokens.at(i).text;
+    }
     columns.name = line.mid(last.restBegin, last.restEnd - last.restBegin);
     return columns;
 }
@@ -322,19 +335,17 @@ bool isCdEcho(const QString& line)
     return command == QLatin1String("cd") || command.startsWith(QLatin1String("cd "));
 }
 
-// The line that ends a reply: three digits followed by a space or by nothing. Earlier lines of a multi-line
-// reply ("250-...") do not count, whatever their code: the client ends a reply at this line too and judges the
-// command by it.
+// The line that ends a reply: three digits followed by a space. Other lines of a multi-line reply ("250-...", a
+// bare "250") do not count, whatever their code: the client ends a reply at this line too and judges the command
+// by it.
 int finalReplyCode(const QString& line)
 {
-    if (line.size() < 3)
+    if (line.size() < 4 || line.at(3) != QLatin1Char(' '))
         return -1;
     for (int i = 0; i < 3; ++i) {
         if (line.at(i) < QLatin1Char('0') || line.at(i) > QLatin1Char('9'))
             return -1;
     }
-    if (line.size() > 3 && line.at(3) != QLatin1Char(' '))
-        return -1;
     return line.left(3).toInt();
 }
 
@@ -354,6 +365,34 @@ bool transcriptShowsRefusedCd(const QStringList& lines)
             return true;
     }
     return false;
+}
+
+ListingEntries readListingEntries(const QStringList& lines)
+{
+    ListingEntries entries;
+    entries.refusedCd = transcriptShowsRefusedCd(lines);
+    if (entries.refusedCd)
+        return entries;
+    const auto read = [&lines, &entries](QChar kind, QList<TrecFileData>& into) {
+        for (const QString& line : lines) {
+            if (!line.startsWith(kind))
+                continue;
+            TrecFileData record;
+            try {
+                ParseListingLine(record, line);
+            } catch (const AppError& error) {
+                entries.error = error.message();
+                return false;
+            }
+            if (kind == QLatin1Char('d') && (record.Name == QLatin1String(".") || record.Name == QLatin1String("..")))
+                continue;
+            into.append(std::move(record));
+        }
+        return true;
+    };
+    if (read(QLatin1Char('d'), entries.directories))
+        read(QLatin1Char('-'), entries.files);
+    return entries;
 }
 
 QString trimmedBlanks(const QString& text)

@@ -15,6 +15,8 @@ struct TrecFileData
 };
 
 Q_DECLARE_METATYPE(TrecFileData)
+// Lists of 100,000 records grow by moving memory, not by moving each record.
+Q_DECLARE_TYPEINFO(TrecFileData, Q_RELOCATABLE_TYPE);
 
 // Fills record from line. The date is found by its shape: a month name with the day and a time or a year, or an
 // ISO date with an optional time (and zone); the size is the number just before it and the name everything after
@@ -24,6 +26,22 @@ Q_DECLARE_METATYPE(TrecFileData)
 // as nine columns: the fifth is the size, and when it is not a decimal number AppError("'<token>' は整数では
 // ありません") is thrown; Permissions then holds the first token and the other fields keep their previous values.
 void ParseListingLine(TrecFileData& record, const QString& line);
+
+// What a listing transcript shows of the listed directory: its directories and its files, each in the order the
+// server listed them, from the lines that begin with "d" and "-"; "." and ".." are left out.
+struct ListingEntries
+{
+    QList<TrecFileData> directories;
+    QList<TrecFileData> files;
+    // transcriptShowsRefusedCd: what was listed is not the wanted directory, and no entries are read.
+    bool refusedCd = false;
+    // Empty, or ParseListingLine's AppError text for the first line that did not convert: the entries read before
+    // it are kept, the rest are not. Directories are read before files, so such a file leaves every directory.
+    QString error;
+};
+
+// Reads every entry of a transcript split into lines (splitListingOutput). Throws nothing.
+[[nodiscard]] ListingEntries readListingEntries(const QStringList& lines);
 
 // The entry's name exactly as ParseListingLine stores it in Name, without converting any column: a size that is
 // not a number does not stop it.

@@ -9,15 +9,22 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
+#include <QIcon>
+#include <QImage>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSet>
+#include <QStyledItemDelegate>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+
+#include <algorithm>
 
 namespace {
 
@@ -45,7 +52,10 @@ bool scriptExists()
 class TestRemoteBrowser : public QObject
 {
     Q_OBJECT
+    QTemporaryDir m_iconTheme;
+
 private slots:
+    void initTestCase();
     void init();
     void connectListsRoot();
     void selectingNodeListsIt();
@@ -65,11 +75,33 @@ private slots:
     void nodeDeletedWhileListing();
     void viewStyles_data();
     void viewStyles();
+    void iconsSharedByKind();
+    void largeFolderContentAndOrder();
     void siblingOnlySelection();
     void rightClickSelects();
     void createDirectory_data();
     void createDirectory();
 };
+
+// A small icon theme of our own, so that a folder and a web page have pictures of the theme and a file of no known
+// type falls back to the style's: the three kinds a listing can show, whatever the machine has installed.
+void TestRemoteBrowser::initTestCase()
+{
+    QVERIFY(m_iconTheme.isValid());
+    const QString theme = m_iconTheme.filePath(QStringLiteral("pelno-test"));
+    QVERIFY(writeAll(theme + QStringLiteral("/index.theme"), "[Icon Theme]\nName=pelno-test\n"
+                                                             "Directories=16x16/places,16x16/mimetypes\n\n"
+                                                             "[16x16/places]\nSize=16\nType=Fixed\n\n"
+                                                             "[16x16/mimetypes]\nSize=16\nType=Fixed\n"));
+    for (const char* picture : {"places/folder.png", "mimetypes/text-html.png"}) {
+        QImage image(16, 16, QImage::Format_ARGB32);
+        image.fill(Qt::darkYellow);
+        QVERIFY(QDir().mkpath(QFileInfo(theme + QStringLiteral("/16x16/") + picture).path()));
+        QVERIFY(image.save(theme + QStringLiteral("/16x16/") + picture));
+    }
+    QIcon::setThemeSearchPaths({m_iconTheme.path()});
+    QIcon::setThemeName(QStringLiteral("pelno-test"));
+}
 
 void TestRemoteBrowser::init()
 {
@@ -483,6 +515,8 @@ void TestRemoteBrowser::viewStyles()
     s.list()->setViewStyle(style == int(FileListView::Style::Report) ? FileListView::Style::List
                                                                      : FileListView::Style::Report);
     s.list()->setSelected(rowOf(s.list(), "b.txt"), true);
+    s.list()->setSelected(rowOf(s.list(), "www"), true);
+    const QList<int> selected{rowOf(s.list(), "www"), rowOf(s.list(), "b.txt")};
     const QStringList before = captions(s.list());
 
     QPushButton* pressed = nullptr;
@@ -497,8 +531,115 @@ void TestRemoteBrowser::viewStyles()
     if (viewMode >= 0)
         QCOMPARE(int(qobject_cast<QListView*>(s.list()->currentView())->viewMode()), viewMode);
     QCOMPARE(captions(s.list()), before);
-    QCOMPARE(s.list()->selectedRows(), QList<int>{rowOf(s.list(), "b.txt")});
-    QVERIFY(s.list()->currentView()->selectionModel()->isRowSelected(rowOf(s.list(), "b.txt"), QModelIndex()));
+    if (viewMode >= 0) {
+        // The icon views measure an item without looking up its picture, to the size the style's delegate gives.
+        auto* view = qobject_cast<QListView*>(s.list()->currentView());
+        QStyleOptionViewItem option;
+        option.initFrom(view);
+        option.widget = view;
+        option.decorationSize = view->iconSize();
+        option.decorationPosition =
+            view->viewMode() == QListView::IconMode ? QStyleOptionViewItem::Top : QStyleOptionViewItem::Left;
+        const QStyledItemDelegate styleDelegate;
+        for (int row = 0; row < s.list()->count(); ++row) {
+            const QModelIndex index = s.list()->model()->index(row, 0);
+            QCOMPARE(view->itemDelegate()->sizeHint(option, index), styleDelegate.sizeHint(option, index));
+        }
+    }
+    QCOMPARE(s.list()->selectedRows(), selected);
+    for (int row : selected)
+        QVERIFY(s.list()->currentView()->selectionModel()->isRowSelected(row, QModelIndex()));
+    QVERIFY(!s.list()->currentView()->selectionModel()->isRowSelected(rowOf(s.list(), "a.txt"), QModelIndex()));
+}
+
+// Every entry of a kind shows the one picture of that kind, in the list and in the tree: a folder, a file by its
+// type (here the theme's web page) and a file of no known type (the style's generic file).
+void TestRemoteBrowser::iconsSharedByKind()
+{
+    ConnectedWindow s;
+    const QString folder = s.server.root() + QStringLiteral("/mixed/");
+    const QStringList kinds{QStringLiteral("dir"), QStringLiteral("page"), QStringLiteral("notes")};
+    for (int i = 0; i < 1000; ++i) {
+        const QString name = kinds[i % 3] + QString::number(i);
+        QVERIFY(i % 3 == 0 ? QDir().mkpath(folder + name) : writeAll(folder + name + (i % 3 == 1 ? ".html" : ""), ""));
+    }
+    QVERIFY(connectSession(s));
+    QTreeWidgetItem* mixed = nodeNamed(s.tree(), "mixed");
+    clickNode(s.tree(), mixed);
+    QCOMPARE(s.list()->count(), 1000);
+
+    QMap<QString, QSet<qint64>> iconsOfKind;
+    QMap<QString, QString> themeNameOfKind;
+    for (int row = 0; row < s.list()->count(); ++row) {
+        const QString caption = s.list()->caption(row);
+        const QString kind =
+            *std::find_if(kinds.begin(), kinds.end(), [&](const QString& k) { return caption.startsWith(k); });
+        const auto icon = s.list()->model()->index(row, 0).data(Qt::DecorationRole).value<QIcon>();
+        QVERIFY(!icon.isNull());
+        iconsOfKind[kind].insert(icon.cacheKey());
+        themeNameOfKind[kind] = icon.name();
+    }
+    QSet<qint64> all;
+    for (const QString& kind : kinds) {
+        QCOMPARE(iconsOfKind[kind].size(), 1);
+        all += iconsOfKind[kind];
+    }
+    QCOMPARE(all.size(), 3);
+    QCOMPARE(themeNameOfKind["dir"], QStringLiteral("folder"));
+    QCOMPARE(themeNameOfKind["page"], QStringLiteral("text-html"));
+    QCOMPARE(themeNameOfKind["notes"], QString()); // the style's own picture
+    QCOMPARE(mixed->childCount(), 334);
+    for (int i = 0; i < mixed->childCount(); ++i)
+        QCOMPARE(mixed->child(i)->icon(0).cacheKey(), *iconsOfKind["dir"].begin());
+}
+
+// 20,000 entries of the real server, directories among the files: the list shows each once, the directories first,
+// both in the order the server listed them, with their sizes; the tree gets the directories in that order.
+void TestRemoteBrowser::largeFolderContentAndOrder()
+{
+    ConnectedWindow s;
+    const QString folder = s.server.root() + QStringLiteral("/big/");
+    for (int i = 0; i < 20000; ++i) {
+        const QString name = QStringLiteral("n%1").arg(i, 5, 10, QLatin1Char('0'));
+        QVERIFY(i % 50 == 7 ? QDir().mkpath(folder + name) : writeAll(folder + name + ".txt", QByteArray(i % 13, 'x')));
+    }
+    QVERIFY(connectSession(s));
+    QTreeWidgetItem* big = nodeNamed(s.tree(), "big");
+    clickNode(s.tree(), big);
+
+    // The server's order and sizes, read from the transcript with a pattern of the standard layout.
+    static const QRegularExpression listingLine(
+        QStringLiteral("^([d-])\\S+ +\\d+ +\\S+ +\\S+ +(\\d+) +\\S+ +\\d+ +\\S+ (.+)$"));
+    QStringList directories;
+    QStringList files;
+    QStringList sizes;
+    bool fileBeforeDirectory = false;
+    for (const QString& line : s.form->state().ListingLines) {
+        const QRegularExpressionMatch match = listingLine.match(line);
+        if (!match.hasMatch())
+            continue;
+        if (match.captured(1) == "d") {
+            directories << match.captured(3);
+            fileBeforeDirectory = fileBeforeDirectory || !files.isEmpty();
+        } else {
+            files << match.captured(3);
+            sizes << match.captured(2);
+        }
+    }
+    QCOMPARE(directories.size(), 400);
+    QCOMPARE(files.size(), 19600);
+    QVERIFY(fileBeforeDirectory); // the server mixes them (by name): the list puts the directories first itself
+
+    QCOMPARE(captions(s.list()), directories + files);
+    QCOMPARE(captions(s.list(), FileListView::kDirectoryImage), directories);
+    QStringList shownSizes;
+    for (int row = int(directories.size()); row < s.list()->count(); ++row)
+        shownSizes << s.list()->sizeText(row);
+    QCOMPARE(shownSizes, sizes);
+    QCOMPARE(sorted(captions(s.list())), sorted(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot)));
+    QCOMPARE(childNames(s.tree(), big), directories);
+    QVERIFY(big->isExpanded());
+    QVERIFY(!s.form->state().BusyLock);
 }
 
 void TestRemoteBrowser::siblingOnlySelection()

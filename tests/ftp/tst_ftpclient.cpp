@@ -91,6 +91,7 @@ private slots:
         QVERIFY2(m_program.endsWith(u"/bin/ftp"_s), qPrintable(m_program));
         FtpServerFixture::Options options;
         options.noEnterDirs << u"closed"_s;
+        m_server.setBadCwdReplies();
         QVERIFY(m_server.start(options));
         QVERIFY(writeAll(m_server.root() + u"/www/index.html"_s, "<html>\n"));
         QVERIFY(writeAll(m_server.root() + u"/www/sub/a.txt"_s, "a"));
@@ -179,7 +180,7 @@ private slots:
     void changeDirectory_data()
     {
         QTest::addColumn<QStringList>("commands");
-        QTest::addColumn<QStringList>("replies"); // the code printed right after each cd
+        QTest::addColumn<QStringList>("replies"); // the code of the line that ends each cd's reply
         QTest::addColumn<QString>("finalDirectory");
         QTest::newRow("absolute") << QStringList{u"cd /www/sub"_s} << QStringList{u"250"_s} << u"/www/sub"_s;
         QTest::newRow("relative to login") << QStringList{u"cd www"_s} << QStringList{u"250"_s} << u"/www"_s;
@@ -195,6 +196,10 @@ private slots:
             << QStringList{u"cd /www"_s, u"cd /closed"_s} << QStringList{u"250"_s, u"550"_s} << u"/www"_s;
         QTest::newRow("missing keeps directory") << QStringList{u"cd /www"_s, u"cd nothing"_s, u"cd sub"_s}
                                                  << QStringList{u"250"_s, u"550"_s, u"250"_s} << u"/www/sub"_s;
+        // "250" CR LF "550 No such directory": the bare code ends nothing, the refusal ends the reply
+        QTest::newRow("bare code before a refusal keeps directory")
+            << QStringList{u"cd /www"_s, u"cd /barecode"_s, u"cd sub"_s} << QStringList{u"250"_s, u"550"_s, u"250"_s}
+            << u"/www/sub"_s;
     }
     void changeDirectory()
     {
@@ -207,9 +212,11 @@ private slots:
         qsizetype from = 0;
         for (qsizetype i = 0; i < commands.size(); ++i) {
             const qsizetype at = lines.indexOf(u"ftp> "_s + commands[i], from);
-            QVERIFY2(at >= 0 && at + 1 < lines.size(), r.output.constData());
-            QVERIFY2(lines[at + 1].startsWith(replies[i] + u' '), qPrintable(lines[at + 1]));
-            from = at + 1;
+            QVERIFY2(at >= 0, r.output.constData());
+            const qsizetype end = lines.indexOf(QRegularExpression(u"\\d{3} .*"_s), at + 1);
+            QVERIFY2(end > at, r.output.constData());
+            QVERIFY2(lines[end].startsWith(replies[i] + u' '), qPrintable(lines[end]));
+            from = end;
         }
         QCOMPARE(linesAfter(lines, u"pwd"_s).value(0), u"257 \"%1\" is the current directory."_s.arg(finalDirectory));
     }

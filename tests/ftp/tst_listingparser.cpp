@@ -436,12 +436,63 @@ private slots:
         QTest::newRow("final line of a multi-line reply decides")
             << QStringList{"ftp> cd www", "250-Directory message", "550 No such directory"} << true;
         QTest::newRow("preliminary reply only") << QStringList{"ftp> cd www", "150 Wait"} << true;
+        QTest::newRow("a bare code does not end the reply: refused")
+            << QStringList{"ftp> cd www", "250", "550 No such directory"} << true;
+        QTest::newRow("a bare code does not end the reply: accepted")
+            << QStringList{"ftp> cd www", "550", "250 OK"} << false;
     }
     void refusedCdInTranscriptShapes()
     {
         QFETCH(QStringList, lines);
         QFETCH(bool, refused);
         QCOMPARE(transcriptShowsRefusedCd(lines), refused);
+    }
+
+    void readsEntriesOfATranscript_data()
+    {
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<QStringList>("directories");
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<bool>("refused");
+        const QString dir = QStringLiteral("drwx 1 u g 0 Jan 1 12:00 ");
+        const QString file = QStringLiteral("-rw 1 u g 5 Jan 1 12:00 ");
+        const QString many = QStringLiteral("'many' は整数ではありません");
+        QTest::newRow("each kind in the server's order, without . and ..")
+            << QStringList{"ftp> ls -al", file + "b", dir + ".", dir + "z",
+                           dir + "..",    file + "a", dir + "y", "lrwx 1 u g 1 Jan 1 12:00 l -> a",
+                           "226 Done"}
+            << QStringList{"z", "y"} << QStringList{"b", "a"} << QString() << false;
+        QTest::newRow("a file that does not convert: every directory, the files before it")
+            << QStringList{file + "a", "-rw 1 u g many Jan 1 12:00 bad", dir + "late", file + "c"}
+            << QStringList{"late"} << QStringList{"a"} << many << false;
+        QTest::newRow("a directory that does not convert: the directories before it, no file")
+            << QStringList{dir + "d1", file + "a", "drwx 1 u g many Jan 1 12:00 bad", dir + "d2"} << QStringList{"d1"}
+            << QStringList() << many << false;
+        QTest::newRow("refused cd: nothing")
+            << QStringList{"ftp> cd www", "550 No such directory", "ftp> ls -al", dir + "d", file + "f"}
+            << QStringList() << QStringList() << QString() << true;
+    }
+    void readsEntriesOfATranscript()
+    {
+        QFETCH(QStringList, lines);
+        QFETCH(QStringList, directories);
+        QFETCH(QStringList, files);
+        QFETCH(QString, error);
+        QFETCH(bool, refused);
+        const ListingEntries entries = readListingEntries(lines);
+        const auto names = [](const QList<TrecFileData>& records) {
+            QStringList names;
+            for (const TrecFileData& record : records)
+                names << record.Name;
+            return names;
+        };
+        QCOMPARE(names(entries.directories), directories);
+        QCOMPARE(names(entries.files), files);
+        QCOMPARE(entries.error, error);
+        QCOMPARE(entries.refusedCd, refused);
+        for (const TrecFileData& record : entries.files)
+            QCOMPARE(record.Size, qint64(5));
     }
 };
 

@@ -26,7 +26,8 @@ QList<FtpServerFixture::BadCwdReply> FtpServerFixture::badCwdReplies()
         {QStringLiteral("dropped"), QByteArray()},
         {QStringLiteral("forged"), "550 No such directory\rdrwxr-xr-x 1 u g 0 Jan 1 00:00 planted"},
         {QStringLiteral("tworeplies"), "250-Directory message\r\n550 No such directory"},
-        {QStringLiteral("nul"), QByteArray("250-Directory") + '\0' + QByteArray(" message\r\n550 No such directory")}};
+        {QStringLiteral("nul"), QByteArray("250-Directory") + '\0' + QByteArray(" message\r\n550 No such directory")},
+        {QStringLiteral("barecode"), "250\r\n550 No such directory"}};
 }
 
 QString FtpServerFixture::user()

@@ -54,7 +54,8 @@ public:
     void setCwdReply(const QString& dir, const QByteArray& reply) { m_cwdReplies.append({dir, reply}); }
     // Replies to CWD that must never let a listing of the login directory pass for the wanted one: none at all
     // (the connection drops), a bare CR followed by a forged listing line naming "planted", a multi-line reply
-    // whose final line refuses, and a NUL before the refusal. Each folder is named after its reply.
+    // whose final line refuses, a NUL before the refusal, and a bare "250" line (no space after the code, so it
+    // ends nothing) before the refusal. Each folder is named after its reply.
     struct BadCwdReply
     {
         QString dir;
