@@ -128,15 +128,20 @@ bool FtpServerFixture::start(const Options& options)
     return false;
 }
 
+void stopServerProcess(QProcess& process)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(5000)) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+}
+
 void FtpServerFixture::stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(5000)) {
-        m_process.kill();
-        m_process.waitForFinished(5000);
-    }
+    stopServerProcess(m_process);
 }
 
 bool FtpServerFixture::isRunning() const

@@ -7,6 +7,9 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+// Ends a server process the tests started: asked to terminate, killed when it has not within five seconds.
+void stopServerProcess(QProcess& process);
+
 // A real FTP server (pyftpdlib, tests/support/ftpserver.py) on 127.0.0.1 for the tests.
 //
 // Contract (use from the test's main thread):

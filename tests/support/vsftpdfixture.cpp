@@ -1,5 +1,7 @@
 #include "vsftpdfixture.h"
 
+#include "ftpserverfixture.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -134,13 +136,7 @@ bool VsftpdFixture::start(const QString& certificateFile, const QString& keyFile
 
 void VsftpdFixture::stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(3000)) {
-        m_process.kill();
-        m_process.waitForFinished(3000);
-    }
+    stopServerProcess(m_process);
 }
 
 QStringList VsftpdFixture::log() const
