@@ -16,6 +16,7 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 
 #include <atomic>
 
@@ -84,6 +85,7 @@ private slots:
     void redrop_data();
     void redrop();
     void stopThenDropAgain();
+    void stopWhileComparing();
     // A reader fetching the file over and over while it is replaced sees the old or the new content, never a part.
     void liveFileReplacedWhole_data();
     void liveFileReplacedWhole();
@@ -216,6 +218,38 @@ void TestRepublish::stopThenDropAgain()
     rest.removeIf([&arrived](const QString& name) { return arrived.contains(name); });
     QCOMPARE(putNames(s.server), rest);
     QCOMPARE(filesBelow(s.server.root()), all);
+}
+
+// "中止" while the drop is compared with the server ends the run: nothing is put, and the report names every entry.
+void TestRepublish::stopWhileComparing()
+{
+    UploadSession s;
+    QVERIFY(connectSession(s));
+    checkChangedOnly(*s.form, true);
+    QStringList entries;
+    for (int i = 0; i < 30; ++i) {
+        const QString name = QString("c/d%1/f.txt").arg(i);
+        QVERIFY(writeAll(s.localPath(name), "text\n"));
+        entries << s.localPath(name);
+    }
+    auto* stop = s.form->findChild<QPushButton*>("StopButton");
+    QVERIFY(stop);
+    QTimer watch;
+    int clicks = 0;
+    connect(&watch, &QTimer::timeout, this, [&] {
+        if (s.form->statusText() == QStringLiteral("サーバー上のファイルと比較しています") && clicks++ == 0)
+            QTest::mouseClick(stop, Qt::LeftButton);
+    });
+    watch.start(1);
+    const QString report = publish(s, {s.localPath("c")});
+    watch.stop();
+    QCOMPARE(clicks > 0, true);
+    QCOMPARE(putNames(s.server), QStringList());
+    QCOMPARE(s.server.commands().filter(QRegularExpression(" MKD ")), QStringList());
+    // 30 files, 30 folders and the dropped folder's own entry
+    QCOMPARE(report.split('\n', Qt::SkipEmptyParts).size(), 61);
+    for (const QString& entry : entries)
+        QVERIFY2(report.contains(entry), qPrintable(entry));
 }
 
 void TestRepublish::liveFileReplacedWhole_data()
