@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <optional>
 
 namespace {
@@ -128,6 +129,46 @@ QStringList directoriesToCompare(const QStringList& entries, const QString& targ
         }
     }
     return directories;
+}
+
+QStringList directoriesLeftToList(const QStringList& wanted, const QList<RemoteDirectoryListing>& listings)
+{
+    QSet<QString> listed;
+    QSet<QString> missing;
+    QHash<QString, const RemoteDirectoryListing*> byPath;
+    for (const RemoteDirectoryListing& listing : listings) {
+        listed.insert(listing.path);
+        byPath.insert(listing.path, &listing);
+        if (!listing.listed)
+            missing.insert(listing.path);
+    }
+    const auto knownMissing = [&](const QString& directory) {
+        // each ancestor from the outermost: missing itself, or listed without the next one in it
+        for (qsizetype at = directory.indexOf(QLatin1Char('/'), 1); at > 0;
+             at = directory.indexOf(QLatin1Char('/'), at + 1)) {
+            const QString path = directory.left(at + 1);
+            const QString parent = path.left(path.lastIndexOf(QLatin1Char('/'), path.size() - 2) + 1);
+            if (missing.contains(path))
+                return true;
+            const auto found = byPath.constFind(parent);
+            if (found == byPath.cend() || !(*found)->listed)
+                continue;
+            const QString name = path.mid(parent.size(), path.size() - parent.size() - 1);
+            const bool there =
+                std::any_of((*found)->entries.cbegin(), (*found)->entries.cend(), [&name](const auto& e) {
+                    return e.name == name && e.kind == RemoteEntry::Kind::Directory;
+                });
+            if (!there)
+                return true;
+        }
+        return false;
+    };
+    QStringList left;
+    for (const QString& directory : wanted) {
+        if (!listed.contains(directory) && !knownMissing(directory))
+            left.append(directory);
+    }
+    return left;
 }
 
 ChangeComparisonResult compareWithServer(const ChangeComparisonInput& input, const std::function<bool()>& stopped)

@@ -53,6 +53,10 @@ std::pair<qint64, qint64> textFormSizes(const QString& path);
 // The remote directories (absolute, ending with "/") whose listings decide about the entries of an upload queue
 // below target: the directory of each file and the parent of each directory entry.
 QStringList directoriesToCompare(const QStringList& entries, const QString& target);
+// The directories of wanted still worth listing after the listings so far: not those listed already, nor those
+// below a directory that a listing showed missing (its parent was listed without it, or it could not be listed).
+// A first publish into an empty folder so costs one listing instead of one per folder.
+QStringList directoriesLeftToList(const QStringList& wanted, const QList<RemoteDirectoryListing>& listings);
 
 // The comparison of a drop with the server, run on a short-lived thread of the upload's own: it gets everything as
 // its input and hands back its result, touching nothing else.

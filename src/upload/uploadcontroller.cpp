@@ -33,6 +33,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <limits>
 
 namespace {
 
@@ -229,7 +230,21 @@ bool UploadController::compareDroppedFiles()
     input.record = m_record.files();
     {
         RemoteLister lister(state.credentials, MainState::kSlotsPerKind, ListingCommand::Best, kComparisonTimeouts);
-        input.listings = lister.list(directoriesToCompare(state.UploadQueue, state.RemoteTarget), stopped);
+        // The shallowest first: what they show missing is not listed at all.
+        const QStringList wanted = directoriesToCompare(state.UploadQueue, state.RemoteTarget);
+        QStringList shallowest;
+        qsizetype depth = std::numeric_limits<qsizetype>::max();
+        for (const QString& directory : wanted) {
+            const qsizetype level = directory.count(QLatin1Char('/'));
+            if (level < depth)
+                shallowest.clear();
+            if (level <= depth) {
+                depth = level;
+                shallowest.append(directory);
+            }
+        }
+        input.listings = lister.list(shallowest, stopped);
+        input.listings += lister.list(directoriesLeftToList(wanted, input.listings), stopped);
     }
 
     ChangeComparisonResult result;

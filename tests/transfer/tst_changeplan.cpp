@@ -201,6 +201,39 @@ private slots:
         QCOMPARE(PublishRecord::read(path, "127.0.0.1:2121", "another user").files().size(), 0);
     }
 
+    // After the shallowest listings, what is left to list: nothing below a directory shown missing.
+    void directoriesLeft_data()
+    {
+        QTest::addColumn<QStringList>("rootEntries"); // directories "/www/" shows; "-": not listed
+        QTest::addColumn<QStringList>("left");
+        const QStringList all{"/www/site/", "/www/site/img/", "/www/site/img/x/", "/www/other/"};
+        QTest::newRow("empty target") << QStringList() << QStringList();
+        QTest::newRow("target missing") << QStringList{"-"} << QStringList();
+        QTest::newRow("site there") << QStringList{"site"}
+                                    << QStringList({"/www/site/", "/www/site/img/", "/www/site/img/x/"});
+        QTest::newRow("both there") << QStringList{"site", "other"} << all;
+        QTest::newRow("a file of the name") << QStringList{"file:site", "other"} << QStringList{"/www/other/"};
+    }
+    void directoriesLeft()
+    {
+        QFETCH(QStringList, rootEntries);
+        QFETCH(QStringList, left);
+        RemoteDirectoryListing root{"/www/", !rootEntries.contains("-"), {}, {}};
+        for (const QString& name : rootEntries) {
+            if (name == "-")
+                continue;
+            const bool file = name.startsWith("file:");
+            root.entries.append({file ? name.mid(5) : name,
+                                 file ? RemoteEntry::Kind::File : RemoteEntry::Kind::Directory,
+                                 0,
+                                 {},
+                                 0,
+                                 {}});
+        }
+        const QStringList wanted{"/www/", "/www/site/", "/www/site/img/", "/www/site/img/x/", "/www/other/"};
+        QCOMPARE(directoriesLeftToList(wanted, {root}), left);
+    }
+
     // The comparison over real files and listings: the queue keeps what changed, leftovers of ours are found,
     // existing directories are left out, the files to send that the server has are named for replacement.
     void comparesQueue()
