@@ -25,9 +25,10 @@ struct PublishedFile
 // The record of what was published to one account on one server, so that a later drop sends only what changed.
 //
 // Contract (main thread): a file per server and user in the program's data folder, its entries keyed by the
-// file's absolute remote path. read() never fails: a missing, empty, damaged file, or one written for another
-// server or user, reads as an empty record. write() replaces the file whole and atomically (QSaveFile), owner
-// readable only; it never holds a password.
+// file's absolute remote path. read() never fails: a missing, empty, damaged or cut-short file, or one written for
+// another server or user, reads as an empty record. write() replaces the file whole and atomically (QSaveFile),
+// owner readable only; it never holds a password. The file is JSON with one line per entry, so that neither side
+// holds a document of all entries at once.
 class PublishRecord
 {
 public:

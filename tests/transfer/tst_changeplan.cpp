@@ -160,6 +160,7 @@ private slots:
         QTest::newRow("empty file") << QByteArray("-") << "127.0.0.1:2121" << 0;
         QTest::newRow("bad json") << QByteArray("{\"format\": \"pelno publish record\", \"files\": {")
                                   << "127.0.0.1:2121" << 0;
+        QTest::newRow("cut short") << QByteArray("cut") << "127.0.0.1:2121" << 0;
         QTest::newRow("not an object") << QByteArray("[1, 2]") << "127.0.0.1:2121" << 0;
         QTest::newRow("another server") << QByteArray() << "192.0.2.1:21" << 0;
     }
@@ -181,7 +182,9 @@ private slots:
         QVERIFY(record.write(path));
         QVERIFY(!readAll(path).contains("s3cret"));
         QCOMPARE(QFile(path).permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup), 0);
-        if (!replacement.isEmpty())
+        if (replacement == "cut")
+            QVERIFY(writeAll(path, readAll(path).chopped(4)));
+        else if (!replacement.isEmpty())
             QVERIFY(writeAll(path, replacement == "-" ? QByteArray() : replacement));
 
         const PublishRecord read = PublishRecord::read(path, readServer, "user");
