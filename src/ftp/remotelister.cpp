@@ -313,7 +313,10 @@ void RemoteLister::runConnection(Connection* connection)
             }
             QByteArray data;
             const auto sink = [&data](const QByteArray& bytes) { data += bytes; };
-            int code = ftpListing(session.connection(), useMlsd ? "MLSD" : "LIST -a", sink, nullptr, path.toUtf8());
+            // MLSD takes the directory as its argument, a round trip less than a CWD first; LIST's argument is
+            // read as options by some servers, so LIST goes after a CWD.
+            int code = useMlsd ? ftpListing(session.connection(), "MLSD " + path.toUtf8(), sink)
+                               : ftpListing(session.connection(), "LIST -a", sink, nullptr, path.toUtf8());
             if (useMlsd && (code == 500 || code == 502 || code == 504)) {
                 // offered but refused after all: LIST from now on
                 useMlsd = false;
