@@ -332,7 +332,8 @@ large_folder() {
 # edited, beside lftp's mirror -R re-runs on the same kind of server; the first publish runs with the box off and
 # on. What was put is counted in the server's log (STOR under the file's own name, and RNTO onto it).
 edit_ten() { # edit_ten DIR: appends a line to the first ten pages
-    find "$1" -name 'page*.html' | sort | head -10 | while read -r f; do printf '<p>edited</p>\n' >>"$f"; done
+    # awk reads to the end: head would leave sort writing into a closed pipe, which pipefail takes for a failure
+    find "$1" -name 'page*.html' | sort | awk 'NR <= 10' | while read -r f; do printf '<p>edited</p>\n' >>"$f"; done
 }
 puts_logged() {
     grep -E '^CMD [0-9]+ (STOR|RNTO) ' "$work/events.log" | grep -vc '/\.pelno-[^/]*$' || true
@@ -342,7 +343,7 @@ pelno_drop() { # pelno_drop SRC [options] -> sets $t (seconds) and $counts ("N s
     t=$(sed -n 's/^pelno \([0-9.]*\) s.*/\1/p' "$work/pelno.out")
     [ -n "$t" ] || t=0
     counts=$(sed -n 's/^pelno [0-9.]* s, [0-9]* failed, \(.*\)$/\1/p' "$work/pelno.out")
-    { grep -E '^failed' "$work/pelno.out" || true; } | head -3 | sed 's/^/  /'
+    { grep -E '^failed' "$work/pelno.out" || true; } | sed -n '1,3s/^/  /p'
 }
 republish_once() { # republish_once RTT
     local rtt=$1 src=$work/republish/pelno-src lftp_src=$work/republish/lftp-src
