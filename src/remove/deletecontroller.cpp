@@ -165,6 +165,7 @@ void DeleteController::StartDeletion()
     const int planned = int(state.DeleteQueue.size());
     state.DeleteQueue = split.files;
     state.DeferredDirectoryQueue = split.directories;
+    m_directoryLevel = split.mode == kDeleteDirectoryMode;
 
     // The progress display counts along although the browser layout stays in view.
     resetProgress(m_port, planned);
@@ -188,7 +189,18 @@ BatchOffer DeleteController::exchangeBatch(BatchWorker* worker, BatchReport repo
 {
     Q_ASSERT(QThread::currentThread() == qApp->thread());
     Q_UNUSED(worker);
-    return {ExchangeBatch(m_port, m_port.state().DeleteQueue, report, take ? kBatchSize : 0), false};
+    MainState& state = m_port.state();
+    int limit = take ? kBatchSize : 0;
+    // The directories of one level are shared out evenly: a level of fifteen would otherwise wait on one worker's
+    // ten removals while most workers find nothing left.
+    if (take && m_directoryLevel) {
+        int running = 0;
+        for (int slot = MainState::kDeleteSlotFirst; slot < MainState::kDeleteSlotFirst + MainState::kSlotsPerKind;
+             ++slot)
+            running += state.WorkerSlots[slot] ? 1 : 0;
+        limit = fairBatchSize(state.DeleteQueue.size(), running);
+    }
+    return {ExchangeBatch(m_port, state.DeleteQueue, report, limit), false};
 }
 
 void DeleteController::DeleteWorkerFinished(BatchWorker* worker, BatchReport rest)
@@ -226,11 +238,14 @@ void DeleteController::StartDirectoryPhase()
             finishDeletion();
         return;
     }
-    state.DeleteQueue.append(state.DeferredDirectoryQueue);
-    state.DeferredDirectoryQueue.clear();
-    // One worker only: it removes the directories strictly in plan order, children before their parents.
-    if (!state.WorkerSlots[MainState::kDeleteSlotFirst])
-        startWorker(0, kDeleteDirectoryMode);
+    // One level at a time, deepest first: the workers of a level remove its directories in parallel, and the
+    // next level starts only when the last of them has ended, so no directory goes before anything below it.
+    state.DeleteQueue = takeDeepestDirectories(state.DeferredDirectoryQueue);
+    m_directoryLevel = true;
+    for (int index = 0; index < MainState::kSlotsPerKind; ++index) {
+        if (!state.WorkerSlots[MainState::kDeleteSlotFirst + index])
+            startWorker(index, kDeleteDirectoryMode);
+    }
 }
 
 void DeleteController::finishDeletion()

@@ -10,7 +10,8 @@ class QTreeWidgetItem;
 class RemoteBrowser;
 
 // Deleting on the server: planning the deletion of the tree's or the file list's selection, the delete workers
-// of the file phase and the single worker of the directory phase. Lives on the main thread; the workers reach it
+// of the file phase and those of the directory phase, which removes the directories level by level, deepest
+// first, each level by up to ten workers in parallel. Lives on the main thread; the workers reach it
 // only through its BatchHost calls, which they make as blocking queued calls.
 //
 // A plan is made with listings that keep processing events, so the user may act meanwhile: each command takes
@@ -61,5 +62,6 @@ private:
     MainWindowPort& m_port;
     RemoteBrowser& m_browser;
     bool m_planning = false;
-    bool m_stopped = false; // the deletion planned or under way was stopped
+    bool m_stopped = false;        // the deletion planned or under way was stopped
+    bool m_directoryLevel = false; // the running workers remove one level of directories
 };

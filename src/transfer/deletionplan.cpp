@@ -4,6 +4,8 @@
 #include "ftp/ftprunner.h"
 #include "ftp/listingparser.h"
 
+#include <algorithm>
+
 QList<ListedEntry> plannableEntries(const QStringList& lines)
 {
     QList<ListedEntry> entries;
@@ -60,6 +62,25 @@ void CollectRemoteTree(const Credentials& credentials, const QString& path, QStr
     }
 }
 
+int directoryDepth(const QString& path)
+{
+    const QStringList names = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    return int(names.size());
+}
+
+QStringList takeDeepestDirectories(QStringList& directories)
+{
+    int deepest = -1;
+    for (const QString& directory : std::as_const(directories))
+        deepest = std::max(deepest, directoryDepth(directory));
+    QStringList taken;
+    QStringList rest;
+    for (const QString& directory : std::as_const(directories))
+        (directoryDepth(directory) == deepest ? taken : rest).append(directory);
+    directories.swap(rest);
+    return taken;
+}
+
 DeletionSplit splitDeletionPlan(const QStringList& plan)
 {
     DeletionSplit split;
@@ -69,9 +90,9 @@ DeletionSplit splitDeletionPlan(const QStringList& plan)
         else
             split.files.append(entry);
     }
-    // Without files there is nothing to wait for: the directories go to the workers at once.
+    // Without files there is nothing to wait for: the deepest directories go to the workers at once.
     if (split.files.isEmpty()) {
-        split.files.swap(split.directories);
+        split.files = takeDeepestDirectories(split.directories);
         split.mode = kDeleteDirectoryMode;
     }
     return split;

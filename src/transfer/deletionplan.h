@@ -49,9 +49,17 @@ QStringList collectionScript(const Credentials& credentials, const QString& path
 void CollectRemoteTree(const Credentials& credentials, const QString& path, QStringList& queue,
                        const std::function<bool()>& stopped = {});
 
+// How deep a directory lies: the number of names in its path ("/a/b" and "/a/b/" are 2, "/" is 0).
+int directoryDepth(const QString& path);
+
+// Takes the directories of the greatest depth out of directories and returns them in their order. Everything
+// below a directory lies deeper, so removing the levels one after another, deepest first, removes every
+// directory after everything below it while the directories of one level may go in parallel.
+QStringList takeDeepestDirectories(QStringList& directories);
+
 // A plan split for the workers. In file mode files holds the file entries and directories the directory entries
-// (mark and surrounding blanks removed), both in plan order; a plan without any file is in directory mode and
-// its directories are in files (the list the workers consume), with directories empty.
+// (mark and surrounding blanks removed), both in plan order; a plan without any file is in directory mode: files
+// (the list the workers consume) holds its deepest directories and directories the rest, each in plan order.
 struct DeletionSplit
 {
     QStringList files;

@@ -100,6 +100,8 @@ private slots:
     void stopDuringDeletion_data();
     void stopDuringDeletion();
     void stopDuringPlanningDeletesNothing();
+    void directoryPhaseByDepth_data();
+    void directoryPhaseByDepth();
 
 private:
     // Creates the files (a trailing "/" makes an empty folder) below the server's root.
@@ -229,10 +231,9 @@ void TestDeletion::treeDeletionFilesThenDirectoriesInOrder()
     QVERIFY(state.FailedList.isEmpty());
     QCOMPARE(m_form->sentCountLabel()->text(), QStringLiteral("4"));
     QCOMPARE(m_form->progressBar()->value(), 4);
-    // Files first, then the directories by one worker, children before parents.
+    // Files first, then the directories level by level, children before parents.
     const QStringList commands = m_server.commands();
     QCOMPARE(received(m_server, "RMD "), (QStringList{"RMD /a/s", "RMD /a"}));
-    QCOMPARE(sessionsOf(m_server, "RMD ").size(), 1);
     QStringList deletes = received(m_server, "DELE ");
     deletes.sort();
     QCOMPARE(deletes, (QStringList{"DELE /a/f", "DELE /a/s/g"}));
@@ -650,7 +651,7 @@ void TestDeletion::stopDuringDeletion_data()
     for (int i = 0; i < 400; ++i)
         files << QStringLiteral("t/d%1/f%2").arg(i % 8).arg(i, 3, 10, QLatin1Char('0'));
     QTest::newRow("file phase") << files << 0;
-    // Five files go at once; the stop comes once the single directory worker has reported its first batch.
+    // Five files go at once; the stop comes once a worker of the directories' level has reported its first batch.
     QStringList directories{"t/f1", "t/f2", "t/f3", "t/f4", "t/f5"};
     for (int i = 0; i < 40; ++i)
         directories << QStringLiteral("t/d%1/").arg(i, 2, 10, QLatin1Char('0'));
@@ -673,11 +674,13 @@ void TestDeletion::stopDuringDeletion()
     // many directories were removed at the stop is then exact, however slow the build (a queued press let a
     // sanitizer build remove several more before it arrived).
     qsizetype removedAtStop = -1;
+    int runningAtStop = 0;
     connect(
         m_form->progressBar(), &QProgressBar::valueChanged, this,
         [&](int value) {
             if (value > stopAfter && removedAtStop < 0) {
                 removedAtStop = received(m_server, "RMD").size();
+                runningAtStop = deleteWorkersRunning(*m_form);
                 QTest::keyClick(m_form.get(), Qt::Key_Escape);
             }
         },
@@ -690,9 +693,12 @@ void TestDeletion::stopDuringDeletion()
     failed.sort();
     QVERIFY2(!failed.isEmpty(), "the deletion ended before the stop took effect");
     QCOMPARE(everythingOnServer(m_server.root()), failed);
-    QVERIFY2(received(m_server, "RMD").size() <= removedAtStop + 1,
-             qPrintable(
-                 QStringLiteral("%1 at the stop, %2 in all").arg(removedAtStop).arg(received(m_server, "RMD").size())));
+    // Each worker of the level finishes at most the removal it had under way.
+    QVERIFY2(received(m_server, "RMD").size() <= removedAtStop + runningAtStop,
+             qPrintable(QStringLiteral("%1 at the stop, %2 workers, %3 in all")
+                            .arg(removedAtStop)
+                            .arg(runningAtStop)
+                            .arg(received(m_server, "RMD").size())));
     QVERIFY(m_form->state().DeleteQueue.isEmpty() && m_form->state().DeferredDirectoryQueue.isEmpty());
 }
 
@@ -721,6 +727,71 @@ void TestDeletion::stopDuringPlanningDeletesNothing()
     choose("D1");
     waitForEnd();
     QVERIFY(!exists("t"));
+}
+
+void TestDeletion::directoryPhaseByDepth_data()
+{
+    QTest::addColumn<QStringList>("entries"); // below t; a trailing "/" makes an empty folder
+    QTest::addColumn<int>("widestLevel");     // the depth whose removals must spread over several connections
+    QStringList wide;
+    for (int i = 0; i < 30; ++i)
+        wide << QStringLiteral("t/d%1/f").arg(i, 2, 10, QLatin1Char('0'));
+    wide << "t/d03/sub/g"
+         << "t/d17/sub/deeper/";
+    QTest::newRow("a wide level with deeper branches") << wide << 2;
+    QStringList emptyOnly;
+    for (int i = 0; i < 24; ++i)
+        emptyOnly << QStringLiteral("t/e%1/x%2/").arg(i % 3).arg(i);
+    QTest::newRow("empty folders only, three levels") << emptyOnly << 3;
+    QTest::newRow("one deep chain") << QStringList{"t/1/2/3/4/5/f", "t/1/2/3/4/g"} << 0;
+}
+
+// The directories go level by level, deepest first, a level over several workers: every removal reaches the
+// server after the removal of everything below that directory, and the whole tree goes.
+void TestDeletion::directoryPhaseByDepth()
+{
+    QFETCH(QStringList, entries);
+    QFETCH(int, widestLevel);
+    put(entries + QStringList{"keep/k"});
+    connectWindow();
+    chooseNode(QStringLiteral("t"));
+    m_server.clearLog();
+    runToEnd("D1");
+
+    QCOMPARE(everythingOnServer(m_server.root()), (QStringList{"/keep", "/keep/k"}));
+    QVERIFY(m_form->state().FailedList.isEmpty());
+    QStringList removed; // the paths deleted or removed so far, in the order the server got them
+    for (const QString& command : received(m_server, "")) {
+        const bool directory = command.startsWith(QLatin1String("RMD "));
+        if (!directory && !command.startsWith(QLatin1String("DELE ")))
+            continue;
+        const QString path = command.section(QLatin1Char(' '), 1);
+        if (directory) {
+            for (const QString& entry : entries) {
+                const QString below = QLatin1Char('/') + entry;
+                if (below.startsWith(path + QLatin1Char('/')) && below.size() > path.size() + 1) {
+                    QString rest = below.mid(path.size() + 1);
+                    if (rest.endsWith(QLatin1Char('/')))
+                        rest.chop(1);
+                    // Every name between the directory and the entry was removed before it.
+                    QString step = path;
+                    for (const QString& name : rest.split(QLatin1Char('/'))) {
+                        step += QLatin1Char('/') + name;
+                        QVERIFY2(removed.contains(step), qPrintable(path + QStringLiteral(" before ") + step));
+                    }
+                }
+            }
+        }
+        removed << path;
+    }
+    if (widestLevel > 0) {
+        QSet<QString> sessions;
+        for (const QString& line : m_server.commands())
+            if (line.section(QLatin1Char(' '), 1, 1) == QLatin1String("RMD") &&
+                line.section(QLatin1Char(' '), 2).count(QLatin1Char('/')) == widestLevel)
+                sessions.insert(line.section(QLatin1Char(' '), 0, 0));
+        QVERIFY2(sessions.size() >= 2, qPrintable(QString::number(sessions.size())));
+    }
 }
 
 int main(int argc, char* argv[])

@@ -43,6 +43,8 @@ private slots:
     void collectWithoutLoginPlansNothing();
     void split_data();
     void split();
+    void levels_data();
+    void levels();
 
 private:
     Credentials credentials() const
@@ -203,6 +205,9 @@ void TestDeletionPlan::split_data()
                                 << kDeleteFileMode;
     QTest::newRow("directories only go to the workers at once")
         << QStringList{" /a/img/", " /a/e"} << QStringList{"/a/img/", "/a/e"} << QStringList{} << kDeleteDirectoryMode;
+    QTest::newRow("directories only: the deepest level first, the rest deferred in plan order")
+        << QStringList{" /a/b/c", " /a/b", " /a/e/f/", " /a"} << QStringList{"/a/b/c", "/a/e/f/"}
+        << QStringList{"/a/b", "/a"} << kDeleteDirectoryMode;
     QTest::newRow("mark and surrounding blanks removed, inner blanks kept")
         << QStringList{"/f", QStringLiteral(" /my docs/ \t\r")} << QStringList{"/f"} << QStringList{"/my docs/"}
         << kDeleteFileMode;
@@ -218,6 +223,34 @@ void TestDeletionPlan::split()
     QCOMPARE(result.files, files);
     QCOMPARE(result.directories, directories);
     QCOMPARE(result.mode, mode);
+}
+
+void TestDeletionPlan::levels_data()
+{
+    QTest::addColumn<QStringList>("directories"); // deferred directories in plan order
+    QTest::addColumn<QStringList>("levels");      // each level's directories joined by "|", deepest first
+
+    QTest::newRow("one level") << QStringList{"/a/x", "/a/y/"} << QStringList{"/a/x|/a/y/"};
+    QTest::newRow("nested, plan order kept within a level")
+        << QStringList{"/a/s/t", "/a/s", "/a/u/v", "/a/u", "/a/w/", "/a"}
+        << QStringList{"/a/s/t|/a/u/v", "/a/s|/a/u|/a/w/", "/a"};
+    QTest::newRow("names with blanks and slashes at the end count by their names")
+        << QStringList{"/my docs/a b/", "/my docs", "/x/y/z"} << QStringList{"/x/y/z", "/my docs/a b/", "/my docs"};
+    QTest::newRow("sibling trees of different depth")
+        << QStringList{"/p/1/2/3", "/p/1/2", "/p/1", "/p", "/q"} << QStringList{"/p/1/2/3", "/p/1/2", "/p/1", "/p|/q"};
+}
+
+void TestDeletionPlan::levels()
+{
+    QFETCH(QStringList, directories);
+    QFETCH(QStringList, levels);
+    QStringList taken;
+    while (!directories.isEmpty()) {
+        const qsizetype before = directories.size();
+        taken << takeDeepestDirectories(directories).join(QLatin1Char('|'));
+        QVERIFY(directories.size() < before);
+    }
+    QCOMPARE(taken, levels);
 }
 
 QTEST_GUILESS_MAIN(TestDeletionPlan)
