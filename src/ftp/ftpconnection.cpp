@@ -120,6 +120,12 @@ int ftpListing(HINTERNET connection, const QByteArray& command, const std::funct
     return handle ? handle->listing(command, sink, bytes, directory) : 0;
 }
 
+QByteArray ftpLastReplyText(HINTERNET connection)
+{
+    InternetHandle* handle = connectionOf(connection);
+    return handle ? handle->lastReplyText : QByteArray();
+}
+
 QString ftpLoginDirectory(HINTERNET connection)
 {
     InternetHandle* handle = connectionOf(connection);

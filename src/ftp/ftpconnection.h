@@ -57,6 +57,10 @@ int ftpSendCommand(HINTERNET connection, const QByteArray& command);
 int ftpListing(HINTERNET connection, const QByteArray& command, const std::function<void(const QByteArray&)>& sink,
                qint64* bytes = nullptr, const QByteArray& directory = QByteArray());
 
+// Every line of the last complete reply on the connection (each ending with LF), such as FEAT's list of features;
+// empty for a null handle.
+QByteArray ftpLastReplyText(HINTERNET connection);
+
 // The directory the server reported right after the login (PWD), empty when unknown.
 QString ftpLoginDirectory(HINTERNET connection);
 

@@ -33,6 +33,8 @@ With --process-per-connection each control connection is served by a process of 
 (the benchmark's second server; the connection limit does not apply then). With --tls-cert/--tls-key the server offers explicit TLS (AUTH TLS, PBSZ, PROT) without requiring it. With
 --refuse-active it answers every PORT and EPRT with 425, like a server behind a firewall that lets no connection
 out.
+With --no-mlsd the server offers neither MLSD nor MLST (nor names them in FEAT), like servers that list with LIST
+only.
 """
 
 import argparse
@@ -280,6 +282,7 @@ def main():
     parser.add_argument("--tls-cert")
     parser.add_argument("--tls-key")
     parser.add_argument("--refuse-active", action="store_true")
+    parser.add_argument("--no-mlsd", action="store_true")
     parser.add_argument("--close-after-changes", type=int, default=0)
     parser.add_argument("--max-cons-per-ip", type=int, default=0)
     parser.add_argument("--limit-at-password", action="store_true")
@@ -332,6 +335,11 @@ def main():
     handler = RecordingHandler
     if args.tls_cert:
         handler = tls_handler(args.tls_cert, args.tls_key)
+
+    if args.no_mlsd:
+        # FEAT names only the commands in proto_cmds, so the subclass also stops advertising MLST
+        commands = {name: help for name, help in handler.proto_cmds.items() if name not in ("MLSD", "MLST")}
+        handler = type("ListOnly" + handler.__name__, (handler,), {"proto_cmds": commands})
 
     FTPServer.max_cons = 0
     global LOGIN_LIMIT

@@ -85,6 +85,8 @@ bool FtpServerFixture::start(const Options& options)
             arguments << QStringLiteral("--tls-cert") << m_tlsCertificate << QStringLiteral("--tls-key") << m_tlsKey;
         if (m_refuseActive)
             arguments << QStringLiteral("--refuse-active");
+        if (!m_offerMlsd)
+            arguments << QStringLiteral("--no-mlsd");
         if (m_changesPerSession > 0)
             arguments << QStringLiteral("--close-after-changes") << QString::number(m_changesPerSession);
         if (m_maxConnectionsPerAddress > 0)

@@ -84,6 +84,8 @@ public:
     }
     // From the next start(), every PORT/EPRT is answered with 425: only passive data connections work.
     void setRefuseActive(bool refuse) { m_refuseActive = refuse; }
+    // From the next start(), the server offers MLSD and MLST (the default) or lists with LIST only.
+    void setOfferMlsd(bool offer) { m_offerMlsd = offer; }
     // From the next start(), the server runs inside that network namespace (started with `ip netns exec`) and
     // listens on that address there; host() names it. Empty: 127.0.0.1 on this machine.
     void setNetworkNamespace(const QString& name, const QString& address)
@@ -163,6 +165,7 @@ private:
     QString m_tlsCertificate;
     QString m_tlsKey;
     bool m_refuseActive = false;
+    bool m_offerMlsd = true;
     QString m_namespace;
     int m_changesPerSession = 0; // 0: no limit
     int m_maxConnectionsPerAddress = 0;

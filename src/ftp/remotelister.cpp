@@ -1,0 +1,357 @@
+#include "ftp/remotelister.h"
+
+#include "ftp/ftpconnection.h"
+#include "ftp/listingparser.h"
+#include "settings/apperror.h"
+
+#include <QEventLoop>
+#include <QRegularExpression>
+#include <QThread>
+#include <QTimer>
+
+#include <condition_variable>
+#include <mutex>
+#include <utility>
+
+namespace {
+
+constexpr qint64 kDay = 86400;
+
+int monthOf(const QString& name)
+{
+    static const QStringList months{"jan", "feb", "mar", "apr", "may", "jun", "jul", "aug", "sep", "oct", "nov", "dec"};
+    return int(months.indexOf(name.left(3).toLower())) + 1;
+}
+
+// "15:01", "9:05", "23:45:56", "23:45:56.477817180": the time and whether seconds were shown.
+std::optional<std::pair<QTime, bool>> timeOfDay(const QString& text)
+{
+    static const QRegularExpression shape(QStringLiteral("^(\\d{1,2}):(\\d{2})(?::(\\d{2})(?:\\.\\d+)?)?$"));
+    const QRegularExpressionMatch match = shape.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const bool seconds = match.hasCaptured(3);
+    const QTime time(match.captured(1).toInt(), match.captured(2).toInt(), seconds ? match.captured(3).toInt() : 0);
+    if (!time.isValid())
+        return std::nullopt;
+    return std::make_pair(time, seconds);
+}
+
+QDateTime utc(QDate date, QTime time = QTime(0, 0))
+{
+    return QDateTime(date, time, Qt::UTC);
+}
+
+QStringList linesOf(const QByteArray& data)
+{
+    QStringList lines;
+    for (QByteArray line : data.split('\n')) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (!line.isEmpty())
+            lines << QString::fromUtf8(line);
+    }
+    return lines;
+}
+
+bool offersMlsd(const QByteArray& featReply)
+{
+    // MLST in FEAT announces MLSD as well; feature lines start with a space.
+    for (const QByteArray& line : featReply.split('\n')) {
+        const QByteArray feature = line.trimmed().toUpper();
+        if (line.startsWith(' ') && (feature == "MLST" || feature.startsWith("MLST ") || feature == "MLSD"))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+std::optional<ListingTime> listingTime(const QString& dateText, const QDateTime& now)
+{
+    const QStringList tokens = dateText.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (tokens.size() == 3 && monthOf(tokens[0]) > 0) {
+        const int month = monthOf(tokens[0]);
+        const int day = tokens[1].toInt();
+        if (tokens[2].size() == 4 && !tokens[2].contains(QLatin1Char(':'))) {
+            const QDate date(tokens[2].toInt(), month, day);
+            if (!date.isValid())
+                return std::nullopt;
+            return ListingTime{utc(date), kDay};
+        }
+        const auto time = timeOfDay(tokens[2]);
+        if (!time)
+            return std::nullopt;
+        // No year: the most recent one that does not put the entry more than a day into the future.
+        for (int year = now.date().year() + 1; year >= now.date().year() - 4; --year) {
+            const QDate date(year, month, day);
+            if (date.isValid() && utc(date, time->first) <= now.addSecs(kDay))
+                return ListingTime{utc(date, time->first), time->second ? 1 : 60};
+        }
+        return std::nullopt;
+    }
+    if (tokens.isEmpty() || tokens.size() > 3)
+        return std::nullopt;
+    const QDate date = QDate::fromString(tokens[0], QStringLiteral("yyyy-MM-dd"));
+    if (!date.isValid())
+        return std::nullopt;
+    if (tokens.size() == 1)
+        return ListingTime{utc(date), kDay};
+    const auto time = timeOfDay(tokens[1]);
+    if (!time)
+        return std::nullopt;
+    QDateTime modified = utc(date, time->first);
+    if (tokens.size() == 3) {
+        static const QRegularExpression zone(QStringLiteral("^([+-])(\\d{2})(\\d{2})$"));
+        const QRegularExpressionMatch match = zone.match(tokens[2]);
+        if (!match.hasMatch())
+            return std::nullopt;
+        const int offset = (match.captured(2).toInt() * 60 + match.captured(3).toInt()) * 60;
+        modified = modified.addSecs(match.captured(1) == QLatin1String("-") ? offset : -offset);
+    }
+    return ListingTime{modified, time->second ? 1 : 60};
+}
+
+std::optional<RemoteEntry> mlsdEntry(const QString& line)
+{
+    const qsizetype separator = line.indexOf(QLatin1String("; "));
+    if (separator < 0)
+        return std::nullopt;
+    RemoteEntry entry;
+    entry.name = line.mid(separator + 2);
+    if (entry.name.isEmpty())
+        return std::nullopt;
+    for (const QString& fact : line.left(separator).split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        const QString key = fact.section(QLatin1Char('='), 0, 0).toLower();
+        const QString value = fact.section(QLatin1Char('='), 1);
+        if (key == QLatin1String("type")) {
+            const QString type = value.toLower();
+            if (type == QLatin1String("cdir") || type == QLatin1String("pdir"))
+                return std::nullopt;
+            entry.kind = type == QLatin1String("file")  ? RemoteEntry::Kind::File
+                         : type == QLatin1String("dir") ? RemoteEntry::Kind::Directory
+                                                        : RemoteEntry::Kind::Other;
+        } else if (key == QLatin1String("size")) {
+            bool ok = false;
+            const qint64 size = value.toLongLong(&ok);
+            entry.size = ok && size >= 0 ? size : -1;
+        } else if (key == QLatin1String("modify") && value.size() >= 14) {
+            const QDate date = QDate::fromString(value.left(8), QStringLiteral("yyyyMMdd"));
+            const QTime time = QTime::fromString(value.mid(8, 6), QStringLiteral("HHmmss"));
+            if (date.isValid() && time.isValid()) {
+                entry.modified = utc(date, time);
+                entry.precisionSeconds = 1;
+            }
+        }
+    }
+    if (entry.name == QLatin1String(".") || entry.name == QLatin1String(".."))
+        return std::nullopt;
+    return entry;
+}
+
+std::optional<RemoteEntry> listEntry(const QString& line, const QDateTime& now)
+{
+    static const QString kinds = QStringLiteral("-dlbcps");
+    if (line.isEmpty() || !kinds.contains(line.at(0)))
+        return std::nullopt;
+    TrecFileData record;
+    try {
+        ParseListingLine(record, line);
+    } catch (const AppError&) {
+        return std::nullopt;
+    }
+    if (record.DateText.isEmpty() || record.Name.isEmpty())
+        return std::nullopt;
+    RemoteEntry entry;
+    entry.line = line;
+    entry.name = record.Name;
+    entry.size = record.Size;
+    const QChar type = line.at(0);
+    entry.kind = type == QLatin1Char('-')   ? RemoteEntry::Kind::File
+                 : type == QLatin1Char('d') ? RemoteEntry::Kind::Directory
+                                            : RemoteEntry::Kind::Other;
+    if (type == QLatin1Char('l')) {
+        const qsizetype arrow = entry.name.indexOf(QLatin1String(" -> "));
+        if (arrow > 0)
+            entry.name.truncate(arrow);
+    }
+    if (entry.name == QLatin1String(".") || entry.name == QLatin1String(".."))
+        return std::nullopt;
+    if (const auto time = listingTime(record.DateText, now)) {
+        entry.modified = time->modified;
+        entry.precisionSeconds = time->precisionSeconds;
+    }
+    return entry;
+}
+
+// A connection's thread waits here between rounds; the main thread wakes it for a round or for its end.
+struct RemoteLister::Connection
+{
+    QThread* thread = nullptr;
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool run = false;
+    bool quit = false;
+};
+
+// The state of one list() call; only the main thread touches it.
+struct RemoteLister::Round
+{
+    QStringList paths;
+    QList<RemoteDirectoryListing> results;
+    int next = 0;
+    int running = 0;
+    bool stopping = false;
+    QEventLoop* loop = nullptr;
+};
+
+RemoteLister::RemoteLister(Credentials credentials, int maxConnections, ListingCommand command,
+                           std::optional<FtpTimeouts> timeouts)
+    : m_credentials(std::move(credentials)), m_maxConnections(qMax(1, maxConnections)), m_command(command),
+      m_timeouts(timeouts)
+{}
+
+RemoteLister::~RemoteLister()
+{
+    close();
+}
+
+QList<RemoteDirectoryListing> RemoteLister::list(const QStringList& paths, const std::function<bool()>& stopped)
+{
+    Round round;
+    round.paths = paths;
+    for (const QString& path : paths)
+        round.results.append(RemoteDirectoryListing{path, false, {}, {}});
+    if (paths.isEmpty() || (stopped && stopped()))
+        return round.results;
+
+    const int wanted = int(qMin<qsizetype>(m_maxConnections, paths.size()));
+    while (int(m_connections.size()) < wanted) {
+        auto connection = std::make_unique<Connection>();
+        Connection* raw = connection.get();
+        connection->thread = QThread::create([this, raw] { runConnection(raw); });
+        connection->thread->start();
+        m_connections.push_back(std::move(connection));
+    }
+
+    QEventLoop loop;
+    round.loop = &loop;
+    round.running = wanted;
+    m_round = &round;
+    QTimer poll;
+    if (stopped) {
+        QObject::connect(&poll, &QTimer::timeout, &loop, [&round, &stopped] {
+            if (!round.stopping && stopped())
+                round.stopping = true;
+        });
+        poll.start(50);
+    }
+    for (int i = 0; i < wanted; ++i) {
+        Connection* connection = m_connections[size_t(i)].get();
+        std::lock_guard lock(connection->mutex);
+        connection->run = true;
+        connection->wake.notify_one();
+    }
+    loop.exec();
+    m_round = nullptr;
+    return round.results;
+}
+
+int RemoteLister::exchange(std::optional<std::pair<int, RemoteDirectoryListing>> done, int loginsMade)
+{
+    m_logins += loginsMade;
+    Round& round = *m_round;
+    if (done)
+        round.results[done->first] = std::move(done->second);
+    if (round.stopping || round.next >= round.paths.size()) {
+        if (--round.running == 0)
+            round.loop->quit();
+        return -1;
+    }
+    return round.next++;
+}
+
+void RemoteLister::runConnection(Connection* connection)
+{
+    FtpSession session(m_credentials, m_timeouts);
+    bool useMlsd = false;
+    for (;;) {
+        {
+            std::unique_lock lock(connection->mutex);
+            connection->wake.wait(lock, [connection] { return connection->run || connection->quit; });
+            if (connection->quit)
+                break;
+            connection->run = false;
+        }
+        std::optional<std::pair<int, RemoteDirectoryListing>> done;
+        int logins = 0;
+        for (;;) {
+            int index = -1;
+            QString path;
+            QMetaObject::invokeMethod(
+                &m_context,
+                [&] {
+                    index = exchange(std::move(done), logins);
+                    if (index >= 0)
+                        path = m_round->paths.at(index);
+                },
+                Qt::BlockingQueuedConnection);
+            done.reset();
+            logins = 0;
+            if (index < 0)
+                break;
+
+            RemoteDirectoryListing result{path, false, {}, {}};
+            if (!session.isConnected()) {
+                if (!session.connect()) {
+                    done.emplace(index, std::move(result));
+                    continue;
+                }
+                ++logins;
+                useMlsd = m_command == ListingCommand::Best && ftpSendCommand(session.connection(), "FEAT") == 211 &&
+                          offersMlsd(ftpLastReplyText(session.connection()));
+            }
+            QByteArray data;
+            const auto sink = [&data](const QByteArray& bytes) { data += bytes; };
+            int code = ftpListing(session.connection(), useMlsd ? "MLSD" : "LIST -a", sink, nullptr, path.toUtf8());
+            if (useMlsd && (code == 500 || code == 502 || code == 504)) {
+                // offered but refused after all: LIST from now on
+                useMlsd = false;
+                data.clear();
+                code = ftpListing(session.connection(), "LIST -a", sink, nullptr, path.toUtf8());
+            }
+            result.listed = code == 226 || code == 250;
+            if (result.listed) {
+                const QDateTime now = QDateTime::currentDateTimeUtc();
+                const QStringList lines = linesOf(data);
+                for (const QString& line : lines) {
+                    const std::optional<RemoteEntry> entry = useMlsd ? mlsdEntry(line) : listEntry(line, now);
+                    if (entry)
+                        result.entries.append(*entry);
+                }
+                if (!useMlsd)
+                    result.lines = lines;
+            }
+            done.emplace(index, std::move(result));
+        }
+    }
+    session.close();
+}
+
+void RemoteLister::close()
+{
+    for (const auto& connection : m_connections) {
+        std::lock_guard lock(connection->mutex);
+        connection->quit = true;
+        connection->wake.notify_one();
+    }
+    for (const auto& connection : m_connections) {
+        QEventLoop loop;
+        QObject::connect(connection->thread, &QThread::finished, &loop, &QEventLoop::quit);
+        if (!connection->thread->isFinished())
+            loop.exec();
+        connection->thread->wait();
+        delete connection->thread;
+    }
+    m_connections.clear();
+}
