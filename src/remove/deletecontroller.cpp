@@ -3,7 +3,7 @@
 #include "browse/filelistview.h"
 #include "browse/remotebrowser.h"
 #include "dialogs/messagebox.h"
-#include "ftp/ftprunner.h"
+#include "ftp/remotelister.h"
 #include "jobs/batchexchange.h"
 #include "jobs/mainstate.h"
 #include "jobs/mainwindowport.h"
@@ -60,8 +60,8 @@ bool DeleteController::refuseWhileBusy()
 {
     // A second plan would replace the queues of the first: its remaining files and directories would be
     // dropped without a trace, and running workers of one mode would take the other plan's entries.
-    // A listing that runs now holds the one script file, which the planning's listings need too.
-    if (!deletionUnderWay() && !ftpScriptRunning())
+    // A browsing listing under way refuses it too, as the planning makes the browser's listings wait.
+    if (!deletionUnderWay() && !m_browser.listingUnderWay())
         return false;
     showMessage(m_port.window(), QString::fromUtf8(BusyMessage));
     return true;
@@ -84,12 +84,17 @@ void DeleteController::D1Click()
     state.DeleteContext = 0;
     m_port.setStatusText(QString::fromUtf8(PlanningStatus), true);
     state.DeleteQueue.clear();
-    for (const QString& path : paths) {
-        CollectRemoteTree(path + QLatin1Char('/'), state.DeleteQueue);
-        state.DeleteQueue.append(directoryEntry(path));
-    }
+    QStringList roots;
+    for (const QString& path : paths)
+        roots.append(path + QLatin1Char('/'));
+    RemoteTreeListings listings;
+    listTrees(roots, listings);
     if (planningStopped())
         return;
+    for (const QString& path : paths) {
+        CollectRemoteTree(listings, path + QLatin1Char('/'), state.DeleteQueue);
+        state.DeleteQueue.append(directoryEntry(path));
+    }
     if (!state.DeleteQueue.isEmpty())
         StartDeletion();
 }
@@ -118,29 +123,42 @@ void DeleteController::D3Click()
     state.DeleteContext = 1;
     m_port.setStatusText(QString::fromUtf8(PlanningStatus), true);
     state.DeleteQueue.clear();
+    QStringList roots;
+    for (const Chosen& item : chosen)
+        if (item.directory)
+            roots.append(directory + QLatin1Char('/') + item.caption + QLatin1Char('/'));
+    RemoteTreeListings listings;
+    listTrees(roots, listings);
+    if (planningStopped())
+        return;
     for (const Chosen& item : chosen) {
         QString path = directory + QLatin1Char('/') + item.caption;
         if (item.directory) {
             path += QLatin1Char('/');
-            CollectRemoteTree(path, state.DeleteQueue);
+            CollectRemoteTree(listings, path, state.DeleteQueue);
             state.DeleteQueue.append(directoryEntry(path));
         } else {
             state.DeleteQueue.append(path);
         }
     }
-    if (planningStopped())
-        return;
     if (!state.DeleteQueue.isEmpty())
         StartDeletion();
 }
 
-void DeleteController::CollectRemoteTree(const QString& path, QStringList& queue)
+void DeleteController::listTrees(const QStringList& roots, RemoteTreeListings& listings)
 {
-    // The window may have begun to close while an earlier listing of this plan was running.
-    if (m_port.state().closing)
+    // The window may have begun to close, or the user stopped, while an earlier listing of this plan was running.
+    const auto stopped = [this] { return m_stopped || m_port.state().closing; };
+    if (roots.isEmpty() || stopped())
         return;
-    const Credentials credentials = m_port.state().credentials;
-    ::CollectRemoteTree(credentials, path, queue, [this] { return m_stopped || m_port.state().closing; });
+    // The browser's listings wait meanwhile, as they did for every planning listing.
+    m_browser.holdListings(true);
+    const auto release = qScopeGuard([this] { m_browser.holdListings(false); });
+    // One login per connection for the whole plan; the connections end before the workers start theirs.
+    RemoteLister lister(m_port.state().credentials, MainState::kSlotsPerKind, ListingCommand::List);
+    // Stopped, the listings are incomplete and m_stopped says so; closing, nothing starts anyway.
+    if (!ListRemoteTrees(lister, roots, listings, stopped))
+        return;
 }
 
 bool DeleteController::planningStopped()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "jobs/batchhost.h"
+#include "transfer/deletionplan.h"
 
 #include <QStringList>
 #include <utility>
@@ -18,8 +19,8 @@ class RemoteBrowser;
 // its selection when it is chosen. A command chosen while an earlier deletion is still being planned or carried
 // out is refused with the busy message, so no deletion drops the rest of another.
 //
-// The stop command ends a deletion for good: during planning, the planning ends before its next listing and
-// nothing is deleted; afterwards the queue's rest and the pending directories go to FailedList at once, every
+// The stop command ends a deletion for good: during planning, no further directory is listed and nothing is
+// deleted; afterwards the queue's rest and the pending directories go to FailedList at once, every
 // worker finishes the entry under way and its completion handler puts the rest of its batch in FailedList, no
 // directory phase starts, and the deletion ends as any other.
 class DeleteController : public BatchHost
@@ -28,9 +29,6 @@ class DeleteController : public BatchHost
 public:
     DeleteController(MainWindowPort& port, RemoteBrowser& browser, QObject* parent = nullptr);
 
-    // Appends the plan entries of everything below path (begins and ends with "/") to queue, children before
-    // their parent.
-    void CollectRemoteTree(const QString& path, QStringList& queue);
     // Splits the plan in DeleteQueue into files and deferred directories and starts the workers.
     void StartDeletion();
 
@@ -54,6 +52,9 @@ public slots:
 
 private:
     bool refuseWhileBusy();
+    // Lists the chosen directories (paths ending with "/") and everything below them for the plan; a stop or the
+    // closing window leaves the listings incomplete and the deletion stopped.
+    void listTrees(const QStringList& roots, RemoteTreeListings& listings);
     // After planning: true (and the incomplete plan dropped) when the planning was stopped.
     bool planningStopped();
     void startWorker(int slotIndex, int mode);

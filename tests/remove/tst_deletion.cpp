@@ -102,6 +102,8 @@ private slots:
     void stopDuringPlanningDeletesNothing();
     void directoryPhaseByDepth_data();
     void directoryPhaseByDepth();
+    void largeTree_data();
+    void largeTree();
 
 private:
     // Creates the files (a trailing "/" makes an empty folder) below the server's root.
@@ -245,10 +247,16 @@ void TestDeletion::treeDeletionFilesThenDirectoriesInOrder()
             firstRemove = std::min(firstRemove, i);
     }
     QVERIFY(lastDelete < firstRemove);
-    // One refresh; a top-level directory was deleted, so the root is listed again as after connecting.
-    QCOMPARE(received(m_server, "LIST -al").size(), 1);
-    const QString refresh = *sessionsOf(m_server, "LIST -al").begin();
-    QVERIFY(!sessionsOf(m_server, "CWD").contains(refresh));
+    // One refresh, over the browser's kept connection (it logged in before the command); a top-level directory was
+    // deleted, so the root is listed again as after connecting: the connection changes back to where it logged in.
+    const QSet<QString> refreshing = sessionsOf(m_server, "LIST") - sessionsOf(m_server, "USER");
+    QCOMPARE(refreshing.size(), 1);
+    const int refresh = refreshing.begin()->toInt();
+    QCOMPARE(m_server.commandsOfSession(refresh).filter(QRegularExpression("^(CWD|LIST)")),
+             (QStringList{"CWD /", "LIST -a"}));
+    // The plan was listed over connections of its own, one login each.
+    for (const QString& planning : sessionsOf(m_server, "LIST") - refreshing)
+        QCOMPARE(m_server.commandsOfSession(planning.toInt()).filter(QRegularExpression("^USER ")).size(), 1);
     QVERIFY(!nodeNamed(m_form->tree(), QStringLiteral("a")));
     QVERIFY(nodeNamed(m_form->tree(), QStringLiteral("keep")) && !nodeNamed(m_form->tree(), QStringLiteral("sub")));
 }
@@ -293,7 +301,7 @@ void TestDeletion::listDeletionOfFilesOnlyRunsNoListing()
     QCOMPARE(deleteWorkersRunning(*m_form), 10);
     waitForEnd();
 
-    QCOMPARE(received(m_server, "LIST"), QStringList{"LIST -al"}); // the refresh only, no planning listing
+    QCOMPARE(received(m_server, "LIST"), QStringList{"LIST -a"}); // the refresh only, no planning listing
     QVERIFY(received(m_server, "RMD").isEmpty());
     QVERIFY(!exists("www/a.txt") && !exists("www/b.txt") && exists("www/c.txt"));
     QCOMPARE(captions(m_form->fileList()), QStringList{"c.txt"});
@@ -792,6 +800,72 @@ void TestDeletion::directoryPhaseByDepth()
                 sessions.insert(line.section(QLatin1Char(' '), 0, 0));
         QVERIFY2(sessions.size() >= 2, qPrintable(QString::number(sessions.size())));
     }
+}
+
+void TestDeletion::largeTree_data()
+{
+    QTest::addColumn<bool>("stopDuringPlanning");
+    QTest::newRow("deleted in full") << false;
+    QTest::newRow("stopped while the plan is listed") << true;
+}
+
+// 1,200 files in 60 folders, with empty folders, dot files and names with blanks: the plan, listed in parallel,
+// is the one the tree on the server's disk makes, entry for entry, and the server ends empty; a stop while it is
+// listed lists no further folder and deletes nothing.
+void TestDeletion::largeTree()
+{
+    QFETCH(bool, stopDuringPlanning);
+    QStringList files;
+    for (int i = 0; i < 1200; ++i)
+        files << QStringLiteral("t/s%1/d %2/f%3.html").arg(i % 6).arg(i % 54, 2, 10, QLatin1Char('0')).arg(i);
+    put(files + QStringList{"t/.htaccess", "t/s0/.hidden/", "t/empty/", "t/s1/two  blanks/", "keep/k"});
+    connectWindow();
+    chooseNode(QStringLiteral("t"));
+    const QStringList before = everythingOnServer(m_server.root());
+    const QStringList plan = deletionPlanOnDisk(m_server.root(), QStringLiteral("/t/"));
+    QStringList planFiles;
+    QStringList planDirectories;
+    for (const QString& entry : plan)
+        (entry.startsWith(QLatin1Char(' ')) ? planDirectories : planFiles) << entry.mid(entry.startsWith(' ') ? 1 : 0);
+    m_server.clearLog();
+    // Esc as soon as the server got the plan's first listing, from the event loop the listings keep running.
+    QTimer stopper;
+    if (stopDuringPlanning) {
+        m_form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+        connect(&stopper, &QTimer::timeout, this, [&] {
+            if (!received(m_server, "LIST").isEmpty()) {
+                stopper.stop();
+                QTest::keyClick(m_form.get(), Qt::Key_Escape);
+            }
+        });
+        stopper.start(1);
+    }
+    choose("D1");
+
+    MainState& state = m_form->state();
+    if (stopDuringPlanning) {
+        QCOMPARE(everythingOnServer(m_server.root()), before);
+        QVERIFY2(received(m_server, "LIST").size() < planDirectories.size(), "every folder was listed");
+        QCOMPARE(received(m_server, "DELE").size() + received(m_server, "RMD").size(), 0);
+        QVERIFY(state.DeleteQueue.isEmpty() && !m_form->remover().deletionUnderWay());
+        QCOMPARE(deleteWorkersRunning(*m_form), 0);
+        QVERIFY(m_messages.isEmpty());
+        return;
+    }
+    // The workers have not had their first batch yet: the queues hold the split plan.
+    QCOMPARE(state.DeleteQueue, planFiles);
+    QCOMPARE(state.DeferredDirectoryQueue, planDirectories + QStringList{"/t"});
+    QCOMPARE(m_form->plannedCountLabel()->text().remove(QRegularExpression("\\D")), QString::number(plan.size() + 1));
+    // Every folder listed once, over at most ten connections that logged in once each.
+    QCOMPARE(received(m_server, "LIST").size(), planDirectories.size() + 1);
+    const QSet<QString> planning = sessionsOf(m_server, "LIST");
+    QVERIFY(planning.size() <= MainState::kSlotsPerKind);
+    for (const QString& session : planning)
+        QCOMPARE(m_server.commandsOfSession(session.toInt()).filter(QRegularExpression("^USER ")).size(), 1);
+    waitForEnd();
+    QVERIFY(state.FailedList.isEmpty());
+    QCOMPARE(everythingOnServer(m_server.root()), (QStringList{"/keep", "/keep/k"}));
 }
 
 int main(int argc, char* argv[])
