@@ -88,8 +88,8 @@ void DeleteController::D1Click()
     for (const QString& path : paths)
         roots.append(path + QLatin1Char('/'));
     RemoteTreeListings listings;
-    listTrees(roots, listings);
-    if (planningStopped())
+    const bool complete = listTrees(roots, listings);
+    if (planningStopped() || !complete)
         return;
     for (const QString& path : paths) {
         CollectRemoteTree(listings, path + QLatin1Char('/'), state.DeleteQueue);
@@ -128,8 +128,8 @@ void DeleteController::D3Click()
         if (item.directory)
             roots.append(directory + QLatin1Char('/') + item.caption + QLatin1Char('/'));
     RemoteTreeListings listings;
-    listTrees(roots, listings);
-    if (planningStopped())
+    const bool complete = listTrees(roots, listings);
+    if (planningStopped() || !complete)
         return;
     for (const Chosen& item : chosen) {
         QString path = directory + QLatin1Char('/') + item.caption;
@@ -145,20 +145,20 @@ void DeleteController::D3Click()
         StartDeletion();
 }
 
-void DeleteController::listTrees(const QStringList& roots, RemoteTreeListings& listings)
+bool DeleteController::listTrees(const QStringList& roots, RemoteTreeListings& listings)
 {
-    // The window may have begun to close, or the user stopped, while an earlier listing of this plan was running.
+    // The user may have stopped, or the window begun to close, while the command was being chosen.
     const auto stopped = [this] { return m_stopped || m_port.state().closing; };
-    if (roots.isEmpty() || stopped())
-        return;
+    if (stopped())
+        return false;
+    if (roots.isEmpty())
+        return true;
     // The browser's listings wait meanwhile, as they did for every planning listing.
     m_browser.holdListings(true);
     const auto release = qScopeGuard([this] { m_browser.holdListings(false); });
     // One login per connection for the whole plan; the connections end before the workers start theirs.
     RemoteLister lister(m_port.state().credentials, MainState::kSlotsPerKind, ListingCommand::List);
-    // Stopped, the listings are incomplete and m_stopped says so; closing, nothing starts anyway.
-    if (!ListRemoteTrees(lister, roots, listings, stopped))
-        return;
+    return ListRemoteTrees(lister, roots, listings, stopped);
 }
 
 bool DeleteController::planningStopped()

@@ -52,9 +52,9 @@ public slots:
 
 private:
     bool refuseWhileBusy();
-    // Lists the chosen directories (paths ending with "/") and everything below them for the plan; a stop or the
-    // closing window leaves the listings incomplete and the deletion stopped.
-    void listTrees(const QStringList& roots, RemoteTreeListings& listings);
+    // Lists the chosen directories (paths ending with "/") and everything below them for the plan; false when a
+    // stop or the closing window left the listings incomplete.
+    bool listTrees(const QStringList& roots, RemoteTreeListings& listings);
     // After planning: true (and the incomplete plan dropped) when the planning was stopped.
     bool planningStopped();
     void startWorker(int slotIndex, int mode);
