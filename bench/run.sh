@@ -5,7 +5,7 @@
 # tree's command against lftp's "rm -r", with the round trips of a tree click. A benchmark, not a test; everything
 # it needs is in this folder and tools/.
 #
-# usage: bench/run.sh [site|bulk|site-mp|bulk-mp|site-tls|memory|large-folder|delete]...   (default: all but site-mp;
+# usage: bench/run.sh [site|bulk|site-mp|bulk-mp|site-tls|memory|large-folder|republish|delete]...   (default: all but site-mp;
 # "-mp": against the server with a process per connection; "site-tls": against Debian's vsftpd with TLS required on
 # every connection and data connections that must resume the control connection's TLS session, as hosts run it).
 # Each client runs BENCH_RUNS_DIRECT times (default 5) without a delay and BENCH_RUNS_DELAYED times (default 3) at
@@ -381,15 +381,118 @@ delete_site() {
     delete_pair 20 "${BENCH_RUNS_DELAYED:-3}"
 }
 
+# republish: the site is published, then dropped again with "変更分のみ送信" on, unchanged and then with 10 pages
+# edited, beside lftp's mirror -R re-runs on the same kind of server; the first publish runs with the box off and
+# on. What was put is counted in the server's log (STOR under the file's own name, and RNTO onto it).
+edit_ten() { # edit_ten DIR: appends a line to the first ten pages
+    find "$1" -name 'page*.html' | sort | head -10 | while read -r f; do printf '<p>edited</p>\n' >>"$f"; done
+}
+puts_logged() {
+    grep -E '^CMD [0-9]+ (STOR|RNTO) ' "$work/events.log" | grep -vc '/\.pelno-[^/]*$' || true
+}
+pelno_drop() { # pelno_drop SRC [options] -> sets $t (seconds) and $counts ("N sent, M unchanged")
+    "$bin/pelno_uploadbench" "$1" "127.0.0.1:$port" $user $password "${@:2}" >"$work/pelno.out" 2>&1 || true
+    t=$(sed -n 's/^pelno \([0-9.]*\) s.*/\1/p' "$work/pelno.out")
+    [ -n "$t" ] || t=0
+    counts=$(sed -n 's/^pelno [0-9.]* s, [0-9]* failed, \(.*\)$/\1/p' "$work/pelno.out")
+    { grep -E '^failed' "$work/pelno.out" || true; } | head -3 | sed 's/^/  /'
+}
+republish_once() { # republish_once RTT
+    local rtt=$1 src=$work/republish/pelno-src lftp_src=$work/republish/lftp-src
+    rm -rf "$work/republish" && mkdir -p "$work/republish"
+    cp -a "$work/data/site/site" "$src"
+    cp -a "$work/data/site/site" "$lftp_src"
+
+    start_server "$work/root-pelno"
+    use_control_port "$rtt"
+    pelno_drop "$src"
+    first_off=$t
+    stop_server
+    start_server "$work/root-pelno"
+    use_control_port "$rtt"
+    pelno_drop "$src" --changed-only
+    first_on=$t
+    verify "$src" "$work/root-pelno/pelno-src" "PELNO first publish"
+    : >"$work/events.log"
+    pelno_drop "$src" --changed-only
+    unchanged=$t unchanged_counts=$counts unchanged_puts=$(puts_logged)
+    edit_ten "$src"
+    : >"$work/events.log"
+    pelno_drop "$src" --changed-only
+    edited=$t edited_counts=$counts edited_puts=$(puts_logged)
+    verify "$src" "$work/root-pelno/pelno-src" "PELNO after 10 edits"
+    stop_server
+
+    start_server "$work/root-lftp"
+    use_control_port "$rtt"
+    src=$lftp_src
+    run_lftp lftp-src "" "--parallel=10" >/dev/null
+    : >"$work/events.log"
+    lftp_unchanged=$(run_lftp lftp-src "" "--parallel=10")
+    lftp_unchanged_puts=$(puts_logged)
+    edit_ten "$lftp_src"
+    : >"$work/events.log"
+    lftp_edited=$(run_lftp lftp-src "" "--parallel=10")
+    lftp_edited_puts=$(puts_logged)
+    verify "$lftp_src" "$work/root-lftp/lftp-src" "lftp after 10 edits"
+    stop_server
+}
+republish_pair() { # republish_pair RTT RUNS
+    local rtt=$1 runs=$2 port t counts first_off first_on unchanged edited lftp_unchanged lftp_edited
+    local unchanged_counts edited_counts unchanged_puts edited_puts lftp_unchanged_puts lftp_edited_puts
+    local -a offs=() ons=() unchangeds=() editeds=() lftp_unchangeds=() lftp_editeds=()
+    for _ in $(seq "$runs"); do
+        republish_once "$rtt"
+        offs+=("$first_off") ons+=("$first_on") unchangeds+=("$unchanged") editeds+=("$edited")
+        lftp_unchangeds+=("$lftp_unchanged") lftp_editeds+=("$lftp_edited")
+        echo "  run: unchanged $unchanged_counts, $unchanged_puts put; 10 edited $edited_counts, $edited_puts put; lftp put $lftp_unchanged_puts and $lftp_edited_puts"
+    done
+    first_off=$(median "${offs[@]}") first_on=$(median "${ons[@]}") unchanged=$(median "${unchangeds[@]}")
+    edited=$(median "${editeds[@]}") lftp_unchanged=$(median "${lftp_unchangeds[@]}")
+    lftp_edited=$(median "${lftp_editeds[@]}")
+    printf 'republish RTT %2d ms, median of %d: first publish box off %.2f s, on %.2f s (%+.0f %%) | unchanged re-drop %.2f s | 10 edited %.2f s | lftp re-run unchanged %.2f s, 10 edited %.2f s | unchanged PELNO/lftp %.2f\n' \
+        "$rtt" "$runs" "$first_off" "$first_on" "$(echo "($first_on / $first_off - 1) * 100" | bc -l)" "$unchanged" \
+        "$edited" "$lftp_unchanged" "$lftp_edited" "$(echo "$unchanged / $lftp_unchanged" | bc -l)"
+    printf '         each run: unchanged %s s, 10 edited %s s, lftp %s s and %s s\n' "$(spread "${unchangeds[@]}")" \
+        "$(spread "${editeds[@]}")" "$(spread "${lftp_unchangeds[@]}")" "$(spread "${lftp_editeds[@]}")"
+}
+# The memory a publish record of 100,000 entries costs: the peak of a drop of ten files with the box on and such a
+# record, beside the same drop with the box off.
+republish_memory() {
+    local small=$work/republish/small plain with
+    rm -rf "$small" && mkdir -p "$small"
+    for i in $(seq 10); do head -c 4096 /dev/urandom >"$small/f$i.bin"; done
+    start_server "$work/root-memory"
+    /usr/bin/time -v "$bin/pelno_uploadbench" "$small" "127.0.0.1:$server_port" $user $password >"$work/memory.out" 2>&1 || true
+    plain=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$work/memory.out")
+    stop_server
+    start_server "$work/root-memory"
+    /usr/bin/time -v "$bin/pelno_uploadbench" "$small" "127.0.0.1:$server_port" $user $password --changed-only \
+        --seed-record 100000 >"$work/memory.out" 2>&1 || true
+    with=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$work/memory.out")
+    grep -E '^pelno|^failed' "$work/memory.out" | head -3 | sed 's/^/  /'
+    stop_server
+    echo "republish memory: peak resident set of a 10-file drop: box off $plain KiB; box on with a record of 100,000 files $with KiB (+$(((with - plain) / 1024)) MiB)"
+}
+republish() {
+    [ -d "$work/data/site/site" ] || /usr/bin/python3 bench/workload.py site "$work/data/site/site"
+    server_args=(--log "$work/events.log")
+    republish_pair 0 "${BENCH_RUNS_DIRECT:-5}"
+    republish_pair 20 "${BENCH_RUNS_DELAYED:-3}"
+    server_args=()
+    republish_memory
+}
+
 mkdir -p "$work"
 kinds=("$@")
-[ ${#kinds[@]} -eq 0 ] && kinds=(site bulk bulk-mp site-tls memory large-folder delete)
+[ ${#kinds[@]} -eq 0 ] && kinds=(site bulk bulk-mp site-tls memory large-folder republish delete)
 server_args=()
 for kind in "${kinds[@]}"; do
     server_args=()
     if [ "$kind" = memory ]; then memory; continue; fi
     if [ "$kind" = site-tls ]; then site_tls; continue; fi
     if [ "$kind" = large-folder ]; then large_folder; continue; fi
+    if [ "$kind" = republish ]; then republish; continue; fi
     if [ "$kind" = delete ]; then delete_site; continue; fi
     # "-mp": the same workload against the server with a process per connection, as most FTP daemons serve; the
     # test server's default is one process for every connection, which sixteen large uploads keep busy.

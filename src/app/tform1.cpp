@@ -180,6 +180,9 @@ QWidget* TForm1::buildBrowserLayout()
         top += 17;
     }
     m_modeAuto->setChecked(true);
+    m_changedOnly = new QCheckBox(QStringLiteral("変更分のみ送信"), bar);
+    m_changedOnly->setObjectName(QStringLiteral("ChangedOnlyBox"));
+    m_changedOnly->setGeometry(385, 10, 140, 17);
     column->addWidget(bar);
 
     auto* row = new QHBoxLayout;
@@ -276,6 +279,7 @@ QWidget* TForm1::buildProgressLayout()
     caption("経過時間：", 56);
     caption("転送速度：", 76);
     caption("残り時間：", 96);
+    caption("変更なしファイル数：", 116);
     const auto value = [group](const char* name, const QString& text, int top) {
         auto* label = new QLabel(text, group);
         label->setObjectName(QString::fromUtf8(name));
@@ -290,6 +294,7 @@ QWidget* TForm1::buildProgressLayout()
     m_elapsed->setGeometry(176, 56, 100, 14);
     m_rate = value("TransferRate", QStringLiteral("--"), 76);
     m_timeLeft = value("TimeLeft", QStringLiteral("--:--:--"), 96);
+    m_unchangedCount = value("UnchangedCount", QStringLiteral("0"), 116);
     for (QLabel* label : {m_rate, m_timeLeft}) {
         label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         label->setGeometry(176, label->y(), 120, 14);
@@ -306,7 +311,7 @@ QWidget* TForm1::buildProgressLayout()
     m_progress->setRange(0, 1); // a range of 0..0 would animate as "busy"
     m_progress->setValue(0);
     auto* groupLayout = new QVBoxLayout(group);
-    groupLayout->setContentsMargins(8, 112, 8, 0);
+    groupLayout->setContentsMargins(8, 134, 8, 0);
     groupLayout->addWidget(m_progress);
     groupLayout->addStretch();
     m_progress->setFixedHeight(13);
@@ -425,12 +430,14 @@ TForm1::UploadOptions TForm1::uploadOptions() const
     options.mode1 = m_modeAscii->isChecked();
     options.mode2 = m_modeBinary->isChecked();
     options.mode3 = m_modeAuto->isChecked();
+    options.changedOnly = m_changedOnly->isChecked();
     return options;
 }
 
 void TForm1::applyUploadOptions(const UploadOptions& options)
 {
     m_encode->setChecked(options.convert);
+    m_changedOnly->setChecked(options.changedOnly);
     m_charset->setCurrentIndex(
         options.charsetIndex >= 0 && options.charsetIndex < m_charset->count() ? options.charsetIndex : -1);
     // Selecting a button clears the other two, so the last true value wins; all three false leaves none on.

@@ -45,6 +45,7 @@ public:
     QTreeWidget* tree() override;
     QLabel* plannedCountLabel() override { return m_plannedCount; }
     QLabel* sentCountLabel() override { return m_sentCount; }
+    QLabel* unchangedCountLabel() override { return m_unchangedCount; }
     QLabel* elapsedLabel() override { return m_elapsed; }
     QProgressBar* progressBar() override { return m_progress; }
     QTimer* elapsedTimer() override { return m_timer; }
@@ -107,6 +108,7 @@ private:
     QRadioButton* m_modeAscii = nullptr;
     QRadioButton* m_modeBinary = nullptr;
     QRadioButton* m_modeAuto = nullptr;
+    QCheckBox* m_changedOnly = nullptr; // "変更分のみ送信"
 
     RemoteTreeWidget* m_tree = nullptr;
     FileListView* m_fileList = nullptr;
@@ -115,6 +117,7 @@ private:
 
     QLabel* m_plannedCount = nullptr;
     QLabel* m_sentCount = nullptr;
+    QLabel* m_unchangedCount = nullptr;
     QLabel* m_elapsed = nullptr;
     QProgressBar* m_progress = nullptr;
     QTimer* m_timer = nullptr;

@@ -578,6 +578,28 @@ int InternetHandle::sendCommand(const QByteArray& command)
     return watchedReplyCode;
 }
 
+int InternetHandle::renameFile(const QByteArray& from, const QByteArray& to)
+{
+    const QByteArray rnfr = "RNFR " + from;
+    const QByteArray rnto = "RNTO " + to;
+    if (!isSafeCommandText(rnfr) || !isSafeCommandText(rnto)) {
+        lastError = QStringLiteral("invalid command text");
+        return 0;
+    }
+    prepare(baseUrl + "/");
+    curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+    // Both go out as one list: a server forgets an RNFR when any other command comes between. A refused RNFR ends
+    // the list (no "*"), so RNTO never renames what another RNFR named.
+    curl_slist* quote = curl_slist_append(nullptr, rnfr.constData());
+    quote = curl_slist_append(quote, QByteArray("*" + rnto).constData());
+    curl_easy_setopt(curl, CURLOPT_QUOTE, quote);
+    const int rc = performCounted(rnto);
+    curl_slist_free_all(quote);
+    if (rc != 0 && watchedReplyCode == 0 && lastReplyCode >= 400)
+        return watchedReplyCode = lastReplyCode; // the refusal of the RNFR
+    return watchedReplyCode;
+}
+
 int InternetHandle::listing(const QByteArray& command, const std::function<void(const QByteArray&)>& sink,
                             qint64* bytes, const QByteArray& directory)
 {

@@ -55,6 +55,8 @@ struct InternetHandle
     bool putFile(const QString& localFile, const QByteArray& remoteFile, bool ascii);
     // Sends one command line; the final reply code, or 0 when the command did not get a reply.
     int sendCommand(const QByteArray& command);
+    // RNFR and RNTO in one operation; the final reply code of RNTO, of a refused RNFR, or 0.
+    int renameFile(const QByteArray& from, const QByteArray& to);
     // Runs a listing command, after a CWD to directory when one is given; data goes to the sink as it arrives.
     // The final reply code of the listing (or of a refused CWD), or 0.
     int listing(const QByteArray& command, const std::function<void(const QByteArray&)>& sink, qint64* bytes,

@@ -348,7 +348,10 @@ void RemoteLister::runConnection(Connection* connection)
                 const QString target = directoryToList(path, loginDirectory, m_belowLoginDirectory);
                 const QByteArray directory =
                     fresh && sameDirectory(target, loginDirectory) ? QByteArray() : target.toUtf8();
-                int code = ftpListing(session.connection(), useMlsd ? "MLSD" : "LIST -a", sink, nullptr, directory);
+                // MLSD takes the directory as its argument, a round trip less than a CWD first; LIST's argument is
+                // read as options by some servers, so LIST goes after a CWD.
+                int code = useMlsd ? ftpListing(session.connection(), "MLSD " + target.toUtf8(), sink)
+                                   : ftpListing(session.connection(), "LIST -a", sink, nullptr, directory);
                 if (useMlsd && (code == 500 || code == 502 || code == 504)) {
                     // offered but refused after all: LIST from now on
                     useMlsd = false;

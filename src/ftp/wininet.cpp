@@ -136,6 +136,17 @@ bool FtpRemoveDirectoryA(HINTERNET connection, const char* directory)
     return runCommand(connection, "RMD", directory);
 }
 
+bool FtpRenameFileA(HINTERNET connection, const char* existingName, const char* newName)
+{
+    InternetHandle* handle = connectionOf(connection);
+    if (!handle)
+        return false;
+    handle->watchedReplyCode = 0;
+    if (!existingName || !*existingName || !newName || !*newName)
+        return false;
+    return isTwoHundred(handle->renameFile(QByteArray(existingName), QByteArray(newName)));
+}
+
 int ftpLastReplyCode(HINTERNET connection)
 {
     InternetHandle* handle = connectionOf(connection);

@@ -61,9 +61,13 @@ bool FtpPutFileA(HINTERNET connection, const char* localFile, const char* remote
 bool FtpCreateDirectoryA(HINTERNET connection, const char* directory);
 bool FtpDeleteFileA(HINTERNET connection, const char* fileName);
 bool FtpRemoveDirectoryA(HINTERNET connection, const char* directory);
-// The final reply code of the command that the last FtpPutFileA (its STOR), FtpCreateDirectoryA, FtpDeleteFileA
-// or FtpRemoveDirectoryA sent on this connection; 0 when it got none (or for a null handle): so a refusal, after
-// which the connection is fine, can be told from a connection that broke or timed out.
+// Renames (RNFR, then RNTO in the same operation, nothing between them); true when RNTO was accepted. Whether a
+// file of the new name is replaced is the server's choice: some refuse.
+bool FtpRenameFileA(HINTERNET connection, const char* existingName, const char* newName);
+// The final reply code of the command that the last FtpPutFileA (its STOR), FtpCreateDirectoryA, FtpDeleteFileA,
+// FtpRemoveDirectoryA or FtpRenameFileA (its RNTO, or the refusal of its RNFR) sent on this connection; 0 when it got
+// none (or for a null handle): so a refusal, after which the connection is fine, can be told from a connection that
+// broke or timed out.
 int ftpLastReplyCode(HINTERNET connection);
 // Why the last InternetConnectA on this root handle failed, for a caller that decides whether trying again later
 // can help. Busy: the server answered 421, or refused USER or PASS with a 530 or 550 whose text says it has as

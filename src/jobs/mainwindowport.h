@@ -33,10 +33,11 @@ public:
     virtual void setStatusText(const QString& text, bool repaintNow = true) = 0;
     virtual void showLayout(Layout layout) = 0;
 
-    virtual QTreeWidget* tree() = 0;         // TreeView1
-    virtual QLabel* plannedCountLabel() = 0; // "送信予定ファイル数："
-    virtual QLabel* sentCountLabel() = 0;    // "送信済みファイル数："
-    virtual QLabel* elapsedLabel() = 0;      // "経過時間："
+    virtual QTreeWidget* tree() = 0;           // TreeView1
+    virtual QLabel* plannedCountLabel() = 0;   // "送信予定ファイル数："
+    virtual QLabel* sentCountLabel() = 0;      // "送信済みファイル数："
+    virtual QLabel* unchangedCountLabel() = 0; // "変更なしファイル数：" (files a comparison found unchanged)
+    virtual QLabel* elapsedLabel() = 0;        // "経過時間："
     virtual QProgressBar* progressBar() = 0;
     virtual QTimer* elapsedTimer() = 0;  // Timer1, 1000 ms
     virtual QLabel* rateLabel() = 0;     // "転送速度："

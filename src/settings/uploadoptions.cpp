@@ -10,6 +10,7 @@ const QString CharsetKey = QStringLiteral("charset");
 const QString Mode1Key = QStringLiteral("mode1");
 const QString Mode2Key = QStringLiteral("mode2");
 const QString Mode3Key = QStringLiteral("mode3");
+const QString ChangedOnlyKey = QStringLiteral("changedonly");
 
 QString boolText(bool value)
 {
@@ -27,6 +28,7 @@ UploadSettings readUploadSettings(const AppConfig& config)
     settings.options.mode1 = config.readBool(AppSection, Mode1Key, defaults.options.mode1);
     settings.options.mode2 = config.readBool(AppSection, Mode2Key, defaults.options.mode2);
     settings.options.mode3 = config.readBool(AppSection, Mode3Key, defaults.options.mode3);
+    settings.options.changedOnly = config.readBool(AppSection, ChangedOnlyKey, defaults.options.changedOnly);
     return settings;
 }
 
@@ -38,5 +40,6 @@ void writeUploadSettings(AppConfig& config, const UploadSettings& settings)
                                      {CharsetKey, QString::number(settings.options.charsetIndex)},
                                      {Mode1Key, boolText(settings.options.mode1)},
                                      {Mode2Key, boolText(settings.options.mode2)},
-                                     {Mode3Key, boolText(settings.options.mode3)}});
+                                     {Mode3Key, boolText(settings.options.mode3)},
+                                     {ChangedOnlyKey, boolText(settings.options.changedOnly)}});
 }

@@ -1,6 +1,7 @@
 #include "upload/tthread_poster.h"
 
 #include "ftp/ftpconnection.h"
+#include "transfer/changeplan.h"
 #include "transfer/codepage.h"
 #include "transfer/transfertypehints.h"
 #include "transfer/uploadqueue.h"
@@ -8,6 +9,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QScopeGuard>
 
 #include <algorithm>
@@ -23,7 +25,7 @@ constexpr FtpTimeouts kTimeouts{3000, 0};
 } // namespace
 
 TThread_Poster::TThread_Poster(BatchHost* host, int slot, const Credentials& credentials, Round round)
-    : BatchWorker(host, slot, credentials, {kTimeouts, true}), m_round(std::move(round))
+    : BatchWorker(host, slot, credentials, {kTimeouts, true}), m_round(std::move(round)), m_credentials(credentials)
 {}
 
 BatchWorker::BatchResult TThread_Poster::SendBatch(FtpSession& session, const QStringList& batch, BatchReport& report)
@@ -72,11 +74,48 @@ bool TThread_Poster::sendEntry(HINTERNET connection, const QString& entry)
     m_lastPutBinary = type == FTP_TRANSFER_TYPE_BINARY;
 
     createDirectories(connection, remoteDirectoriesOf(m_round.targetDirectory, parts->relativeName));
-    const QByteArray remote = (m_round.targetDirectory + parts->relativeName).toUtf8();
+    const QString remotePath = m_round.targetDirectory + parts->relativeName;
+    if (m_round.existingFiles && m_round.existingFiles->contains(remotePath))
+        return replaceFile(connection, localPath, remotePath, type);
+    const QByteArray remote = remotePath.toUtf8();
     if (FtpPutFileA(connection, localPath.toUtf8().constData(), remote.constData(), type, 0))
         return true;
     if (ftpLastReplyCode(connection) == 0)
         noteNoAnswer();
+    return false;
+}
+
+// The temporary file goes in any case: over the worker's connection while it answers, else over a new connection
+// of its own (the server may have cut the data connection off, and the reply to that is not to be trusted); one
+// left even so is found and deleted by the next comparison of its directory. A server that refuses to rename onto
+// an existing name gets the old file deleted first: the name is missing for one round trip, and is never half
+// written.
+bool TThread_Poster::replaceFile(HINTERNET connection, const QString& localPath, const QString& remotePath, DWORD type)
+{
+    const QString directory = remotePath.left(remotePath.lastIndexOf(QLatin1Char('/')) + 1);
+    const QByteArray temporary =
+        (directory + kTemporaryUploadPrefix + QString::number(QRandomGenerator::global()->generate64(), 36)).toUtf8();
+    const QByteArray remote = remotePath.toUtf8();
+    const auto removeTemporary = [&] {
+        if (ftpLastReplyCode(connection) != 0) {
+            FtpDeleteFileA(connection, temporary.constData());
+            return;
+        }
+        noteNoAnswer();
+        FtpSession cleanup(m_credentials, kTimeouts);
+        if (cleanup.connect())
+            FtpDeleteFileA(cleanup.connection(), temporary.constData());
+    };
+    if (!FtpPutFileA(connection, localPath.toUtf8().constData(), temporary.constData(), type, 0)) {
+        removeTemporary();
+        return false;
+    }
+    if (FtpRenameFileA(connection, temporary.constData(), remote.constData()))
+        return true;
+    if (ftpLastReplyCode(connection) != 0 && FtpDeleteFileA(connection, remote.constData()) &&
+        FtpRenameFileA(connection, temporary.constData(), remote.constData()))
+        return true;
+    removeTemporary();
     return false;
 }
 

@@ -3,6 +3,7 @@
 #include "jobs/batchworker.h"
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -20,7 +21,8 @@ class TransferTypeHints;
 // the last put first: the server is told the type (TYPE, a round trip) only when it changes. What sniffing finds goes
 // into the round's type hints, by which the controller hands the worker entries of its connection's type. Replies
 // time out after 3 s, and a failed connect is not repeated by the FTP layer: the worker repeats it itself, with
-// growing waits between the attempts.
+// growing waits between the attempts. A file the round knows to exist on the server already is replaced whole: the
+// readers of the live file see the old or the new content, never a part.
 //
 // Contract: as BatchWorker's; the host is the upload controller.
 class TThread_Poster : public BatchWorker
@@ -36,6 +38,9 @@ public:
         QString dataDirectory;   // where converted copies are written, no trailing "/"
         std::shared_ptr<RemoteDirectorySet> directories;
         std::shared_ptr<TransferTypeHints> typeHints; // what this round's sniffing found, for the exchange
+        // Remote paths of files the server has already (found by the comparison before the upload; null without
+        // one): each is replaced whole, put under a temporary name beside it and renamed over it.
+        std::shared_ptr<const QSet<QString>> existingFiles;
     };
 
     TThread_Poster(BatchHost* host, int slot, const Credentials& credentials, Round round);
@@ -58,11 +63,14 @@ private:
     // Sends one file, or makes one folder.
     bool sendEntry(HINTERNET connection, const QString& entry);
     bool createDirectoryEntry(HINTERNET connection, const QString& relativeName);
+    // Puts the file under a temporary name in the remote file's directory and renames it over the remote file.
+    bool replaceFile(HINTERNET connection, const QString& localPath, const QString& remotePath, DWORD type);
     // True: the last one was created this round, by this call or by another worker.
     bool createDirectories(HINTERNET connection, const QStringList& chain);
     QString temporaryCopyPath(const QString& localPath) const;
 
     const Round m_round;
+    const Credentials m_credentials;      // for a connection of its own that removes a temporary file the worker's lost
     std::optional<bool> m_lastPutBinary;  // the transfer type of this worker's last put
     QHash<QString, bool> m_sniffedBinary; // by local path: the types decided while ordering the batch
 };

@@ -3,12 +3,14 @@
 #include "browse/filelistview.h"
 #include "browse/remotebrowser.h"
 #include "dialogs/messagebox.h"
+#include "ftp/remotelister.h"
 #include "jobs/batchexchange.h"
 #include "jobs/mainstate.h"
 #include "jobs/mainwindowport.h"
 #include "settings/appconfig.h"
 #include "settings/apperror.h"
 #include "settings/uploadoptions.h"
+#include "transfer/changeplan.h"
 #include "transfer/transfertypehints.h"
 #include "transfer/uploadqueue.h"
 #include "upload/remotedirectoryset.h"
@@ -17,7 +19,9 @@
 
 #include <QCollator>
 #include <QCoreApplication>
+#include <QDir>
 #include <QDropEvent>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMimeData>
@@ -29,6 +33,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <limits>
 
 namespace {
 
@@ -53,6 +58,16 @@ qint64 localBytesOf(const QStringList& entries)
             total += QFileInfo(parts->localPath).size();
     }
     return total;
+}
+
+// Replies of the comparison's own connections time out as the workers' do.
+constexpr FtpTimeouts kComparisonTimeouts{3000, 0};
+
+// The remote path an entry goes to below the target; empty when the entry names nothing.
+QString remotePathOf(const QString& entry, const QString& target)
+{
+    const auto parts = splitUploadEntry(entry, [](const QString& path) { return QFileInfo::exists(path); });
+    return parts ? target + parts->relativeName : QString();
 }
 
 // Seconds between a round that lost connections and its resend round, by the number of the round that ended.
@@ -159,6 +174,11 @@ void UploadController::AppMessageHook(QObject* target, const QStringList& droppe
     m_plannedBytes = 0;
     m_finishedBytes = 0;
     m_rate.clear();
+    m_changedOnly = m_port.uploadOptions().changedOnly;
+    m_unchanged = 0;
+    m_pending.clear();
+    m_existingFiles.reset();
+    m_port.unchangedCountLabel()->setText(QStringLiteral("0"));
     m_port.setStatusText(QStringLiteral("ドロップされたファイルを解析しています"), true);
     state.StartTime = QDateTime::currentDateTime();
     m_port.elapsedTimer()->start();
@@ -178,6 +198,8 @@ void UploadController::AppMessageHook(QObject* target, const QStringList& droppe
 
     for (const QString& path : droppedPaths)
         AddDroppedPath(path, state.UploadQueue, state.FailedList);
+    if (m_changedOnly && !compareDroppedFiles())
+        return;
 
     // What the walk rejected went straight to FailedList; it was dropped all the same, so the planned count
     // includes it and a finished upload shows sent + failed = planned.
@@ -185,6 +207,133 @@ void UploadController::AppMessageHook(QObject* target, const QStringList& droppe
     m_plannedBytes = localBytesOf(state.UploadQueue);
     resetProgress(m_port, count);
     StartUploadWorkers();
+}
+
+bool UploadController::compareDroppedFiles()
+{
+    MainState& state = m_port.state();
+    m_port.setStatusText(QStringLiteral("サーバー上のファイルと比較しています"), true);
+    resetProgress(m_port, state.UploadQueue.size() + state.FailedList.size());
+    m_comparing = true;
+    m_comparisonStopped = false;
+    const auto stopped = [this] { return m_stopped || m_port.state().closing; };
+
+    m_recordPath = PublishRecord::filePath(state.DataDirectory, state.credentials.server, state.credentials.userId);
+    m_record = PublishRecord::read(m_recordPath, state.credentials.server, state.credentials.userId);
+    ChangeComparisonInput input;
+    input.entries = state.UploadQueue;
+    input.target = state.RemoteTarget;
+    const MainWindowPort::UploadOptions options = m_port.uploadOptions();
+    input.transferMode = options.mode3 ? 3 : options.mode2 ? 2 : options.mode1 ? 1 : 0;
+    input.encodingName = options.convert ? options.charsetText : QString();
+    input.dataDirectory = state.DataDirectory;
+    input.record = m_record.files();
+    {
+        RemoteLister lister(state.credentials, MainState::kSlotsPerKind, ListingCommand::Best, kComparisonTimeouts);
+        // The shallowest first: what they show missing is not listed at all.
+        const QStringList wanted = directoriesToCompare(state.UploadQueue, state.RemoteTarget);
+        QStringList shallowest;
+        qsizetype depth = std::numeric_limits<qsizetype>::max();
+        for (const QString& directory : wanted) {
+            const qsizetype level = directory.count(QLatin1Char('/'));
+            if (level < depth)
+                shallowest.clear();
+            if (level <= depth) {
+                depth = level;
+                shallowest.append(directory);
+            }
+        }
+        input.listings = lister.list(shallowest, stopped);
+        input.listings += lister.list(directoriesLeftToList(wanted, input.listings), stopped);
+    }
+
+    ChangeComparisonResult result;
+    if (!stopped()) {
+        QDir().mkpath(state.DataDirectory);
+        const Credentials credentials = state.credentials;
+        QThread* thread = QThread::create([&result, input = std::move(input), credentials, this] {
+            result = compareWithServer(input, [this] { return m_comparisonStopped.load(); });
+            if (result.leftovers.isEmpty() || m_comparisonStopped)
+                return;
+            FtpSession session(credentials, kComparisonTimeouts);
+            if (session.connect()) {
+                for (const QString& leftover : std::as_const(result.leftovers))
+                    FtpDeleteFileA(session.connection(), leftover.toUtf8().constData());
+            }
+        });
+        QEventLoop loop;
+        connect(thread, &QThread::finished, &loop, &QEventLoop::quit);
+        thread->start();
+        loop.exec();
+        thread->wait();
+        delete thread;
+    }
+    m_comparing = false;
+    if (stopped()) {
+        if (state.closing) {
+            m_port.elapsedTimer()->stop();
+            return false;
+        }
+        // Nothing was sent: every dropped entry is reported.
+        state.FailedList.append(state.UploadQueue);
+        state.UploadQueue.clear();
+        finishUpload();
+        return false;
+    }
+
+    state.UploadQueue = result.toSend;
+    m_unchanged = result.unchanged;
+    m_pending = std::move(result.pending);
+    m_existingFiles = std::make_shared<const QSet<QString>>(std::move(result.existing));
+    m_port.unchangedCountLabel()->setText(groupedCount(m_unchanged));
+    if (!result.recordUpdates.isEmpty()) {
+        for (auto it = result.recordUpdates.cbegin(); it != result.recordUpdates.cend(); ++it)
+            m_record.files().insert(it.key(), it.value());
+        m_record.write(m_recordPath);
+    }
+    return true;
+}
+
+void UploadController::recordRound()
+{
+    MainState& state = m_port.state();
+    const QSet<QString> failed(state.FailedList.cbegin(), state.FailedList.cend());
+    QHash<QString, QString> arrived; // remote path -> entry
+    QStringList directories;
+    for (const QString& entry : std::as_const(m_roundEntries)) {
+        if (failed.contains(entry) || !m_pending.contains(entry))
+            continue;
+        const QString remote = remotePathOf(entry, state.RemoteTarget);
+        if (remote.isEmpty())
+            continue;
+        arrived.insert(remote, entry);
+        const QString directory = remote.left(remote.lastIndexOf(QLatin1Char('/')) + 1);
+        if (!directories.contains(directory))
+            directories.append(directory);
+    }
+    m_roundEntries.clear();
+    if (arrived.isEmpty())
+        return;
+    // What the server shows of each file now is what a later comparison compares with.
+    QList<RemoteDirectoryListing> listings;
+    {
+        RemoteLister lister(state.credentials, MainState::kSlotsPerKind, ListingCommand::Best, kComparisonTimeouts);
+        listings = lister.list(directories, [this] { return m_port.state().closing; });
+    }
+    for (const RemoteDirectoryListing& listing : std::as_const(listings)) {
+        for (const RemoteEntry& remote : listing.entries) {
+            const auto found = arrived.constFind(listing.path + remote.name);
+            if (found == arrived.cend() || remote.kind != RemoteEntry::Kind::File)
+                continue;
+            PublishedFile file = m_pending.take(*found);
+            file.remoteSize = remote.size;
+            file.remoteModified =
+                remote.modified.isValid() ? remote.modified.toSecsSinceEpoch() : PublishedFile::kUnknownTime;
+            file.remotePrecision = remote.precisionSeconds;
+            m_record.files().insert(found.key(), file);
+        }
+    }
+    m_record.write(m_recordPath);
 }
 
 void UploadController::saveUploadOptions()
@@ -215,9 +364,15 @@ void UploadController::StartUploadWorkers()
     m_waitingShown = false;
     // Every round asks for its directories anew: a directory refused in one round may be created in the next.
     m_typeHints = std::make_shared<TransferTypeHints>();
-    const TThread_Poster::Round round{
-        state.RemoteTarget, transferMode, encodingName, state.DataDirectory, std::make_shared<RemoteDirectorySet>(),
-        m_typeHints};
+    const TThread_Poster::Round round{state.RemoteTarget,
+                                      transferMode,
+                                      encodingName,
+                                      state.DataDirectory,
+                                      std::make_shared<RemoteDirectorySet>(),
+                                      m_typeHints,
+                                      m_changedOnly ? m_existingFiles : nullptr};
+    if (m_changedOnly)
+        m_roundEntries = state.UploadQueue;
     for (int slot = MainState::kUploadSlotFirst; slot < MainState::kUploadSlotFirst + MainState::kSlotsPerKind;
          ++slot) {
         if (state.WorkerSlots[slot])
@@ -231,7 +386,7 @@ void UploadController::StartUploadWorkers()
 
 bool UploadController::uploadUnderWay() const
 {
-    return m_port.state().anyWorkerIn(MainState::kUploadSlotFirst) || m_resendPause->isActive();
+    return m_comparing || m_port.state().anyWorkerIn(MainState::kUploadSlotFirst) || m_resendPause->isActive();
 }
 
 void UploadController::stop()
@@ -240,6 +395,11 @@ void UploadController::stop()
     if (m_stopped || !uploadUnderWay() || state.closing)
         return;
     m_stopped = true;
+    m_comparisonStopped = true;
+    if (m_comparing) {
+        m_port.setStatusText(QStringLiteral("送信を中止しています"), true);
+        return; // the comparison ends at its next look, and the run with it
+    }
     if (m_resendPause->isActive()) {
         // Between rounds no worker runs: what waits for the next round is in FailedList already.
         m_resendPause->stop();
@@ -335,6 +495,8 @@ void UploadController::UploadWorkerDone(BatchWorker* worker, BatchReport rest)
     }
 
     ++state.ResendRound;
+    if (m_changedOnly && !state.closing)
+        recordRound();
     if (state.closing) {
         // The window frees the lists once its workers have ended; nothing may start or show now.
         m_port.elapsedTimer()->stop();
@@ -377,8 +539,9 @@ void UploadController::finishUpload()
     MainState& state = m_port.state();
     m_port.elapsedTimer()->stop();
     const qint64 elapsedMs = state.StartTime.msecsTo(QDateTime::currentDateTime());
-    const QString totals =
-        completionTotals(m_port.sentCountLabel()->text().toLongLong(), transferredBytes(), elapsedMs);
+    QString totals = completionTotals(m_port.sentCountLabel()->text().toLongLong(), transferredBytes(), elapsedMs);
+    if (m_changedOnly)
+        totals += QStringLiteral("変更のないファイル %1 件は送信しませんでした。").arg(groupedCount(m_unchanged));
     m_port.setStatusText(QStringLiteral("ファイルを送信しました"), true);
 
     // A listing that fails still lets the user see the outcome and get the browser back; its error follows.

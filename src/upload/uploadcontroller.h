@@ -1,10 +1,14 @@
 #pragma once
 
 #include "jobs/batchhost.h"
+#include "transfer/publishrecord.h"
 #include "transfer/transferrate.h"
 
+#include <QHash>
 #include <QSet>
 #include <QStringList>
+
+#include <atomic>
 
 #include <memory>
 #include <utility>
@@ -39,6 +43,15 @@ class TransferTypeHints;
 // timer on this thread; the server may be back, or have freed its connections, by then. A round whose failures
 // were all the server's answers (a refused login among them) resends at once: waiting would not change them. The
 // stop command and the closing window end a pause at once; stopped, the run ends with its report.
+//
+// With "変更分のみ送信" on, a drop is first compared with the server: the directories it maps to are listed (in
+// parallel, by a RemoteLister of the run that is closed before the workers start), a short-lived thread of the
+// controller's own compares each file with its listing and the publish record (it gets its input and hands back
+// its result, touching nothing else) and deletes temporary files of ours left in those directories, while this
+// thread waits in a local event loop. Only new and changed files are queued; files the server has already are
+// replaced whole by the workers. The stop command ends the comparison too: every dropped entry then goes to
+// FailedList. After each round the directories of what arrived are listed again and the publish record, with what
+// the server shows of those files, is written whole.
 class UploadController : public BatchHost
 {
     Q_OBJECT
@@ -87,6 +100,10 @@ private:
     void startResendPause(int seconds);
     void resendPauseTick();
     void showWaitingForServer(bool waiting);
+    // The comparison before the upload; false when it was stopped (or the window closes) and the run has ended.
+    bool compareDroppedFiles();
+    // Adds what arrived in the round that just ended to the publish record and writes it.
+    void recordRound();
 
     MainWindowPort& m_port;
     RemoteBrowser& m_browser;
@@ -103,4 +120,15 @@ private:
     int m_resendPauseLeft = 0;            // seconds
     // What the running round's sniffing found, shared with its workers.
     std::shared_ptr<TransferTypeHints> m_typeHints;
+
+    // Of a run with "変更分のみ送信" on:
+    bool m_changedOnly = false;
+    bool m_comparing = false;
+    std::atomic<bool> m_comparisonStopped = false; // read by the comparison's thread
+    int m_unchanged = 0;
+    QString m_recordPath;
+    PublishRecord m_record;
+    QHash<QString, PublishedFile> m_pending; // by entry: what the record gets for a file once it arrived
+    QStringList m_roundEntries;              // the entries the running round started with
+    std::shared_ptr<const QSet<QString>> m_existingFiles;
 };

@@ -311,7 +311,8 @@ void TestMainWindow::connectRestoresStoredOptionsAndListsRoot_data()
 
     QTest::newRow("no settings file keeps the option bar")
         << QByteArray() << QStringLiteral("/") << false << 0 << QStringLiteral("自動判別で転送");
-    QTest::newRow("stored options") << QByteArray("[app]\ndir=/www/\nconv=0x1\ncharset=2\nmode1=1\nmode3=0\n")
+    QTest::newRow("stored options") << QByteArray(
+                                           "[app]\ndir=/www/\nconv=0x1\ncharset=2\nmode1=1\nmode3=0\nchangedonly=1\n")
                                     << QStringLiteral("/www/") << true << 2 << QStringLiteral("アスキーモードで転送");
     QTest::newRow("conv 2, charset out of range, ascii and auto")
         << QByteArray("[APP]\nDir=/\nconv=2\ncharset=7\nmode1=1\nmode3=1\n") << QStringLiteral("/") << true << -1
@@ -343,6 +344,11 @@ void TestMainWindow::connectRestoresStoredOptionsAndListsRoot()
     QCOMPARE(charsetList(form)->isEnabled(), convert);
     QCOMPARE(charsetList(form)->currentIndex(), charset);
     QVERIFY(modeButton(form, mode)->isChecked());
+    // "変更分のみ送信" is on only where the file says so
+    auto* changedOnly = form.findChild<QCheckBox*>(QStringLiteral("ChangedOnlyBox"));
+    QVERIFY(changedOnly);
+    QCOMPARE(changedOnly->isChecked(), stored.contains("changedonly=1"));
+    QCOMPARE(form.uploadOptions().changedOnly, stored.contains("changedonly=1"));
     QStringList roots = childNames(form.tree(), nullptr);
     roots.sort();
     QCOMPARE(roots, (QStringList{QStringLiteral("cgi-bin"), QStringLiteral("www")}));

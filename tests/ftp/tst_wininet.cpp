@@ -316,6 +316,17 @@ private slots:
         QTest::newRow("RMD not empty") << u"RMD"_s << QStringList{"full/f.txt"} << none << QByteArray("/full") << false
                                        << true;
         QTest::newRow("RMD missing") << u"RMD"_s << none << none << QByteArray("/nothing") << false << false;
+        // RNFR: the path is "from|to", and what must exist afterwards is "to"
+        QTest::newRow("rename") << u"RNFR"_s << QStringList{"r1.txt"} << none << QByteArray("/r1.txt|/r2.txt") << true
+                                << true;
+        QTest::newRow("rename over a file")
+            << u"RNFR"_s << QStringList{"o1.txt", "o2.txt"} << none << QByteArray("/o1.txt|/o2.txt") << true << true;
+        QTest::newRow("rename missing") << u"RNFR"_s << none << none << QByteArray("/none.txt|/n2.txt") << false
+                                        << false;
+        QTest::newRow("rename into read-only")
+            << u"RNFR"_s << QStringList{"w.txt"} << none << QByteArray("/w.txt|/readonly/w.txt") << false << false;
+        QTest::newRow("rename with line break")
+            << u"RNFR"_s << QStringList{"k.txt"} << none << QByteArray("/k.txt|/x\r\nDELE /k.txt") << false << false;
         QTest::newRow("MKD with line break")
             << u"MKD"_s << QStringList{"keep.txt"} << none << QByteArray("/x\r\nDELE /keep.txt") << false << false;
     }
@@ -334,7 +345,14 @@ private slots:
         Handles h;
         QVERIFY(connectTo(h, m_server.host()));
         bool done = false;
-        if (operation == QLatin1String("MKD"))
+        QByteArray source;
+        if (operation == QLatin1String("RNFR")) {
+            source = path.split('|').first();
+            path = path.split('|').last();
+            done = FtpRenameFileA(h.connection, source.constData(), path.constData());
+            // a refusal is an answer; a name with a line break is never sent
+            QCOMPARE(ftpLastReplyCode(h.connection) != 0, !path.contains('\n'));
+        } else if (operation == QLatin1String("MKD"))
             done = FtpCreateDirectoryA(h.connection, path.constData());
         else if (operation == QLatin1String("DELE"))
             done = FtpDeleteFileA(h.connection, path.constData());
@@ -343,7 +361,8 @@ private slots:
         QCOMPARE(done, result);
         QCOMPARE(QFileInfo::exists(m_server.root() + QString::fromUtf8(path)), existsAfter);
         for (const QString& file : files) {
-            if (QLatin1Char('/') + file != QString::fromUtf8(path))
+            if (QLatin1Char('/') + file != QString::fromUtf8(path) &&
+                !(done && QLatin1Char('/') + file == QString::fromUtf8(source)))
                 QVERIFY2(QFile::exists(m_server.root() + QLatin1Char('/') + file), qPrintable(file));
         }
     }

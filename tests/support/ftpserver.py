@@ -33,6 +33,9 @@ With --process-per-connection each control connection is served by a process of 
 (the benchmark's second server; the connection limit does not apply then). With --tls-cert/--tls-key the server offers explicit TLS (AUTH TLS, PBSZ, PROT) without requiring it. With
 --refuse-active it answers every PORT and EPRT with 425, like a server behind a firewall that lets no connection
 out.
+With --refuse-rename-over an RNTO onto a name that exists is refused with 550, as some servers do. With
+--abort-uploads-named PREFIX the upload of a file whose name starts with PREFIX is cut off after its first bytes
+(the data connection closed, 426), leaving the part on the disk.
 With --no-mlsd the server offers neither MLSD nor MLST (nor names them in FEAT), like servers that list with LIST
 only.
 """
@@ -56,6 +59,8 @@ RELEASE_FILE = None
 CWD_REPLIES = {}  # real path of a directory -> raw reply bytes (None: drop the connection)
 REFUSE_ACTIVE = False
 REFUSE_LOGINS_FILE = None
+REFUSE_RENAME_OVER = False
+ABORT_PREFIX = None
 LOGIN_LIMIT = 0  # with --limit-at-password: logins allowed per address at a time
 LOGINS_BY_ADDRESS = {}
 
@@ -90,6 +95,17 @@ class RecordingDTP:
         if STALLED_NAME and os.path.basename(self.file_obj.name) == STALLED_NAME:
             # never read again: the client's sends back up until it gives up
             self.del_channel()
+
+    def handle_read(self):
+        super().handle_read()
+        if (ABORT_PREFIX and self.receive and not self._closed and self.tot_bytes_received > 0
+                and os.path.basename(self.file_obj.name).startswith(ABORT_PREFIX)):
+            self.transfer_finished = False
+            self._resp = ("426 Transfer aborted.", lambda *args, **kwargs: None)
+            self.close()
+
+    # DTPHandler names its read method a second time for the poller
+    handle_read_event = handle_read
 
     def close(self):
         received = not self._closed and self.receive
@@ -197,6 +213,13 @@ class RecordingHandler(FTPHandler):
             super(FTPHandler, self).push(reply + b"\r\n")
         return None
 
+    def ftp_RNTO(self, path):
+        if REFUSE_RENAME_OVER and self._rnfr and self.fs.lexists(path):
+            self._rnfr = None
+            self.respond("550 File exists.")
+            return None
+        return FTPHandler.ftp_RNTO(self, path)
+
     def ftp_PORT(self, line):
         if REFUSE_ACTIVE:
             self.respond("425 Active data connections are not possible here.")
@@ -283,6 +306,8 @@ def main():
     parser.add_argument("--tls-key")
     parser.add_argument("--refuse-active", action="store_true")
     parser.add_argument("--no-mlsd", action="store_true")
+    parser.add_argument("--refuse-rename-over", action="store_true")
+    parser.add_argument("--abort-uploads-named")
     parser.add_argument("--close-after-changes", type=int, default=0)
     parser.add_argument("--max-cons-per-ip", type=int, default=0)
     parser.add_argument("--limit-at-password", action="store_true")
@@ -292,6 +317,9 @@ def main():
     args = parser.parse_args()
 
     global EVENT_LOG, STALLED_NAME, HELD_NAME, RELEASE_FILE, REFUSE_ACTIVE, REFUSE_LOGINS_FILE
+    global REFUSE_RENAME_OVER, ABORT_PREFIX
+    REFUSE_RENAME_OVER = args.refuse_rename_over
+    ABORT_PREFIX = args.abort_uploads_named
     REFUSE_LOGINS_FILE = args.refuse_logins_when
     STALLED_NAME = args.stall
     HELD_NAME = args.hold

@@ -87,6 +87,10 @@ bool FtpServerFixture::start(const Options& options)
             arguments << QStringLiteral("--refuse-active");
         if (!m_offerMlsd)
             arguments << QStringLiteral("--no-mlsd");
+        if (m_refuseRenameOver)
+            arguments << QStringLiteral("--refuse-rename-over");
+        if (!m_abortedUploadPrefix.isEmpty())
+            arguments << QStringLiteral("--abort-uploads-named") << m_abortedUploadPrefix;
         if (m_changesPerSession > 0)
             arguments << QStringLiteral("--close-after-changes") << QString::number(m_changesPerSession);
         if (m_maxConnectionsPerAddress > 0)

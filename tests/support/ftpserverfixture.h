@@ -86,6 +86,11 @@ public:
     void setRefuseActive(bool refuse) { m_refuseActive = refuse; }
     // From the next start(), the server offers MLSD and MLST (the default) or lists with LIST only.
     void setOfferMlsd(bool offer) { m_offerMlsd = offer; }
+    // From the next start(), an RNTO onto a name that exists is refused (550) instead of replacing it.
+    void setRefuseRenameOver(bool refuse) { m_refuseRenameOver = refuse; }
+    // From the next start(), the upload of a file whose name starts with prefix (empty: none) is cut off after its
+    // first bytes: the server closes the data connection and answers 426, and keeps the part it got.
+    void setAbortedUploadPrefix(const QString& prefix) { m_abortedUploadPrefix = prefix; }
     // From the next start(), the server runs inside that network namespace (started with `ip netns exec`) and
     // listens on that address there; host() names it. Empty: 127.0.0.1 on this machine.
     void setNetworkNamespace(const QString& name, const QString& address)
@@ -166,6 +171,8 @@ private:
     QString m_tlsKey;
     bool m_refuseActive = false;
     bool m_offerMlsd = true;
+    bool m_refuseRenameOver = false;
+    QString m_abortedUploadPrefix;
     QString m_namespace;
     int m_changesPerSession = 0; // 0: no limit
     int m_maxConnectionsPerAddress = 0;

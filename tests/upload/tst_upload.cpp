@@ -170,6 +170,7 @@ void TestUpload::folderAndFilesOntoTree()
     QCOMPARE(config.readString("app", "dir", QString()), QStringLiteral("/www/"));
     QCOMPARE(config.readBool("app", "mode3", false), true);
     QCOMPARE(config.readBool("app", "conv", true), false);
+    QCOMPARE(config.readString("app", "changedonly", QString()), QStringLiteral("0"));
 }
 
 // A drop on the file list targets the tree's selected directory; with none selected, the root.

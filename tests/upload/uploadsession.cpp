@@ -1,7 +1,10 @@
 #include "uploadsession.h"
 
+#include "settings/appfolders.h"
+
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QRadioButton>
@@ -16,6 +19,10 @@ UploadSession::UploadSession()
     // A reader that has gone when a test writes into a FIFO must not end the test program.
     std::signal(SIGPIPE, SIG_IGN);
     QFile::remove(QCoreApplication::applicationDirPath() + QStringLiteral("/AppConfig.ini"));
+    // Nor with a record of what an earlier session published (a new server may get an old one's port).
+    const QDir data(AppFolders::current().dataDirectory);
+    for (const QString& name : data.entryList({QStringLiteral("published-*.json")}, QDir::Files))
+        QFile::remove(data.filePath(name));
 }
 
 UploadSession::~UploadSession()

@@ -5,7 +5,8 @@
 
 #include <QTemporaryDir>
 
-// A connected main window with a local folder to drop from; each session starts without stored upload options.
+// A connected main window with a local folder to drop from; each session starts without stored upload options and
+// without publish records.
 struct UploadSession : ConnectedWindow
 {
     UploadSession();
