@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """TCP proxy that adds a fixed one-way delay, for the FTP control connection.
 
-usage: delayproxy.py LISTEN_PORT TARGET_PORT DELAY_MS [--no-handshake] [--stats=FILE]
+usage: delayproxy.py LISTEN_PORT TARGET_PORT DELAY_MS [--no-handshake] [--stats=FILE] [--live]
 
 Listens on 127.0.0.1:LISTEN_PORT, forwards to 127.0.0.1:TARGET_PORT.  Every
 chunk read in either direction is delivered DELAY_MS later (so RTT =
@@ -19,7 +19,10 @@ Prints its PID on stdout once listening.  --stats=FILE: after each control
 connection ends, FILE holds "connections c2s_chunks s2c_chunks logins"
 (totals); a c2s chunk is one burst of client bytes, i.e. about one command
 (or one pipelined group of commands) = one round trip the client waits for;
-logins counts the USER commands the clients sent.
+logins counts the USER commands the clients sent.  A fifth number counts the
+control connections opened.  --live: FILE is rewritten after every client
+chunk and every new connection too, so that a client can tell what one
+action on a connection it keeps open cost.
 """
 import asyncio
 import os
@@ -27,15 +30,17 @@ import sys
 
 # counters: connections closed, client->server chunks, server->client chunks.
 # Rewritten to STATS_FILE (if given) each time a connection ends.
-STATS = {"conns": 0, "c2s": 0, "s2c": 0, "logins": 0}
+STATS = {"conns": 0, "c2s": 0, "s2c": 0, "logins": 0, "opened": 0}
 STATS_FILE = None
+LIVE = False
 
 
 def dump_stats():
     if STATS_FILE:
         tmp = STATS_FILE + ".tmp"
         with open(tmp, "w") as f:
-            f.write("%d %d %d %d\n" % (STATS["conns"], STATS["c2s"], STATS["s2c"], STATS["logins"]))
+            f.write("%d %d %d %d %d\n" % (STATS["conns"], STATS["c2s"], STATS["s2c"], STATS["logins"],
+                                           STATS["opened"]))
         os.replace(tmp, STATS_FILE)
 
 
@@ -55,6 +60,8 @@ async def pump(reader, writer, delay, loop, key):
                         text = (b"\n" if line_start else b"") + data
                         STATS["logins"] += text.upper().count(b"\nUSER ")
                         line_start = data.endswith(b"\n")
+                        if LIVE:
+                            dump_stats()
                 q.put_nowait((loop.time() + delay, data))
                 if not data:
                     return
@@ -84,6 +91,9 @@ async def pump(reader, writer, delay, loop, key):
 
 async def handle(creader, cwriter, target_port, delay, handshake):
     loop = asyncio.get_running_loop()
+    STATS["opened"] += 1
+    if LIVE:
+        dump_stats()
     if handshake:
         await asyncio.sleep(3 * delay)
     try:
@@ -110,7 +120,8 @@ async def main():
         sys.exit(__doc__)
     lport, tport, delay = int(args[0]), int(args[1]), float(args[2]) / 1000.0
     handshake = "--no-handshake" not in sys.argv
-    global STATS_FILE
+    global STATS_FILE, LIVE
+    LIVE = "--live" in sys.argv
     STATS_FILE = ([a.split("=", 1)[1] for a in sys.argv[1:] if a.startswith("--stats=")] or [None])[0]
     dump_stats()
     srv = await asyncio.start_server(

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Upload benchmark: PELNO's real upload path (an optimised build) against lftp's "mirror -R --parallel=10",
 # stock and tuned for speed, same server, same workload, direct and at 20 ms round-trip time on the control
-# connection; and the listing of large folders through the real window. A benchmark, not a test; everything it
-# needs is in this folder and tools/.
+# connection; the listing of large folders through the real window; and the deletion of the published site by the
+# tree's command against lftp's "rm -r", with the round trips of a tree click. A benchmark, not a test; everything
+# it needs is in this folder and tools/.
 #
-# usage: bench/run.sh [site|bulk|site-mp|bulk-mp|site-tls|memory|large-folder|republish]...   (default: all but site-mp;
+# usage: bench/run.sh [site|bulk|site-mp|bulk-mp|site-tls|memory|large-folder|republish|delete]...   (default: all but site-mp;
 # "-mp": against the server with a process per connection; "site-tls": against Debian's vsftpd with TLS required on
 # every connection and data connections that must resume the control connection's TLS session, as hosts run it).
 # Each client runs BENCH_RUNS_DIRECT times (default 5) without a delay and BENCH_RUNS_DELAYED times (default 3) at
@@ -15,7 +16,7 @@ source tools/deps.sh
 pelno_ensure_packages "${PELNO_BUILD_PACKAGES[@]}" lftp time bc vsftpd
 # The optimised program users get from ./run.sh, in a folder of its own, with the driver beside it.
 pelno_configure build-bench -DCMAKE_BUILD_TYPE=RelWithDebInfo
-ninja -C build-bench -j2 pelno_uploadbench pelno_listingbench >/dev/null
+ninja -C build-bench -j2 pelno_uploadbench pelno_listingbench pelno_deletebench >/dev/null
 
 work=$PWD/build-bench/bench
 bin=$PWD/build-bench/bin
@@ -43,15 +44,16 @@ start_server() {
 }
 stop_server() { kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; }
 
-# use_control_port RTT_MS: sets $port, the port clients use: the server's own, or that of a delay proxy in front
-# of it, which counts the round trips the clients wait for and their logins in $work/proxy.stats.
+# use_control_port RTT_MS [live]: sets $port, the port clients use: the server's own, or that of a delay proxy in
+# front of it, which counts the round trips the clients wait for and their logins in $work/proxy.stats ("live":
+# after every command, not only when a connection ends).
 use_control_port() {
     port=$server_port
     rm -f "$work/proxy.stats"
     [ "$1" -eq 0 ] && return
     port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
     /usr/bin/python3 "$proxy_script" "$port" "$server_port" $(($1 / 2)) --stats="$work/proxy.stats" \
-        >/dev/null 2>&1 &
+        ${2:+--live} >/dev/null 2>&1 &
     pids+=($!)
     sleep 0.5
 }
@@ -328,6 +330,57 @@ large_folder() {
     stop_server
 }
 
+# One deletion of the published site by each client, each on a fresh copy in a fresh server: PELNO's tree command
+# on the site's folder (from the command to the end message: the planning listings, the workers, the directory
+# levels and the closing listing), and lftp's "rm -r". Sets $pelno, $stock and $click (what the click on the
+# folder's node cost, as the proxy counted it).
+delete_once() { # delete_once RTT SRC
+    local rtt=$1 src=$2 t0 t1 left
+    start_server "$work/root-delete"
+    cp -r "$src" "$work/root-delete/site"
+    use_control_port "$rtt" live
+    "$bin/pelno_deletebench" "127.0.0.1:$port" $user $password site --proxy-stats "$work/proxy.stats" \
+        >"$work/delete.out" 2>&1 || true
+    pelno=$(sed -n 's/^pelno \([0-9.]*\) s.*/\1/p' "$work/delete.out")
+    [ -n "$pelno" ] || pelno=0
+    click=$(sed -n 's/^click //p' "$work/delete.out")
+    left=$(find "$work/root-delete" -mindepth 1 | wc -l)
+    echo "  PELNO: $(grep '^pelno' "$work/delete.out" | head -1); $left entries left on the server"
+    stop_server
+
+    start_server "$work/root-delete"
+    cp -r "$src" "$work/root-delete/site"
+    use_control_port "$rtt"
+    t0=$(date +%s.%N)
+    timeout 600 lftp -c "set ftp:passive-mode off; set net:max-retries 1; open -u $user,$password -p $port 127.0.0.1; rm -r /site" \
+        >/dev/null 2>&1 || true
+    t1=$(date +%s.%N)
+    stock=$(echo "$t1 - $t0" | bc)
+    left=$(find "$work/root-delete" -mindepth 1 | wc -l)
+    echo "  lftp rm -r: $stock s; $left entries left on the server"
+    stop_server
+}
+
+delete_pair() { # delete_pair RTT RUNS
+    local rtt=$1 runs=$2 src=$work/data/site/site port pelno stock click
+    local -a pelnos=() stocks=()
+    for _ in $(seq "$runs"); do
+        delete_once "$rtt" "$src"
+        pelnos+=("$pelno") stocks+=("$stock")
+    done
+    pelno=$(median "${pelnos[@]}") stock=$(median "${stocks[@]}")
+    printf '%-8s RTT %2d ms, median of %d: PELNO %6.2f s | lftp rm -r %6.2f s | PELNO/lftp %.2f\n' \
+        delete "$rtt" "$runs" "$pelno" "$stock" "$(echo "$pelno / $stock" | bc -l)"
+    printf '         each run: PELNO %s s, lftp %s s; the tree click after connecting: %s\n' \
+        "$(spread "${pelnos[@]}")" "$(spread "${stocks[@]}")" "${click:-not measured}"
+}
+
+delete_site() {
+    [ -d "$work/data/site/site" ] || /usr/bin/python3 bench/workload.py site "$work/data/site/site"
+    delete_pair 0 "${BENCH_RUNS_DIRECT:-5}"
+    delete_pair 20 "${BENCH_RUNS_DELAYED:-3}"
+}
+
 # republish: the site is published, then dropped again with "変更分のみ送信" on, unchanged and then with 10 pages
 # edited, beside lftp's mirror -R re-runs on the same kind of server; the first publish runs with the box off and
 # on. What was put is counted in the server's log (STOR under the file's own name, and RNTO onto it).
@@ -433,7 +486,7 @@ republish() {
 
 mkdir -p "$work"
 kinds=("$@")
-[ ${#kinds[@]} -eq 0 ] && kinds=(site bulk bulk-mp site-tls memory large-folder republish)
+[ ${#kinds[@]} -eq 0 ] && kinds=(site bulk bulk-mp site-tls memory large-folder republish delete)
 server_args=()
 for kind in "${kinds[@]}"; do
     server_args=()
@@ -441,6 +494,7 @@ for kind in "${kinds[@]}"; do
     if [ "$kind" = site-tls ]; then site_tls; continue; fi
     if [ "$kind" = large-folder ]; then large_folder; continue; fi
     if [ "$kind" = republish ]; then republish; continue; fi
+    if [ "$kind" = delete ]; then delete_site; continue; fi
     # "-mp": the same workload against the server with a process per connection, as most FTP daemons serve; the
     # test server's default is one process for every connection, which sixteen large uploads keep busy.
     label=$kind

@@ -374,6 +374,8 @@ void TForm1::FormClose()
     }
     for (const QPointer<QThread>& worker : workers)
         waitForWorker(worker);
+    // The kept listing connection ends with the window, not with the program.
+    m_browser->closeConnection();
     m_state.ListingLines.clear();
     m_state.DeferredDirectoryQueue.clear();
     m_state.DeleteQueue.clear();
@@ -476,6 +478,8 @@ void TForm1::C1Click()
         applyUploadOptions(stored.options);
     }
 
+    // The new profile lists over a connection of its own; the last one's ends.
+    m_browser->closeConnection();
     // BusyLock is cleared also when the listing raises; the error then reaches the error display.
     m_state.BusyLock = true;
     const auto clear = qScopeGuard([this] { m_state.BusyLock = false; });

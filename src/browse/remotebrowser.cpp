@@ -4,9 +4,9 @@
 #include "browse/remotetreewidget.h"
 #include "browse/themeicons.h"
 #include "dialogs/messagebox.h"
-#include "ftp/ftprunner.h"
 #include "ftp/ftpsession.h"
 #include "ftp/listingparser.h"
+#include "ftp/remotelister.h"
 #include "jobs/mainstate.h"
 #include "jobs/mainwindowport.h"
 #include "settings/apperror.h"
@@ -110,8 +110,44 @@ RemoteBrowser::RemoteBrowser(MainWindowPort& port, FileListView& fileList, QObje
     }
     connect(tree, &QTreeWidget::itemSelectionChanged, this, &RemoteBrowser::selectionChanged);
     connect(m_fileList, &FileListView::itemDoubleClicked, this, &RemoteBrowser::ListView1DblClick);
-    // A listing that waited for another script run (a deletion planning's) starts once that run is over.
-    connect(ftpScriptEvents(), &FtpScriptEvents::released, this, &RemoteBrowser::runPending, Qt::QueuedConnection);
+}
+
+RemoteBrowser::~RemoteBrowser() = default;
+
+void RemoteBrowser::holdListings(bool hold)
+{
+    m_held = hold;
+    // What waited for the planning starts once it is over, from the event loop.
+    if (!hold && !m_pending.isEmpty())
+        QMetaObject::invokeMethod(this, &RemoteBrowser::runPending, Qt::QueuedConnection);
+}
+
+std::shared_ptr<RemoteLister> RemoteBrowser::listingConnection()
+{
+    const Credentials& credentials = m_port.state().credentials;
+    const bool same = m_lister && m_listerCredentials.server == credentials.server &&
+                      m_listerCredentials.userId == credentials.userId &&
+                      m_listerCredentials.password == credentials.password &&
+                      m_listerCredentials.settings == credentials.settings;
+    if (!same) {
+        closeConnection();
+        // One connection and LIST: its lines are what the parser reads, as from our client's transcript.
+        m_lister = std::make_shared<RemoteLister>(credentials, 1, ListingCommand::List);
+        m_lister->setPathsBelowLoginDirectory(true);
+        m_listerCredentials = credentials;
+    }
+    return m_lister;
+}
+
+void RemoteBrowser::closeConnection()
+{
+    // The last holder closes it: this one, or the listing that runs on it.
+    m_lister.reset();
+}
+
+int RemoteBrowser::listingLogins() const
+{
+    return m_lister ? m_lister->connectionsOpened() : 0;
 }
 
 QString RemoteBrowser::RemotePathOfNode(const QTreeWidgetItem* node) const
@@ -129,19 +165,10 @@ void RemoteBrowser::ListRemoteDirectory(QTreeWidgetItem* node, const QString& pa
     if (state.closing)
         return; // the lists are about to be freed
 
-    // "/" lists the login directory itself; "/www/img/" changes into www/img first.
-    const QString dir = path.size() >= 2 ? path.mid(1, path.size() - 2) : QString();
-    QStringList script{QStringLiteral("open ") + state.credentials.server, state.credentials.userId,
-                       state.credentials.password};
-    if (!dir.isEmpty())
-        script << QStringLiteral("cd ") + dir;
-    script << QStringLiteral("ls -al");
-
     const QPersistentModelIndex nodeIndex(node ? indexOfNode(tree, node) : QModelIndex());
-    if (m_listing || ftpScriptRunning()) {
-        // Every listing (the deletion planning's too) writes the one script file; started now, this one could replace
-        // the script before the running client has read it, and that client would list the wrong directory. It runs
-        // when the running listing is done.
+    if (m_listing || m_held) {
+        // One listing at a time fills the views, in the order they were asked for: this one runs when the running
+        // listing (or the deletion's planning) is done.
         m_pending << [this, nodeIndex, root = !node, path] {
             if (root)
                 ListRemoteDirectory(nullptr, path);
@@ -157,23 +184,21 @@ void RemoteBrowser::ListRemoteDirectory(QTreeWidgetItem* node, const QString& pa
             QMetaObject::invokeMethod(this, &RemoteBrowser::runPending, Qt::QueuedConnection);
     });
 
-    // A script that cannot be written (or that a value with a line break would corrupt) is not run; the listing
-    // then has no entries, as when the client cannot log in.
-    QString output;
-    runFtpScriptFile(script, output, state.credentials.settings);
+    // "/" lists the login directory itself; "/www/img/" changes into www/img below it first. A listing that
+    // cannot be made (no login, a refused directory) shows no entries, as a refused change of directory does.
+    const std::shared_ptr<RemoteLister> lister = listingConnection();
+    RemoteDirectoryListing listing = lister->list({path}).value(0);
     if (state.closing)
-        return; // the window began to close while the client ran
+        return; // the window began to close while the listing ran
 
-    // The transcript of a folder of 100,000 entries takes a while to read; the window keeps repainting and
-    // answering meanwhile.
-    QStringList lines;
+    // The lines of a folder of 100,000 entries take a while to read; the window keeps repainting and answering
+    // meanwhile.
+    QStringList lines = std::move(listing.lines);
     ListingEntries entries;
-    runOnOwnThread([&output, &lines, &entries] {
-        lines = splitListingOutput(output);
-        entries = readListingEntries(lines);
-    });
+    runOnOwnThread([&lines, &entries] { entries = readListingEntries(lines); });
+    entries.refusedCd = entries.refusedCd || !listing.listed;
     if (state.closing)
-        return; // the window began to close while the client ran or its transcript was read
+        return; // the window began to close while the listing ran or its lines were read
 
     if (node) {
         node = nodeAt(tree, nodeIndex);
@@ -257,7 +282,7 @@ void RemoteBrowser::showEntries(QTreeWidgetItem* node, ListingEntries entries)
 
 void RemoteBrowser::runPending()
 {
-    while (!m_listing && !ftpScriptRunning() && !m_pending.isEmpty())
+    while (!m_listing && !m_held && !m_pending.isEmpty())
         m_pending.takeFirst()();
 }
 
@@ -265,7 +290,7 @@ void RemoteBrowser::listRoot()
 {
     if (m_port.state().closing)
         return;
-    if (m_listing || ftpScriptRunning()) {
+    if (m_listing || m_held) {
         m_pending << [this] { listRoot(); };
         return;
     }
@@ -323,7 +348,7 @@ void RemoteBrowser::TreeView1Change(QTreeWidgetItem* node)
 {
     if (!node)
         return;
-    if (m_listing || ftpScriptRunning()) {
+    if (m_listing || m_held) {
         // Listed once the running listing is done, if it is still selected then.
         const QPersistentModelIndex nodeIndex(indexOfNode(m_port.tree(), node));
         m_pending << [this, nodeIndex] {

@@ -1,35 +1,42 @@
 #pragma once
 
+#include "ftp/credentials.h"
 #include "ftp/listingparser.h"
 
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <functional>
+#include <memory>
 
 class FileListView;
 class MainWindowPort;
 class QTreeWidgetItem;
+class RemoteLister;
 
 // Browsing the server: listing a directory into the tree and the file list, selecting and double-clicking, and
 // creating a directory.
 //
 // Contract: constructed by the main window on the main thread once the tree and the file list exist (the tree
 // comes through the port, the file list with the constructor); it wires
-// itself to the tree's selection changes, the tree's change guard and the file list's double-click. Listings run
-// our command-line client, then read its transcript on a thread of their own, and keep processing events
+// itself to the tree's selection changes, the tree's change guard and the file list's double-click. Listings go
+// over one logged-in connection that the browser keeps while the profile is connected (a RemoteLister with one
+// connection, LIST, paths below the login directory); it is made at the first listing, made anew when the
+// server closed it or the connection's credentials changed, and closed by closeConnection(). Its LIST lines are
+// the listing's transcript: they are read on a thread of their own, and the listing keeps processing events
 // meanwhile, so user input, worker exchanges and completion handlers may run in the middle. A listing asked for
-// meanwhile (a selection, the end of an upload or a deletion, a reconnect) is not started inside the running one, since
-// both would use the one script file: it runs, in order, from the event loop once the running listing is done. Each
-// tree node carries the record it was made from (column 0, Qt::UserRole, a TrecFileData by value). A listing whose node
-// disappeared while the client ran or its transcript was read leaves the views as they are. Once the window has begun
-// to close, no listing, dialog or command starts. A size that does not convert raises AppError, which reaches the
-// application's error display; the script file holding the password is removed in every case.
+// meanwhile (a selection, the end of an upload or a deletion, a reconnect), or while a deletion is being planned
+// (holdListings), is not started inside the running one: it runs, in order, from the event loop once the running
+// listing or the planning is done. Each tree node carries the record it was made from (column 0, Qt::UserRole, a
+// TrecFileData by value). A listing whose node disappeared meanwhile leaves the views as they are. Once the window
+// has begun to close, no listing, dialog or command starts. A size that does not convert raises AppError, which
+// reaches the application's error display. No listing writes a file that holds the password.
 class RemoteBrowser : public QObject
 {
     Q_OBJECT
 public:
     RemoteBrowser(MainWindowPort& port, FileListView& fileList, QObject* parent = nullptr);
+    ~RemoteBrowser() override; // closes the kept listing connection
 
     // The file list this browser fills (ListView1).
     FileListView* fileList() const { return m_fileList; }
@@ -58,6 +65,15 @@ public:
     // The node the commands act on: the current node when it is selected, else the first selected node, else
     // none.
     QTreeWidgetItem* selectedNode() const;
+    // True while a listing runs or fills the views.
+    bool listingUnderWay() const { return m_listing; }
+    // While held, listings asked for wait; released, they run in order.
+    void holdListings(bool hold);
+    // Ends the kept listing connection (QUIT): another connect replaces the profile, or the window closes. A
+    // listing under way finishes on it first; the next listing logs in anew.
+    void closeConnection();
+    // Logins the kept listing connection has made since it was opened; 0 when none is open.
+    int listingLogins() const;
 
 public slots:
     void TreeView1Change(QTreeWidgetItem* node);
@@ -72,6 +88,8 @@ private:
     void selectionChanged();
     void askAndCreate();
     void runPending();
+    // The kept listing connection for the connection in use, made when there is none or the credentials changed.
+    std::shared_ptr<RemoteLister> listingConnection();
 
     MainWindowPort& m_port;
     FileListView* const m_fileList;
@@ -79,5 +97,9 @@ private:
     // the user's and list nothing.
     bool m_replacingNodes = false;
     bool m_listing = false;                 // a listing runs its client or fills the views
+    bool m_held = false;                    // a deletion is being planned: listings wait
     QList<std::function<void()>> m_pending; // listings asked for meanwhile, oldest first
+    // Held by each listing while it runs too, so that closing it meanwhile ends it only once that listing is done.
+    std::shared_ptr<RemoteLister> m_lister;
+    Credentials m_listerCredentials;
 };

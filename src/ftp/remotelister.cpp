@@ -65,6 +65,28 @@ bool offersMlsd(const QByteArray& featReply)
     return false;
 }
 
+// The directory a listing changes into: the path itself, or the path below the login directory.
+QString directoryToList(const QString& path, const QString& loginDirectory, bool belowLoginDirectory)
+{
+    if (!belowLoginDirectory || loginDirectory.isEmpty() || loginDirectory == QLatin1String("/"))
+        return path;
+    QString base = loginDirectory;
+    while (base.endsWith(QLatin1Char('/')))
+        base.chop(1);
+    return base + path;
+}
+
+// "/www/" and "/www" are one directory.
+bool sameDirectory(const QString& a, const QString& b)
+{
+    const auto trimmed = [](QString path) {
+        while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+            path.chop(1);
+        return path;
+    };
+    return !a.isEmpty() && !b.isEmpty() && trimmed(a) == trimmed(b);
+}
+
 } // namespace
 
 std::optional<ListingTime> listingTime(const QString& dateText, const QDateTime& now)
@@ -302,26 +324,49 @@ void RemoteLister::runConnection(Connection* connection)
                 break;
 
             RemoteDirectoryListing result{path, false, {}, {}};
-            if (!session.isConnected()) {
-                if (!session.connect()) {
-                    done.emplace(index, std::move(result));
-                    continue;
-                }
+            // Right after the login the connection is in the login directory; a later listing may have left it
+            // anywhere, so then every listing names its directory.
+            bool fresh = false;
+            const auto login = [&] {
+                if (!session.connect())
+                    return false;
                 ++logins;
+                fresh = true;
                 useMlsd = m_command == ListingCommand::Best && ftpSendCommand(session.connection(), "FEAT") == 211 &&
                           offersMlsd(ftpLastReplyText(session.connection()));
+                return true;
+            };
+            if (!session.isConnected() && !login()) {
+                done.emplace(index, std::move(result));
+                continue;
             }
             QByteArray data;
             const auto sink = [&data](const QByteArray& bytes) { data += bytes; };
-            // MLSD takes the directory as its argument, a round trip less than a CWD first; LIST's argument is
-            // read as options by some servers, so LIST goes after a CWD.
-            int code = useMlsd ? ftpListing(session.connection(), "MLSD " + path.toUtf8(), sink)
-                               : ftpListing(session.connection(), "LIST -a", sink, nullptr, path.toUtf8());
-            if (useMlsd && (code == 500 || code == 502 || code == 504)) {
-                // offered but refused after all: LIST from now on
-                useMlsd = false;
+            const auto listOnce = [&] {
                 data.clear();
-                code = ftpListing(session.connection(), "LIST -a", sink, nullptr, path.toUtf8());
+                const QString loginDirectory = ftpLoginDirectory(session.connection());
+                const QString target = directoryToList(path, loginDirectory, m_belowLoginDirectory);
+                const QByteArray directory =
+                    fresh && sameDirectory(target, loginDirectory) ? QByteArray() : target.toUtf8();
+                // MLSD takes the directory as its argument, a round trip less than a CWD first; LIST's argument is
+                // read as options by some servers, so LIST goes after a CWD.
+                int code = useMlsd ? ftpListing(session.connection(), "MLSD " + target.toUtf8(), sink)
+                                   : ftpListing(session.connection(), "LIST -a", sink, nullptr, directory);
+                if (useMlsd && (code == 500 || code == 502 || code == 504)) {
+                    // offered but refused after all: LIST from now on
+                    useMlsd = false;
+                    data.clear();
+                    code = ftpListing(session.connection(), "LIST -a", sink, nullptr, directory);
+                }
+                return code;
+            };
+            int code = listOnce();
+            if (code == 0) {
+                // No answer: the server may have closed the kept connection (an idle time-out, a restart). One
+                // more try on a new connection tells that apart from a directory that cannot be listed.
+                session.close();
+                fresh = false;
+                code = login() ? listOnce() : 0;
             }
             result.listed = code == 226 || code == 250;
             if (result.listed) {

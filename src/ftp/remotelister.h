@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -65,7 +66,7 @@ std::optional<RemoteEntry> listEntry(const QString& line, const QDateTime& now =
 
 // Lists directories over up to maxConnections FtpSessions, each on a thread of its own, each logged in once and
 // kept (connection and thread) for later calls until close() or destruction; a connection the server closed is
-// made anew by the next listing.
+// made anew by the next listing (a listing that got no answer is tried once more on a new connection).
 //
 // Contract: constructed, called and destroyed on the main thread. list() hands the paths out to the connections
 // one at a time (each connection takes the next path when it is done with one, in a blocking queued call on the
@@ -86,6 +87,10 @@ public:
     RemoteLister& operator=(const RemoteLister&) = delete;
 
     QList<RemoteDirectoryListing> list(const QStringList& paths, const std::function<bool()>& stopped = {});
+    // From the next list() on, a path names a directory below the login directory ("/" is the login directory
+    // itself, "/www/" its www), as the browser's paths do; by default a path is taken from the server's root.
+    // The results keep the paths as asked.
+    void setPathsBelowLoginDirectory(bool below) { m_belowLoginDirectory = below; }
     // QUIT on every connection, threads ended; waits keeping events processed.
     void close();
     // Logins made so far by this lister's connections (for tests and the benchmark).
@@ -102,6 +107,7 @@ private:
     int m_maxConnections;
     ListingCommand m_command;
     std::optional<FtpTimeouts> m_timeouts;
+    std::atomic<bool> m_belowLoginDirectory = false;
     QObject m_context; // lives on the main thread: the target of the connections' blocking calls
     std::vector<std::unique_ptr<Connection>> m_connections;
     Round* m_round = nullptr;

@@ -3,7 +3,7 @@
 #include "browse/filelistview.h"
 #include "browse/remotebrowser.h"
 #include "dialogs/messagebox.h"
-#include "ftp/ftprunner.h"
+#include "ftp/remotelister.h"
 #include "jobs/batchexchange.h"
 #include "jobs/mainstate.h"
 #include "jobs/mainwindowport.h"
@@ -60,8 +60,8 @@ bool DeleteController::refuseWhileBusy()
 {
     // A second plan would replace the queues of the first: its remaining files and directories would be
     // dropped without a trace, and running workers of one mode would take the other plan's entries.
-    // A listing that runs now holds the one script file, which the planning's listings need too.
-    if (!deletionUnderWay() && !ftpScriptRunning())
+    // A browsing listing under way refuses it too, as the planning makes the browser's listings wait.
+    if (!deletionUnderWay() && !m_browser.listingUnderWay())
         return false;
     showMessage(m_port.window(), QString::fromUtf8(BusyMessage));
     return true;
@@ -84,12 +84,17 @@ void DeleteController::D1Click()
     state.DeleteContext = 0;
     m_port.setStatusText(QString::fromUtf8(PlanningStatus), true);
     state.DeleteQueue.clear();
+    QStringList roots;
+    for (const QString& path : paths)
+        roots.append(path + QLatin1Char('/'));
+    RemoteTreeListings listings;
+    const bool complete = listTrees(roots, listings);
+    if (planningStopped() || !complete)
+        return;
     for (const QString& path : paths) {
-        CollectRemoteTree(path + QLatin1Char('/'), state.DeleteQueue);
+        CollectRemoteTree(listings, path + QLatin1Char('/'), state.DeleteQueue);
         state.DeleteQueue.append(directoryEntry(path));
     }
-    if (planningStopped())
-        return;
     if (!state.DeleteQueue.isEmpty())
         StartDeletion();
 }
@@ -118,29 +123,42 @@ void DeleteController::D3Click()
     state.DeleteContext = 1;
     m_port.setStatusText(QString::fromUtf8(PlanningStatus), true);
     state.DeleteQueue.clear();
+    QStringList roots;
+    for (const Chosen& item : chosen)
+        if (item.directory)
+            roots.append(directory + QLatin1Char('/') + item.caption + QLatin1Char('/'));
+    RemoteTreeListings listings;
+    const bool complete = listTrees(roots, listings);
+    if (planningStopped() || !complete)
+        return;
     for (const Chosen& item : chosen) {
         QString path = directory + QLatin1Char('/') + item.caption;
         if (item.directory) {
             path += QLatin1Char('/');
-            CollectRemoteTree(path, state.DeleteQueue);
+            CollectRemoteTree(listings, path, state.DeleteQueue);
             state.DeleteQueue.append(directoryEntry(path));
         } else {
             state.DeleteQueue.append(path);
         }
     }
-    if (planningStopped())
-        return;
     if (!state.DeleteQueue.isEmpty())
         StartDeletion();
 }
 
-void DeleteController::CollectRemoteTree(const QString& path, QStringList& queue)
+bool DeleteController::listTrees(const QStringList& roots, RemoteTreeListings& listings)
 {
-    // The window may have begun to close while an earlier listing of this plan was running.
-    if (m_port.state().closing)
-        return;
-    const Credentials credentials = m_port.state().credentials;
-    ::CollectRemoteTree(credentials, path, queue, [this] { return m_stopped || m_port.state().closing; });
+    // The user may have stopped, or the window begun to close, while the command was being chosen.
+    const auto stopped = [this] { return m_stopped || m_port.state().closing; };
+    if (stopped())
+        return false;
+    if (roots.isEmpty())
+        return true;
+    // The browser's listings wait meanwhile, as they did for every planning listing.
+    m_browser.holdListings(true);
+    const auto release = qScopeGuard([this] { m_browser.holdListings(false); });
+    // One login per connection for the whole plan; the connections end before the workers start theirs.
+    RemoteLister lister(m_port.state().credentials, MainState::kSlotsPerKind, ListingCommand::List);
+    return ListRemoteTrees(lister, roots, listings, stopped);
 }
 
 bool DeleteController::planningStopped()
@@ -165,6 +183,7 @@ void DeleteController::StartDeletion()
     const int planned = int(state.DeleteQueue.size());
     state.DeleteQueue = split.files;
     state.DeferredDirectoryQueue = split.directories;
+    m_directoryLevel = split.mode == kDeleteDirectoryMode;
 
     // The progress display counts along although the browser layout stays in view.
     resetProgress(m_port, planned);
@@ -188,7 +207,18 @@ BatchOffer DeleteController::exchangeBatch(BatchWorker* worker, BatchReport repo
 {
     Q_ASSERT(QThread::currentThread() == qApp->thread());
     Q_UNUSED(worker);
-    return {ExchangeBatch(m_port, m_port.state().DeleteQueue, report, take ? kBatchSize : 0), false};
+    MainState& state = m_port.state();
+    int limit = take ? kBatchSize : 0;
+    // The directories of one level are shared out evenly: a level of fifteen would otherwise wait on one worker's
+    // ten removals while most workers find nothing left.
+    if (take && m_directoryLevel) {
+        int running = 0;
+        for (int slot = MainState::kDeleteSlotFirst; slot < MainState::kDeleteSlotFirst + MainState::kSlotsPerKind;
+             ++slot)
+            running += state.WorkerSlots[slot] ? 1 : 0;
+        limit = fairBatchSize(state.DeleteQueue.size(), running);
+    }
+    return {ExchangeBatch(m_port, state.DeleteQueue, report, limit), false};
 }
 
 void DeleteController::DeleteWorkerFinished(BatchWorker* worker, BatchReport rest)
@@ -226,11 +256,14 @@ void DeleteController::StartDirectoryPhase()
             finishDeletion();
         return;
     }
-    state.DeleteQueue.append(state.DeferredDirectoryQueue);
-    state.DeferredDirectoryQueue.clear();
-    // One worker only: it removes the directories strictly in plan order, children before their parents.
-    if (!state.WorkerSlots[MainState::kDeleteSlotFirst])
-        startWorker(0, kDeleteDirectoryMode);
+    // One level at a time, deepest first: the workers of a level remove its directories in parallel, and the
+    // next level starts only when the last of them has ended, so no directory goes before anything below it.
+    state.DeleteQueue = takeDeepestDirectories(state.DeferredDirectoryQueue);
+    m_directoryLevel = true;
+    for (int index = 0; index < MainState::kSlotsPerKind; ++index) {
+        if (!state.WorkerSlots[MainState::kDeleteSlotFirst + index])
+            startWorker(index, kDeleteDirectoryMode);
+    }
 }
 
 void DeleteController::finishDeletion()

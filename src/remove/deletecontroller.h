@@ -1,6 +1,7 @@
 #pragma once
 
 #include "jobs/batchhost.h"
+#include "transfer/deletionplan.h"
 
 #include <QStringList>
 #include <utility>
@@ -10,15 +11,16 @@ class QTreeWidgetItem;
 class RemoteBrowser;
 
 // Deleting on the server: planning the deletion of the tree's or the file list's selection, the delete workers
-// of the file phase and the single worker of the directory phase. Lives on the main thread; the workers reach it
+// of the file phase and those of the directory phase, which removes the directories level by level, deepest
+// first, each level by up to ten workers in parallel. Lives on the main thread; the workers reach it
 // only through its BatchHost calls, which they make as blocking queued calls.
 //
 // A plan is made with listings that keep processing events, so the user may act meanwhile: each command takes
 // its selection when it is chosen. A command chosen while an earlier deletion is still being planned or carried
 // out is refused with the busy message, so no deletion drops the rest of another.
 //
-// The stop command ends a deletion for good: during planning, the planning ends before its next listing and
-// nothing is deleted; afterwards the queue's rest and the pending directories go to FailedList at once, every
+// The stop command ends a deletion for good: during planning, no further directory is listed and nothing is
+// deleted; afterwards the queue's rest and the pending directories go to FailedList at once, every
 // worker finishes the entry under way and its completion handler puts the rest of its batch in FailedList, no
 // directory phase starts, and the deletion ends as any other.
 class DeleteController : public BatchHost
@@ -27,9 +29,6 @@ class DeleteController : public BatchHost
 public:
     DeleteController(MainWindowPort& port, RemoteBrowser& browser, QObject* parent = nullptr);
 
-    // Appends the plan entries of everything below path (begins and ends with "/") to queue, children before
-    // their parent.
-    void CollectRemoteTree(const QString& path, QStringList& queue);
     // Splits the plan in DeleteQueue into files and deferred directories and starts the workers.
     void StartDeletion();
 
@@ -53,6 +52,9 @@ public slots:
 
 private:
     bool refuseWhileBusy();
+    // Lists the chosen directories (paths ending with "/") and everything below them for the plan; false when a
+    // stop or the closing window left the listings incomplete.
+    bool listTrees(const QStringList& roots, RemoteTreeListings& listings);
     // After planning: true (and the incomplete plan dropped) when the planning was stopped.
     bool planningStopped();
     void startWorker(int slotIndex, int mode);
@@ -61,5 +63,6 @@ private:
     MainWindowPort& m_port;
     RemoteBrowser& m_browser;
     bool m_planning = false;
-    bool m_stopped = false; // the deletion planned or under way was stopped
+    bool m_stopped = false;        // the deletion planned or under way was stopped
+    bool m_directoryLevel = false; // the running workers remove one level of directories
 };

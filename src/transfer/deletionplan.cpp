@@ -1,14 +1,15 @@
 #include "transfer/deletionplan.h"
 
-#include "ftp/credentials.h"
-#include "ftp/ftprunner.h"
 #include "ftp/listingparser.h"
+#include "ftp/remotelister.h"
+
+#include <algorithm>
 
 QList<ListedEntry> plannableEntries(const QStringList& lines)
 {
     QList<ListedEntry> entries;
-    // After a refused "cd" the client lists the directory it is still in; taking those entries as children
-    // would delete the wrong files and, with subdirectories there, recurse without end.
+    // After a refused "cd" a client lists the directory it is still in; taking those entries as children would
+    // delete the wrong files and, with subdirectories there, recurse without end.
     if (transcriptShowsRefusedCd(lines))
         return entries;
     for (const QString& line : lines) {
@@ -31,33 +32,65 @@ QString directoryEntry(const QString& path)
     return QLatin1Char(' ') + path;
 }
 
-QStringList collectionScript(const Credentials& credentials, const QString& path)
+bool ListRemoteTrees(RemoteLister& lister, const QStringList& roots, RemoteTreeListings& listings,
+                     const std::function<bool()>& stopped)
 {
-    // The path keeps both its slashes: the "cd" names the directory from the server's root, the same path the
-    // delete operations receive.
-    return {QStringLiteral("open ") + credentials.server, credentials.userId, credentials.password,
-            QStringLiteral("cd ") + path, QStringLiteral("dir")};
+    QStringList level = roots;
+    while (!level.isEmpty()) {
+        if (stopped && stopped())
+            return false;
+        const QList<RemoteDirectoryListing> results = lister.list(level, stopped);
+        // A stop may have come after the last listing was handed out: the listings are complete then, but the
+        // user asked for no deletion.
+        if (stopped && stopped())
+            return false;
+        QStringList next;
+        for (const RemoteDirectoryListing& result : results) {
+            if (!result.listed)
+                continue;
+            const QList<ListedEntry> entries = plannableEntries(result.lines);
+            for (const ListedEntry& entry : entries)
+                if (entry.directory)
+                    next.append(result.path + entry.name + QLatin1Char('/'));
+            listings.insert(result.path, entries);
+        }
+        level.swap(next);
+    }
+    return true;
 }
 
-void CollectRemoteTree(const Credentials& credentials, const QString& path, QStringList& queue,
-                       const std::function<bool()>& stopped)
+void CollectRemoteTree(const RemoteTreeListings& listings, const QString& path, QStringList& queue)
 {
-    if (stopped && stopped())
+    const auto listed = listings.constFind(path);
+    if (listed == listings.constEnd())
         return;
-    // A script that cannot be written is not run, and no stale script can list another directory in its place;
-    // the listing then contributes nothing.
-    QString output;
-    runFtpScriptFile(collectionScript(credentials, path), output, credentials.settings);
-
-    const QList<ListedEntry> entries = plannableEntries(splitListingOutput(output));
-    for (const ListedEntry& entry : entries) {
+    for (const ListedEntry& entry : *listed) {
         if (entry.directory) {
-            CollectRemoteTree(credentials, path + entry.name + QLatin1Char('/'), queue, stopped);
+            CollectRemoteTree(listings, path + entry.name + QLatin1Char('/'), queue);
             queue.append(directoryEntry(path + entry.name));
         } else {
             queue.append(path + entry.name);
         }
     }
+}
+
+int directoryDepth(const QString& path)
+{
+    const QStringList names = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    return int(names.size());
+}
+
+QStringList takeDeepestDirectories(QStringList& directories)
+{
+    int deepest = -1;
+    for (const QString& directory : std::as_const(directories))
+        deepest = std::max(deepest, directoryDepth(directory));
+    QStringList taken;
+    QStringList rest;
+    for (const QString& directory : std::as_const(directories))
+        (directoryDepth(directory) == deepest ? taken : rest).append(directory);
+    directories.swap(rest);
+    return taken;
 }
 
 DeletionSplit splitDeletionPlan(const QStringList& plan)
@@ -69,9 +102,9 @@ DeletionSplit splitDeletionPlan(const QStringList& plan)
         else
             split.files.append(entry);
     }
-    // Without files there is nothing to wait for: the directories go to the workers at once.
+    // Without files there is nothing to wait for: the deepest directories go to the workers at once.
     if (split.files.isEmpty()) {
-        split.files.swap(split.directories);
+        split.files = takeDeepestDirectories(split.directories);
         split.mode = kDeleteDirectoryMode;
     }
     return split;

@@ -1,6 +1,7 @@
 #include "app/application.h"
 #include "browse/filelistview.h"
 #include "browse/remotebrowser.h"
+#include "connectdialog.h"
 #include "connectedwindow.h"
 #include "ftp/ftprunner.h"
 #include "modal.h"
@@ -81,6 +82,10 @@ private slots:
     void rightClickSelects();
     void createDirectory_data();
     void createDirectory();
+    void keptConnection_data();
+    void keptConnection();
+    void keptConnectionEnds_data();
+    void keptConnectionEnds();
 };
 
 // A small icon theme of our own, so that a folder and a web page have pictures of the theme and a file of no known
@@ -448,17 +453,17 @@ void TestRemoteBrowser::selectionDuringUnlockedListing()
     clickNode(s.tree(), nodeNamed(s.tree(), "img"));
 
     // A listing that sets no lock (the end of an upload lists the selected node again); meanwhile the user
-    // selects css, then www. Their listings wait: the running client's script stays as it is. By then css is no
-    // longer selected and is not listed.
+    // selects css, then www. Their listings wait for the running one, which goes on listing www/img. By then css
+    // is no longer selected and is not listed.
     s.server.clearLog();
-    bool scriptKept = false;
+    bool waited = false;
     QTimer::singleShot(0, this, [&] {
         clickNode(s.tree(), nodeNamed(s.tree(), "css"));
         clickNode(s.tree(), nodeNamed(s.tree(), "www"));
-        scriptKept = scriptExists() && readAll(ftpScriptPath()).contains("cd www/img");
+        waited = s.browser().listingUnderWay() && !s.server.commands().join('\n').contains("CWD /www/css");
     });
     s.browser().listSelectedAgain();
-    QVERIFY(scriptKept);
+    QVERIFY(waited);
     QCOMPARE(captions(s.list()), QStringList{"icons"});
     QCOMPARE(selectedNames(s.tree()), QStringList{"www"});
 
@@ -783,6 +788,109 @@ void TestRemoteBrowser::createDirectory()
     } else {
         QCOMPARE(s.form->statusText(), QString());
     }
+}
+
+void TestRemoteBrowser::keptConnection_data()
+{
+    QTest::addColumn<bool>("dropAfterFive"); // the server ends every connection between the fifth and sixth listing
+    QTest::newRow("ten listings") << false;
+    QTest::newRow("the server drops the connection between two") << true;
+}
+
+// Clicks, F5 and double-clicks list over the connection the connect listing logged in with: one connection in all,
+// or one more after the server dropped it, and every listing shows its directory.
+void TestRemoteBrowser::keptConnection()
+{
+    QFETCH(bool, dropAfterFive);
+    ConnectedWindow s;
+    QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/img")));
+    QVERIFY(writeAll(s.server.root() + QStringLiteral("/cgi-bin/perl/p.cgi"), "#!"));
+    QVERIFY(connectSession(s));
+    s.form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(s.form.get()));
+    const QStringList expected[] = {{"img"}, {"perl"}, {"perl"}, {"p.cgi"}};
+    for (int step = 0; step < 10; ++step) {
+        if (dropAfterFive && step == 5) {
+            s.server.stop();
+            QVERIFY(s.server.start());
+        }
+        switch (step % 4) {
+        case 0:
+            clickNode(s.tree(), nodeNamed(s.tree(), "www"));
+            break;
+        case 1:
+            clickNode(s.tree(), nodeNamed(s.tree(), "cgi-bin"));
+            break;
+        case 2:
+            QTest::keyClick(s.form.get(), Qt::Key_F5);
+            break;
+        default:
+            doubleClickRow(s.list(), rowOf(s.list(), "perl"));
+        }
+        QTRY_COMPARE(captions(s.list()), expected[step % 4]);
+        QTRY_VERIFY(!s.form->state().BusyLock);
+    }
+
+    // Every listing since the (last) start of the server went over one connection that logged in once.
+    QSet<QString> listing;
+    int lists = 0;
+    for (const QString& line : s.server.commands()) {
+        if (line.section(' ', 1, 1) == "LIST") {
+            listing.insert(line.section(' ', 0, 0));
+            ++lists;
+        }
+    }
+    QCOMPARE(listing.size(), 1);
+    QCOMPARE(lists, dropAfterFive ? 5 : 11); // the connect listing's too
+    QCOMPARE(s.server.commandsOfSession(listing.begin()->toInt()).filter(QRegularExpression("^USER ")).size(), 1);
+    if (!dropAfterFive)
+        QCOMPARE(s.browser().listingLogins(), 1);
+    QVERIFY(!scriptExists());
+}
+
+void TestRemoteBrowser::keptConnectionEnds_data()
+{
+    QTest::addColumn<bool>("connectAgain"); // false: the window closes
+    QTest::newRow("another connect") << true;
+    QTest::newRow("the window closes") << false;
+}
+
+// The kept connection ends (QUIT) when another connect replaces the profile and when the window closes.
+void TestRemoteBrowser::keptConnectionEnds()
+{
+    QFETCH(bool, connectAgain);
+    ConnectedWindow s;
+    QVERIFY(QDir().mkpath(s.server.root() + QStringLiteral("/www/img")));
+    QVERIFY(connectSession(s));
+    clickNode(s.tree(), nodeNamed(s.tree(), "www"));
+    const auto listingSessions = [&s] {
+        QSet<int> sessions;
+        for (const QString& line : s.server.commands())
+            if (line.section(' ', 1, 1) == "LIST")
+                sessions.insert(line.section(' ', 0, 0).toInt());
+        return sessions;
+    };
+    const QSet<int> first = listingSessions();
+    QCOMPARE(first.size(), 1);
+    QVERIFY(!s.server.closedSessions().contains(*first.begin()));
+
+    if (connectAgain) {
+        connectLikeAUser(*s.form, s.server.host(), FtpServerFixture::user(), FtpServerFixture::password());
+        QCOMPARE(sorted(captions(s.list())), QStringList{"www"});
+        QCOMPARE(listingSessions().size(), 2); // the new profile's listing logged in anew
+    } else {
+        s.form->close();
+    }
+    QTRY_VERIFY(s.server.closedSessions().contains(*first.begin()));
+    QCOMPARE(s.server.commandsOfSession(*first.begin()).last(), QStringLiteral("QUIT"));
+    // Every other connection but the new profile's listing has ended too.
+    QSet<int> open;
+    for (const QString& line : s.server.commands())
+        open.insert(line.section(' ', 0, 0).toInt());
+    for (const int closed : s.server.closedSessions())
+        open.remove(closed);
+    QCOMPARE(open, connectAgain ? listingSessions() - first : QSet<int>());
+    QVERIFY(!scriptExists());
 }
 
 int main(int argc, char* argv[])

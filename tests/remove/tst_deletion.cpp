@@ -100,6 +100,10 @@ private slots:
     void stopDuringDeletion_data();
     void stopDuringDeletion();
     void stopDuringPlanningDeletesNothing();
+    void directoryPhaseByDepth_data();
+    void directoryPhaseByDepth();
+    void largeTree_data();
+    void largeTree();
 
 private:
     // Creates the files (a trailing "/" makes an empty folder) below the server's root.
@@ -229,10 +233,9 @@ void TestDeletion::treeDeletionFilesThenDirectoriesInOrder()
     QVERIFY(state.FailedList.isEmpty());
     QCOMPARE(m_form->sentCountLabel()->text(), QStringLiteral("4"));
     QCOMPARE(m_form->progressBar()->value(), 4);
-    // Files first, then the directories by one worker, children before parents.
+    // Files first, then the directories level by level, children before parents.
     const QStringList commands = m_server.commands();
     QCOMPARE(received(m_server, "RMD "), (QStringList{"RMD /a/s", "RMD /a"}));
-    QCOMPARE(sessionsOf(m_server, "RMD ").size(), 1);
     QStringList deletes = received(m_server, "DELE ");
     deletes.sort();
     QCOMPARE(deletes, (QStringList{"DELE /a/f", "DELE /a/s/g"}));
@@ -244,10 +247,16 @@ void TestDeletion::treeDeletionFilesThenDirectoriesInOrder()
             firstRemove = std::min(firstRemove, i);
     }
     QVERIFY(lastDelete < firstRemove);
-    // One refresh; a top-level directory was deleted, so the root is listed again as after connecting.
-    QCOMPARE(received(m_server, "LIST -al").size(), 1);
-    const QString refresh = *sessionsOf(m_server, "LIST -al").begin();
-    QVERIFY(!sessionsOf(m_server, "CWD").contains(refresh));
+    // One refresh, over the browser's kept connection (it logged in before the command); a top-level directory was
+    // deleted, so the root is listed again as after connecting: the connection changes back to where it logged in.
+    const QSet<QString> refreshing = sessionsOf(m_server, "LIST") - sessionsOf(m_server, "USER");
+    QCOMPARE(refreshing.size(), 1);
+    const int refresh = refreshing.begin()->toInt();
+    QCOMPARE(m_server.commandsOfSession(refresh).filter(QRegularExpression("^(CWD|LIST)")),
+             (QStringList{"CWD /", "LIST -a"}));
+    // The plan was listed over connections of its own, one login each.
+    for (const QString& planning : sessionsOf(m_server, "LIST") - refreshing)
+        QCOMPARE(m_server.commandsOfSession(planning.toInt()).filter(QRegularExpression("^USER ")).size(), 1);
     QVERIFY(!nodeNamed(m_form->tree(), QStringLiteral("a")));
     QVERIFY(nodeNamed(m_form->tree(), QStringLiteral("keep")) && !nodeNamed(m_form->tree(), QStringLiteral("sub")));
 }
@@ -292,7 +301,7 @@ void TestDeletion::listDeletionOfFilesOnlyRunsNoListing()
     QCOMPARE(deleteWorkersRunning(*m_form), 10);
     waitForEnd();
 
-    QCOMPARE(received(m_server, "LIST"), QStringList{"LIST -al"}); // the refresh only, no planning listing
+    QCOMPARE(received(m_server, "LIST"), QStringList{"LIST -a"}); // the refresh only, no planning listing
     QVERIFY(received(m_server, "RMD").isEmpty());
     QVERIFY(!exists("www/a.txt") && !exists("www/b.txt") && exists("www/c.txt"));
     QCOMPARE(captions(m_form->fileList()), QStringList{"c.txt"});
@@ -650,7 +659,7 @@ void TestDeletion::stopDuringDeletion_data()
     for (int i = 0; i < 400; ++i)
         files << QStringLiteral("t/d%1/f%2").arg(i % 8).arg(i, 3, 10, QLatin1Char('0'));
     QTest::newRow("file phase") << files << 0;
-    // Five files go at once; the stop comes once the single directory worker has reported its first batch.
+    // Five files go at once; the stop comes once a worker of the directories' level has reported its first batch.
     QStringList directories{"t/f1", "t/f2", "t/f3", "t/f4", "t/f5"};
     for (int i = 0; i < 40; ++i)
         directories << QStringLiteral("t/d%1/").arg(i, 2, 10, QLatin1Char('0'));
@@ -673,11 +682,13 @@ void TestDeletion::stopDuringDeletion()
     // many directories were removed at the stop is then exact, however slow the build (a queued press let a
     // sanitizer build remove several more before it arrived).
     qsizetype removedAtStop = -1;
+    int runningAtStop = 0;
     connect(
         m_form->progressBar(), &QProgressBar::valueChanged, this,
         [&](int value) {
             if (value > stopAfter && removedAtStop < 0) {
                 removedAtStop = received(m_server, "RMD").size();
+                runningAtStop = deleteWorkersRunning(*m_form);
                 QTest::keyClick(m_form.get(), Qt::Key_Escape);
             }
         },
@@ -690,9 +701,12 @@ void TestDeletion::stopDuringDeletion()
     failed.sort();
     QVERIFY2(!failed.isEmpty(), "the deletion ended before the stop took effect");
     QCOMPARE(everythingOnServer(m_server.root()), failed);
-    QVERIFY2(received(m_server, "RMD").size() <= removedAtStop + 1,
-             qPrintable(
-                 QStringLiteral("%1 at the stop, %2 in all").arg(removedAtStop).arg(received(m_server, "RMD").size())));
+    // Each worker of the level finishes at most the removal it had under way.
+    QVERIFY2(received(m_server, "RMD").size() <= removedAtStop + runningAtStop,
+             qPrintable(QStringLiteral("%1 at the stop, %2 workers, %3 in all")
+                            .arg(removedAtStop)
+                            .arg(runningAtStop)
+                            .arg(received(m_server, "RMD").size())));
     QVERIFY(m_form->state().DeleteQueue.isEmpty() && m_form->state().DeferredDirectoryQueue.isEmpty());
 }
 
@@ -721,6 +735,137 @@ void TestDeletion::stopDuringPlanningDeletesNothing()
     choose("D1");
     waitForEnd();
     QVERIFY(!exists("t"));
+}
+
+void TestDeletion::directoryPhaseByDepth_data()
+{
+    QTest::addColumn<QStringList>("entries"); // below t; a trailing "/" makes an empty folder
+    QTest::addColumn<int>("widestLevel");     // the depth whose removals must spread over several connections
+    QStringList wide;
+    for (int i = 0; i < 30; ++i)
+        wide << QStringLiteral("t/d%1/f").arg(i, 2, 10, QLatin1Char('0'));
+    wide << "t/d03/sub/g"
+         << "t/d17/sub/deeper/";
+    QTest::newRow("a wide level with deeper branches") << wide << 2;
+    QStringList emptyOnly;
+    for (int i = 0; i < 24; ++i)
+        emptyOnly << QStringLiteral("t/e%1/x%2/").arg(i % 3).arg(i);
+    QTest::newRow("empty folders only, three levels") << emptyOnly << 3;
+    QTest::newRow("one deep chain") << QStringList{"t/1/2/3/4/5/f", "t/1/2/3/4/g"} << 0;
+}
+
+// The directories go level by level, deepest first, a level over several workers: every removal reaches the
+// server after the removal of everything below that directory, and the whole tree goes.
+void TestDeletion::directoryPhaseByDepth()
+{
+    QFETCH(QStringList, entries);
+    QFETCH(int, widestLevel);
+    put(entries + QStringList{"keep/k"});
+    connectWindow();
+    chooseNode(QStringLiteral("t"));
+    m_server.clearLog();
+    runToEnd("D1");
+
+    QCOMPARE(everythingOnServer(m_server.root()), (QStringList{"/keep", "/keep/k"}));
+    QVERIFY(m_form->state().FailedList.isEmpty());
+    QStringList removed; // the paths deleted or removed so far, in the order the server got them
+    for (const QString& command : received(m_server, "")) {
+        const bool directory = command.startsWith(QLatin1String("RMD "));
+        if (!directory && !command.startsWith(QLatin1String("DELE ")))
+            continue;
+        const QString path = command.section(QLatin1Char(' '), 1);
+        if (directory) {
+            for (const QString& entry : entries) {
+                const QString below = QLatin1Char('/') + entry;
+                if (below.startsWith(path + QLatin1Char('/')) && below.size() > path.size() + 1) {
+                    QString rest = below.mid(path.size() + 1);
+                    if (rest.endsWith(QLatin1Char('/')))
+                        rest.chop(1);
+                    // Every name between the directory and the entry was removed before it.
+                    QString step = path;
+                    for (const QString& name : rest.split(QLatin1Char('/'))) {
+                        step += QLatin1Char('/') + name;
+                        QVERIFY2(removed.contains(step), qPrintable(path + QStringLiteral(" before ") + step));
+                    }
+                }
+            }
+        }
+        removed << path;
+    }
+    if (widestLevel > 0) {
+        QSet<QString> sessions;
+        for (const QString& line : m_server.commands())
+            if (line.section(QLatin1Char(' '), 1, 1) == QLatin1String("RMD") &&
+                line.section(QLatin1Char(' '), 2).count(QLatin1Char('/')) == widestLevel)
+                sessions.insert(line.section(QLatin1Char(' '), 0, 0));
+        QVERIFY2(sessions.size() >= 2, qPrintable(QString::number(sessions.size())));
+    }
+}
+
+void TestDeletion::largeTree_data()
+{
+    QTest::addColumn<bool>("stopDuringPlanning");
+    QTest::newRow("deleted in full") << false;
+    QTest::newRow("stopped while the plan is listed") << true;
+}
+
+// 1,200 files in 60 folders, with empty folders, dot files and names with blanks: the plan, listed in parallel,
+// is the one the tree on the server's disk makes, entry for entry, and the server ends empty; a stop while it is
+// listed lists no further folder and deletes nothing.
+void TestDeletion::largeTree()
+{
+    QFETCH(bool, stopDuringPlanning);
+    QStringList files;
+    for (int i = 0; i < 1200; ++i)
+        files << QStringLiteral("t/s%1/d %2/f%3.html").arg(i % 6).arg(i % 54, 2, 10, QLatin1Char('0')).arg(i);
+    put(files + QStringList{"t/.htaccess", "t/s0/.hidden/", "t/empty/", "t/s1/two  blanks/", "keep/k"});
+    connectWindow();
+    chooseNode(QStringLiteral("t"));
+    const QStringList before = everythingOnServer(m_server.root());
+    const QStringList plan = deletionPlanOnDisk(m_server.root(), QStringLiteral("/t/"));
+    QStringList planFiles;
+    QStringList planDirectories;
+    for (const QString& entry : plan)
+        (entry.startsWith(QLatin1Char(' ')) ? planDirectories : planFiles) << entry.mid(entry.startsWith(' ') ? 1 : 0);
+    m_server.clearLog();
+    // Esc as soon as the server got the plan's first listing, from the event loop the listings keep running.
+    QTimer stopper;
+    if (stopDuringPlanning) {
+        m_form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+        connect(&stopper, &QTimer::timeout, this, [&] {
+            if (!received(m_server, "LIST").isEmpty()) {
+                stopper.stop();
+                QTest::keyClick(m_form.get(), Qt::Key_Escape);
+            }
+        });
+        stopper.start(1);
+    }
+    choose("D1");
+
+    MainState& state = m_form->state();
+    if (stopDuringPlanning) {
+        QCOMPARE(everythingOnServer(m_server.root()), before);
+        QVERIFY2(received(m_server, "LIST").size() < planDirectories.size(), "every folder was listed");
+        QCOMPARE(received(m_server, "DELE").size() + received(m_server, "RMD").size(), 0);
+        QVERIFY(state.DeleteQueue.isEmpty() && !m_form->remover().deletionUnderWay());
+        QCOMPARE(deleteWorkersRunning(*m_form), 0);
+        QVERIFY(m_messages.isEmpty());
+        return;
+    }
+    // The workers have not had their first batch yet: the queues hold the split plan.
+    QCOMPARE(state.DeleteQueue, planFiles);
+    QCOMPARE(state.DeferredDirectoryQueue, planDirectories + QStringList{"/t"});
+    QCOMPARE(m_form->plannedCountLabel()->text().remove(QRegularExpression("\\D")), QString::number(plan.size() + 1));
+    // Every folder listed once, over at most ten connections that logged in once each.
+    QCOMPARE(received(m_server, "LIST").size(), planDirectories.size() + 1);
+    const QSet<QString> planning = sessionsOf(m_server, "LIST");
+    QVERIFY(planning.size() <= MainState::kSlotsPerKind);
+    for (const QString& session : planning)
+        QCOMPARE(m_server.commandsOfSession(session.toInt()).filter(QRegularExpression("^USER ")).size(), 1);
+    waitForEnd();
+    QVERIFY(state.FailedList.isEmpty());
+    QCOMPARE(everythingOnServer(m_server.root()), (QStringList{"/keep", "/keep/k"}));
 }
 
 int main(int argc, char* argv[])

@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+
 QByteArray readAll(const QString& path)
 {
     QFile file(path);
@@ -32,4 +34,21 @@ QStringList filesBelow(const QString& folder)
         result << base.relativeFilePath(it.next());
     result.sort();
     return result;
+}
+
+QStringList deletionPlanOnDisk(const QString& root, const QString& path)
+{
+    QStringList plan;
+    const QDir directory(root + path);
+    QStringList names = directory.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) { return a.toUcs4() < b.toUcs4(); });
+    for (const QString& name : names) {
+        if (QFileInfo(directory.filePath(name)).isDir()) {
+            plan += deletionPlanOnDisk(root, path + name + QLatin1Char('/'));
+            plan << QLatin1Char(' ') + path + name;
+        } else {
+            plan << path + name;
+        }
+    }
+    return plan;
 }

@@ -15,3 +15,8 @@ bool writeAll(const QString& path, const QByteArray& bytes);
 // Every file below a folder (any depth), as sorted relative paths with "/" separators; folders themselves are
 // not listed.
 QStringList filesBelow(const QString& folder);
+
+// The deletion plan of everything below root + path (path begins and ends with "/") as a server whose long
+// listing sorts each directory by name would list it: for each directory first everything below it, then its own
+// entry (a space and its path); files as their path. Dot files included.
+QStringList deletionPlanOnDisk(const QString& root, const QString& path);

@@ -1,6 +1,7 @@
 #include "ftp/credentials.h"
 #include "ftp/ftprunner.h"
 #include "ftp/listingparser.h"
+#include "ftp/remotelister.h"
 #include "ftpserverfixture.h"
 #include "settings/apperror.h"
 #include "testfiles.h"
@@ -41,8 +42,11 @@ private slots:
     void collect_data();
     void collect();
     void collectWithoutLoginPlansNothing();
+    void collectStopped();
     void split_data();
     void split();
+    void levels_data();
+    void levels();
 
 private:
     Credentials credentials() const
@@ -154,6 +158,17 @@ void TestDeletionPlan::collect_data()
         << QStringList{"locked/inner/x", "www/y"} << "/locked/" << QStringList{};
     QTest::newRow("refused subdirectory: its own entry only")
         << QStringList{"b/f", "b/locked/secret", "b/locked/deeper/z"} << "/b/" << QStringList{"/b/f", " /b/locked"};
+    // A large tree, as the server's long listing orders it: every directory's entries sorted by name.
+    QStringList large;
+    for (int i = 0; i < 1200; ++i)
+        large << QStringLiteral("big/s%1/d%2/f %3.html").arg(i % 6).arg(i % 54, 2, 10, QLatin1Char('0')).arg(i);
+    large << "big/.htaccess"
+          << "big/s0/.hidden/.x"
+          << "big/empty/"
+          << "big/s1/with blanks/"
+          << "big/s2/d02/e/";
+    QTest::newRow("1,200 files in 60 folders, empty folders, dot files, blanks")
+        << large << "/big/" << QStringList{QStringLiteral("from disk")};
     // A cd answered with no reply or a reply that hides its refusal plans nothing from the login directory.
     for (const FtpServerFixture::BadCwdReply& bad : FtpServerFixture::badCwdReplies())
         QTest::addRow("reply %s: nothing planned", qPrintable(bad.dir))
@@ -170,11 +185,20 @@ void TestDeletionPlan::collect()
         const QString local = m_server.root() + QLatin1Char('/') + entry;
         QVERIFY(entry.endsWith(QLatin1Char('/')) ? QDir().mkpath(local) : writeAll(local, "x"));
     }
+    if (expected == QStringList{QStringLiteral("from disk")})
+        expected = deletionPlanOnDisk(m_server.root(), path);
 
+    RemoteLister lister(credentials(), 10, ListingCommand::List);
+    RemoteTreeListings listings;
+    QVERIFY(ListRemoteTrees(lister, {path}, listings));
     QStringList queue{QStringLiteral("/kept")};
-    CollectRemoteTree(credentials(), path, queue);
+    CollectRemoteTree(listings, path, queue);
     QCOMPARE(queue, QStringList{QStringLiteral("/kept")} + expected);
-    // The script holds the password: no listing leaves it behind.
+    // Up to ten connections, each logged in once for all the levels.
+    QVERIFY(lister.connectionsOpened() >= 1 && lister.connectionsOpened() <= 10);
+    QCOMPARE(m_server.logins(), lister.connectionsOpened());
+    m_server.clearLog();
+    // No listing writes the script file that would hold the password.
     QVERIFY(!QFile::exists(ftpScriptPath()));
 }
 
@@ -183,10 +207,28 @@ void TestDeletionPlan::collectWithoutLoginPlansNothing()
     QVERIFY(writeAll(m_server.root() + QStringLiteral("/a/f"), "x"));
     Credentials wrong = credentials();
     wrong.password = QStringLiteral("not the password");
+    RemoteLister lister(wrong, 10, ListingCommand::List);
+    RemoteTreeListings listings;
+    QVERIFY(ListRemoteTrees(lister, {QStringLiteral("/a/")}, listings));
     QStringList queue;
-    CollectRemoteTree(wrong, QStringLiteral("/a/"), queue);
+    CollectRemoteTree(listings, QStringLiteral("/a/"), queue);
     QVERIFY(queue.isEmpty());
     QVERIFY(!QFile::exists(ftpScriptPath()));
+}
+
+// A stop once the first level is in: no deeper directory is listed and the listings say they are incomplete.
+void TestDeletionPlan::collectStopped()
+{
+    QVERIFY(writeAll(m_server.root() + QStringLiteral("/a/b/c/f"), "x"));
+    m_server.clearLog();
+    RemoteLister lister(credentials(), 10, ListingCommand::List);
+    RemoteTreeListings listings;
+    QVERIFY(!ListRemoteTrees(lister, {QStringLiteral("/a/")}, listings, [&listings] { return !listings.isEmpty(); }));
+    QCOMPARE(listings.keys(), QStringList{QStringLiteral("/a/")});
+    int lists = 0;
+    for (const QString& command : m_server.commands())
+        lists += command.section(QLatin1Char(' '), 1).startsWith(QLatin1String("LIST")) ? 1 : 0;
+    QCOMPARE(lists, 1);
 }
 
 void TestDeletionPlan::split_data()
@@ -203,6 +245,9 @@ void TestDeletionPlan::split_data()
                                 << kDeleteFileMode;
     QTest::newRow("directories only go to the workers at once")
         << QStringList{" /a/img/", " /a/e"} << QStringList{"/a/img/", "/a/e"} << QStringList{} << kDeleteDirectoryMode;
+    QTest::newRow("directories only: the deepest level first, the rest deferred in plan order")
+        << QStringList{" /a/b/c", " /a/b", " /a/e/f/", " /a"} << QStringList{"/a/b/c", "/a/e/f/"}
+        << QStringList{"/a/b", "/a"} << kDeleteDirectoryMode;
     QTest::newRow("mark and surrounding blanks removed, inner blanks kept")
         << QStringList{"/f", QStringLiteral(" /my docs/ \t\r")} << QStringList{"/f"} << QStringList{"/my docs/"}
         << kDeleteFileMode;
@@ -218,6 +263,34 @@ void TestDeletionPlan::split()
     QCOMPARE(result.files, files);
     QCOMPARE(result.directories, directories);
     QCOMPARE(result.mode, mode);
+}
+
+void TestDeletionPlan::levels_data()
+{
+    QTest::addColumn<QStringList>("directories"); // deferred directories in plan order
+    QTest::addColumn<QStringList>("levels");      // each level's directories joined by "|", deepest first
+
+    QTest::newRow("one level") << QStringList{"/a/x", "/a/y/"} << QStringList{"/a/x|/a/y/"};
+    QTest::newRow("nested, plan order kept within a level")
+        << QStringList{"/a/s/t", "/a/s", "/a/u/v", "/a/u", "/a/w/", "/a"}
+        << QStringList{"/a/s/t|/a/u/v", "/a/s|/a/u|/a/w/", "/a"};
+    QTest::newRow("names with blanks and slashes at the end count by their names")
+        << QStringList{"/my docs/a b/", "/my docs", "/x/y/z"} << QStringList{"/x/y/z", "/my docs/a b/", "/my docs"};
+    QTest::newRow("sibling trees of different depth")
+        << QStringList{"/p/1/2/3", "/p/1/2", "/p/1", "/p", "/q"} << QStringList{"/p/1/2/3", "/p/1/2", "/p/1", "/p|/q"};
+}
+
+void TestDeletionPlan::levels()
+{
+    QFETCH(QStringList, directories);
+    QFETCH(QStringList, levels);
+    QStringList taken;
+    while (!directories.isEmpty()) {
+        const qsizetype before = directories.size();
+        taken << takeDeepestDirectories(directories).join(QLatin1Char('|'));
+        QVERIFY(directories.size() < before);
+    }
+    QCOMPARE(taken, levels);
 }
 
 QTEST_GUILESS_MAIN(TestDeletionPlan)
