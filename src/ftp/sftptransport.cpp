@@ -55,10 +55,16 @@ QByteArray loginRelative(const QByteArray& path)
     return path.startsWith('/') ? "/~" + path : "/~/" + path;
 }
 
-// A path as a quote command's argument: in double quotes, with the quote and the backslash escaped.
+// A path as a quote command's argument: relative, which the server takes from the directory the session started
+// in, the login directory (libcurl expands "/~/" only in a path without quotes); in double quotes, with the quote
+// and the backslash escaped.
 QByteArray quotedPath(const QByteArray& path)
 {
-    QByteArray quoted = loginRelative(path);
+    QByteArray quoted = path;
+    while (quoted.startsWith('/'))
+        quoted.remove(0, 1);
+    if (quoted.isEmpty())
+        quoted = ".";
     quoted.replace("\\", "\\\\").replace("\"", "\\\"");
     return '"' + quoted + '"';
 }
