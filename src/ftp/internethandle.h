@@ -116,6 +116,7 @@ struct InternetHandle
     QByteArray sftpDirectory = "/"; // the current directory, from the login directory
     QByteArray errorText;           // libcurl's error buffer of the operation under way
     SshHostKey offeredHostKey;      // what the server showed in the last connect
+    QByteArray sftpRenameFrom;      // the path of the last RNFR, until its RNTO
     bool isSftp() const { return settings.protocol == TransferProtocol::Sftp; }
 
     // called back by libcurl
@@ -131,7 +132,7 @@ private:
                     const QByteArray& directory);
     void prepareSftp(const QByteArray& path, bool directory);
     int performSftp(bool watchData);
-    bool sftpQuote(const QByteArray& operation, const QByteArray& path);
+    bool sftpQuote(const QByteArray& operation, const QByteArray& path, const QByteArray& target = {});
     bool sftpDirectoryExists(const QByteArray& path);
     bool sftpServerAnswers();
     void sftpReply(int code, const QByteArray& text);

@@ -7,6 +7,8 @@
 
 #include <QThread>
 
+#include <utility>
+
 #include <curl/curl.h>
 
 namespace {
@@ -302,11 +304,14 @@ bool InternetHandle::sftpPutFile(QFile& file, const QByteArray& remoteFile, bool
     return false;
 }
 
-bool InternetHandle::sftpQuote(const QByteArray& operation, const QByteArray& path)
+bool InternetHandle::sftpQuote(const QByteArray& operation, const QByteArray& path, const QByteArray& target)
 {
     prepareSftp("/", true);
     curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
-    curl_slist* quote = curl_slist_append(nullptr, QByteArray(operation + ' ' + quotedPath(path)).constData());
+    QByteArray line = operation + ' ' + quotedPath(path);
+    if (!target.isEmpty())
+        line += ' ' + quotedPath(target);
+    curl_slist* quote = curl_slist_append(nullptr, line.constData());
     curl_easy_setopt(curl, CURLOPT_QUOTE, quote);
     const int rc = performSftp(false);
     curl_slist_free_all(quote);
@@ -361,6 +366,14 @@ int InternetHandle::sftpCommand(const QByteArray& command)
         done = sftpQuote("rm", path);
     } else if (verb == "RMD") {
         done = sftpQuote("rmdir", path);
+    } else if (verb == "RNFR") {
+        // Nothing is sent yet: the rename goes out with RNTO, as one operation.
+        sftpRenameFrom = path;
+        return answer(350, "Ready for the new name.");
+    } else if (verb == "RNTO") {
+        if (sftpRenameFrom.isEmpty())
+            return answer(503, "RNFR first.");
+        done = sftpQuote("rename", std::exchange(sftpRenameFrom, QByteArray()), path);
     } else {
         return answer(502, verb + " is not available over SFTP.");
     }

@@ -273,6 +273,7 @@ private slots:
         QTest::newRow("CWD file") << u"CWD"_s << QStringList{"plain.txt"} << none << QByteArray("/plain.txt") << 550
                                   << true;
         QTest::newRow("CWD missing") << u"CWD"_s << none << none << QByteArray("/nowhere") << 550 << false;
+        QTest::newRow("RNTO without RNFR") << u"RNTO"_s << none << none << QByteArray("/x") << 503 << false;
         QTest::newRow("unknown command") << u"SITE"_s << none << none << QByteArray("CHMOD 777 /x") << 502 << false;
     }
     void commands()
@@ -295,6 +296,39 @@ private slots:
         QCOMPARE(QFileInfo::exists(m_server.root() + QString::fromUtf8(path)), existsAfter);
         // a refusal leaves the connection usable
         QCOMPARE(ftpSendCommand(h.connection, "NOOP"), 200);
+    }
+
+    void renames_data()
+    {
+        QTest::addColumn<QByteArray>("from");
+        QTest::addColumn<QByteArray>("to");
+        QTest::addColumn<bool>("targetExists");
+        QTest::addColumn<int>("reply");
+        QTest::newRow("new name") << QByteArray("/old name.txt") << QByteArray("/新しい名前.txt") << false << 250;
+        QTest::newRow("into a folder") << QByteArray("/old name.txt") << QByteArray("/sub/moved.txt") << false << 250;
+        QTest::newRow("onto an existing file")
+            << QByteArray("/old name.txt") << QByteArray("/taken.txt") << true << 550;
+        QTest::newRow("missing source") << QByteArray("/nothing.txt") << QByteArray("/x.txt") << false << 550;
+    }
+    void renames()
+    {
+        QFETCH(QByteArray, from);
+        QFETCH(QByteArray, to);
+        QFETCH(bool, targetExists);
+        QFETCH(int, reply);
+        QVERIFY(writeAll(m_server.root() + u"/old name.txt"_s, "moving"));
+        QVERIFY(QDir().mkpath(m_server.root() + u"/sub"_s));
+        if (targetExists)
+            QVERIFY(writeAll(m_server.root() + QString::fromUtf8(to), "taken"));
+        m_server.handOver();
+        Handles h;
+        QVERIFY(connectTo(h, m_server, trusted()));
+        QCOMPARE(ftpSendCommand(h.connection, "RNFR " + from), 350);
+        QCOMPARE(ftpSendCommand(h.connection, "RNTO " + to), reply);
+        const QByteArray expected = reply == 250 ? "moving" : targetExists ? "taken" : "";
+        QCOMPARE(readAll(m_server.root() + QString::fromUtf8(to)), expected);
+        QFile::remove(m_server.root() + QString::fromUtf8(to));
+        QFile::remove(m_server.root() + u"/old name.txt"_s);
     }
 
     void oneLoginPerHandle()
