@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -160,6 +161,36 @@ private slots:
         const bool sawUser = !added.filter(u"Accepted "_s).isEmpty() || !added.filter(u"Failed "_s).isEmpty() ||
                              !added.filter(m_server.user()).isEmpty();
         QCOMPARE(sawUser, loginReached);
+    }
+
+    void agentLogsIn()
+    {
+        // An agent of the test's own, holding the passphrase-protected key: no password, no key file given.
+        QTemporaryDir agentDir;
+        const QString socket = agentDir.filePath(u"agent.sock"_s);
+        QProcess agent;
+        agent.start(u"ssh-agent"_s, {u"-D"_s, u"-a"_s, socket});
+        QVERIFY(agent.waitForStarted());
+        QTRY_VERIFY(QFileInfo::exists(socket));
+        QProcess add;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"SSH_AUTH_SOCK"_s, socket);
+        add.setProcessEnvironment(environment);
+        add.start(u"ssh-add"_s, {m_server.keyFile(SshdFixture::Key::Ed25519)});
+        QVERIFY(add.waitForFinished());
+        QCOMPARE(add.exitCode(), 0);
+        const QByteArray before = qgetenv("SSH_AUTH_SOCK");
+        qputenv("SSH_AUTH_SOCK", QFile::encodeName(socket));
+        Handles h;
+        const bool connected = connectTo(h, m_server, trusted(), QString());
+        if (before.isEmpty())
+            qunsetenv("SSH_AUTH_SOCK");
+        else
+            qputenv("SSH_AUTH_SOCK", before);
+        agent.kill();
+        agent.waitForFinished();
+        QVERIFY2(connected, qPrintable(ftpLastError(h.root)));
+        QVERIFY(!m_server.log().filter(u"Accepted publickey for "_s + m_server.user()).isEmpty());
     }
 
     void rsaOnlyHostKeyIsNamed()
