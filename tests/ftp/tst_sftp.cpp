@@ -8,6 +8,7 @@
 #include "sshdfixture.h"
 #include "testfiles.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -206,6 +207,19 @@ private slots:
         QVERIFY2(ftpLastError(h.root).contains(u"ed25519 or ECDSA"_s), qPrintable(ftpLastError(h.root)));
     }
 
+    void sessionLimitIsBusy()
+    {
+        // The login passes, the file transfer session is refused: a limit too, not a refused login.
+        SshdFixture limited;
+        SshdFixture::Options options;
+        options.maxSessions = 0;
+        QVERIFY(limited.start(options));
+        Handles h;
+        QVERIFY(!connectTo(h, limited, sftpSettings(limited.hostKeyFingerprint())));
+        QCOMPARE(ftpLastConnectFailure(h.root), FtpConnectFailure::Busy);
+        QVERIFY(!limited.log().filter(u"Accepted password"_s).isEmpty());
+    }
+
     void connectionLimitIsBusy()
     {
         SshdFixture limited;
@@ -215,14 +229,14 @@ private slots:
         // One connection that has not logged in holds the only place; sshd drops the next one at once. The holder
         // itself is dropped while the fixture's own check of the server still counts: it tries until it is greeted.
         QTcpSocket holder;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            [&] {
-                holder.abort();
-                holder.connectToHost(u"127.0.0.1"_s, limited.port());
-                return holder.waitForConnected(1000) && holder.waitForReadyRead(1000) &&
-                       holder.peek(4) == QByteArray("SSH-");
-            }(),
-            10000);
+        bool greeted = false;
+        for (QDeadlineTimer deadline(10000); !greeted && !deadline.hasExpired();) {
+            holder.abort();
+            holder.connectToHost(u"127.0.0.1"_s, limited.port());
+            greeted =
+                holder.waitForConnected(1000) && holder.waitForReadyRead(1000) && holder.peek(4) == QByteArray("SSH-");
+        }
+        QVERIFY(greeted);
         {
             Handles h;
             QVERIFY(!connectTo(h, limited, sftpSettings(limited.hostKeyFingerprint())));
@@ -384,12 +398,15 @@ private slots:
     void clientListsLikeFtp_data()
     {
         QTest::addColumn<bool>("withKey");
-        QTest::newRow("password") << false;
-        QTest::newRow("key with passphrase") << true;
+        QTest::addColumn<bool>("scheme"); // "open sftp://host:port" to a client started without -protocol:sftp
+        QTest::newRow("password") << false << false;
+        QTest::newRow("key with passphrase") << true << false;
+        QTest::newRow("open sftp://") << false << true;
     }
     void clientListsLikeFtp()
     {
         QFETCH(bool, withKey);
+        QFETCH(bool, scheme);
         QVERIFY(QDir().mkpath(m_server.root() + u"/www/img"_s));
         QVERIFY(writeAll(m_server.root() + u"/www/index.html"_s, "<html>"));
         QVERIFY(writeAll(m_server.root() + u"/www/名前 two.txt"_s, "12345"));
@@ -399,11 +416,21 @@ private slots:
                                    m_server.keyFile(SshdFixture::Key::Ed25519WithPassphrase), SshdFixture::passphrase())
                     : trusted();
         // As the browser writes it: the protocol comes with the settings, the server line is the profile's.
+        const QStringList script{scheme ? u"open sftp://"_s + m_server.host() : u"open "_s + m_server.host(),
+                                 m_server.user(),
+                                 withKey ? QString() : SshdFixture::password(),
+                                 u"cd www"_s,
+                                 u"ls -al"_s,
+                                 u"cd /nowhere"_s,
+                                 u"quit"_s};
         QString output;
-        QVERIFY(runFtpScriptFile({u"open "_s + m_server.host(), m_server.user(),
-                                  withKey ? QString() : SshdFixture::password(), u"cd www"_s, u"ls -al"_s,
-                                  u"cd /nowhere"_s, u"quit"_s},
-                                 output, settings));
+        if (scheme) {
+            QString errors;
+            QVERIFY(RunFtpScript(u"ftp -hostkey:"_s + m_server.hostKeyFingerprint(), script.join(u"\r\n"_s) + u"\r\n"_s,
+                                 output, errors));
+        } else {
+            QVERIFY(runFtpScriptFile(script, output, settings));
+        }
         const QStringList lines = splitListingOutput(output);
         QVERIFY2(lines.contains(u"230 Logged in."_s), qPrintable(output));
         QVERIFY2(!lines.filter(u"bytes received in"_s).isEmpty(), qPrintable(output));

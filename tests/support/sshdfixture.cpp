@@ -207,7 +207,7 @@ bool SshdFixture::start(const Options& options)
         };
         if (options.maxStartups > 0)
             lines << QStringLiteral("MaxStartups %1").arg(options.maxStartups);
-        if (options.maxSessions > 0)
+        if (options.maxSessions >= 0)
             lines << QStringLiteral("MaxSessions %1").arg(options.maxSessions);
         if (m_chrooted) {
             lines << QStringLiteral("ChrootDirectory %1").arg(m_base->path())

@@ -23,7 +23,7 @@ public:
     {
         bool rsaHostKeyOnly = false; // the server offers only an RSA host key
         int maxStartups = 0;         // sshd's MaxStartups (connections not yet logged in); 0: sshd's default
-        int maxSessions = 0;         // sshd's MaxSessions per connection; 0: sshd's default
+        int maxSessions = -1;        // sshd's MaxSessions per connection (0: none at all); -1: sshd's default
     };
     enum class Key
     {
