@@ -224,6 +224,7 @@ void TForm2::showProfile(const Credentials& profile)
         const QSignalBlocker blocker(m_protocol);
         m_protocol->setCurrentIndex(int(profile.settings.protocol));
     }
+    m_shownProtocol = m_protocol->currentIndex();
     protocolChanged(m_protocol->currentIndex());
     m_hostKey = profile.settings.hostKey;
 }

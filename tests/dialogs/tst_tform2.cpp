@@ -446,6 +446,15 @@ private slots:
         QCOMPARE(dialog.passphraseEdit()->isEnabled(), sftp);
         QCOMPARE(dialog.passphraseEdit()->echoMode(), QLineEdit::Password);
         QVERIFY(dialog.serverEdit()->placeholderText().contains(sftp ? u"22"_s : u"21"_s));
+
+        // a stored profile shows its server as stored, whatever the protocol's default port
+        writeSettings("[app]\ndefaultConnection=x\ncn_names=x\n[cn_x]\nserver=" + server.toUtf8() +
+                      "\nprotocol=" + (sftp ? "sftp" : "ftp") + "\n");
+        Credentials stored;
+        TForm2 reopened(stored);
+        QCOMPARE(reopened.serverEdit()->text(), server);
+        QCOMPARE(reopened.protocolBox()->currentIndex(), protocol);
+        QCOMPARE(reopened.keyFileEdit()->isEnabled(), sftp);
     }
 
     void hostKeyQuestionDecidesWhatIsSent()
