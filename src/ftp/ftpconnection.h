@@ -96,12 +96,12 @@ FtpCertificate ftpCertificateProblem(HINTERNET root);
 //   SSH_AUTH_SOCK is set; ~/.ssh/known_hosts is never read.
 // - Paths are from the login directory: "/" is the login directory, "/www/a.html" the file a.html in its folder
 //   www (the server's own root is out of reach, as the tree shows it).
-// - Commands are carried out as file operations: MKD, DELE, RMD, RNFR and RNTO (the rename goes out with RNTO;
-//   OpenSSH refuses to rename onto an existing name), CWD (whether the path is a directory that can be opened), PWD
-//   and NOOP; every other command gets 502. Their reply codes are those FTP gives (257, 250, 550 for
-//   a refusal, 0 when the server did not answer), and the transcript shows each command and a reply line made by
-//   this layer in FTP's form, the login as USER, PASS and their replies, so that a reader of FTP transcripts reads
-//   it alike.
+// - Commands are carried out as file operations: MKD, DELE, RMD, RNFR and RNTO (the rename goes out with RNTO and
+//   replaces an existing target, as FTP servers do: the target is removed first, once the source has been seen),
+//   CWD (whether the path is a directory that can be opened), PWD and NOOP; every other command gets 502. Their reply
+//   codes are those FTP gives (257, 250, 550 for a refusal, 0 when the server did not answer), and the transcript shows
+//   each command and a reply line made by this layer in FTP's form, the login as USER, PASS and their replies, so that
+//   a reader of FTP transcripts reads it alike.
 // - An ASCII upload arrives with LF line ends (CR LF and LF sources alike); a binary one byte for byte.
 // - Listings show the server's long names ("ls -l" lines, "." and ".." included); NLST the names alone.
 // - Busy: the server closed the connection before the key exchange (sshd's MaxStartups), or refused the session

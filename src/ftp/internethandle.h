@@ -134,6 +134,7 @@ private:
     int performSftp(bool watchData);
     bool sftpQuote(const QByteArray& operation, const QByteArray& path, const QByteArray& target = {});
     bool sftpDirectoryExists(const QByteArray& path);
+    bool sftpRename(const QByteArray& from, const QByteArray& to);
     bool sftpServerAnswers();
     void sftpReply(int code, const QByteArray& text);
     void sftpFailure(int rc);

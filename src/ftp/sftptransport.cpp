@@ -318,6 +318,26 @@ bool InternetHandle::sftpQuote(const QByteArray& operation, const QByteArray& pa
     return rc == CURLE_OK;
 }
 
+// A rename replaces an existing target, as FTP servers' RNTO does. OpenSSH refuses to rename onto an existing name
+// (libssh2 does not use its posix-rename extension), so the target is removed first, in the same operation as the
+// rename; and only once a stat has shown that the source is there, so a missing source never costs the target.
+bool InternetHandle::sftpRename(const QByteArray& from, const QByteArray& to)
+{
+    prepareSftp(from, false);
+    curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+    if (performSftp(false) != CURLE_OK)
+        return false;
+    prepareSftp("/", true);
+    curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+    // "*": a target that is not there is no failure
+    curl_slist* quote = curl_slist_append(nullptr, QByteArray("*rm " + quotedPath(to)).constData());
+    quote = curl_slist_append(quote, QByteArray("rename " + quotedPath(from) + ' ' + quotedPath(to)).constData());
+    curl_easy_setopt(curl, CURLOPT_QUOTE, quote);
+    const int rc = performSftp(false);
+    curl_slist_free_all(quote);
+    return rc == CURLE_OK;
+}
+
 // A directory exists when it can be opened and read. The names are read to the end and dropped: a transfer
 // stopped early makes libcurl close the connection, and the next operation would log in again.
 bool InternetHandle::sftpDirectoryExists(const QByteArray& path)
@@ -373,7 +393,7 @@ int InternetHandle::sftpCommand(const QByteArray& command)
     } else if (verb == "RNTO") {
         if (sftpRenameFrom.isEmpty())
             return answer(503, "RNFR first.");
-        done = sftpQuote("rename", std::exchange(sftpRenameFrom, QByteArray()), path);
+        done = sftpRename(std::exchange(sftpRenameFrom, QByteArray()), path);
     } else {
         return answer(502, verb + " is not available over SFTP.");
     }

@@ -361,9 +361,11 @@ private slots:
         QTest::addColumn<int>("reply");
         QTest::newRow("new name") << QByteArray("/old name.txt") << QByteArray("/新しい名前.txt") << false << 250;
         QTest::newRow("into a folder") << QByteArray("/old name.txt") << QByteArray("/sub/moved.txt") << false << 250;
-        QTest::newRow("onto an existing file")
-            << QByteArray("/old name.txt") << QByteArray("/taken.txt") << true << 550;
+        QTest::newRow("onto an existing file, replaced")
+            << QByteArray("/old name.txt") << QByteArray("/taken.txt") << true << 250;
         QTest::newRow("missing source") << QByteArray("/nothing.txt") << QByteArray("/x.txt") << false << 550;
+        QTest::newRow("missing source, target kept")
+            << QByteArray("/nothing.txt") << QByteArray("/taken.txt") << true << 550;
     }
     void renames()
     {
