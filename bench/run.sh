@@ -5,15 +5,17 @@
 # tree's command against lftp's "rm -r", with the round trips of a tree click. A benchmark, not a test; everything
 # it needs is in this folder and tools/.
 #
-# usage: bench/run.sh [site|bulk|site-mp|bulk-mp|site-tls|memory|large-folder|republish|delete]...   (default: all but site-mp;
-# "-mp": against the server with a process per connection; "site-tls": against Debian's vsftpd with TLS required on
-# every connection and data connections that must resume the control connection's TLS session, as hosts run it).
+# usage: bench/run.sh [site|bulk|site-mp|bulk-mp|site-tls|site-sftp|bulk-sftp|memory|large-folder|republish|delete]...
+# (default: all but site-mp; "-mp": against the server with a process per connection; "site-tls": against Debian's
+# vsftpd with TLS required on every connection and data connections that must resume the control connection's TLS
+# session, as hosts run it; "-sftp": against Debian's OpenSSH server (internal-sftp), lftp's mirror over sftp beside
+# PELNO).
 # Each client runs BENCH_RUNS_DIRECT times (default 5) without a delay and BENCH_RUNS_DELAYED times (default 3) at
 # 20 ms; the medians are compared. large-folder lists each folder BENCH_RUNS_DIRECT times, each time in a new window.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/deps.sh
-pelno_ensure_packages "${PELNO_BUILD_PACKAGES[@]}" lftp time bc vsftpd
+pelno_ensure_packages "${PELNO_BUILD_PACKAGES[@]}" lftp time bc vsftpd openssh-server openssh-client
 # The optimised program users get from ./run.sh, in a folder of its own, with the driver beside it.
 pelno_configure build-bench -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ninja -C build-bench -j2 pelno_uploadbench pelno_listingbench pelno_deletebench >/dev/null
@@ -28,7 +30,11 @@ password=bench
 export QT_QPA_PLATFORM=offscreen QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu" PATH="$bin:$PATH"
 
 pids=()
-cleanup() { for p in "${pids[@]:-}"; do kill "$p" 2>/dev/null || true; done; }
+sftp_user=pelnobench
+cleanup() {
+    for p in "${pids[@]:-}"; do kill "$p" 2>/dev/null || true; done
+    if [ -n "${sftp_user_made:-}" ]; then userdel "$sftp_user" 2>/dev/null || true; fi
+}
 trap cleanup EXIT
 
 # start_server ROOT [keep] -> sets $server_port; the root starts empty unless "keep" is given
@@ -244,6 +250,76 @@ site_tls() {
     [ -d "$work/data/site/site" ] || /usr/bin/python3 bench/workload.py site "$work/data/site/site"
     run_tls_pair 0 "${BENCH_RUNS_DIRECT:-5}"
     run_tls_pair 20 "${BENCH_RUNS_DELAYED:-3}"
+}
+
+# start_sshd ROOT -> sets $server_port and $host_key: Debian's sshd on 127.0.0.1 with a host key of its own, for
+# the user $sftp_user, whose home ROOT starts empty. Sessions run unlocked in their home (a locked root would need
+# every folder above it owned by root and writable by no one else).
+start_sshd() {
+    if [ -z "${sftp_user_made:-}" ]; then
+        userdel "$sftp_user" 2>/dev/null || true
+        useradd -M -d "$1" -s /usr/sbin/nologin "$sftp_user"
+        echo "$sftp_user:$password" | chpasswd
+        sftp_user_made=1
+    fi
+    rm -rf "$1" && mkdir -p "$1" && chown "$sftp_user:" "$1"
+    mkdir -p /run/sshd "$work/sshd"
+    [ -f "$work/sshd/host_key" ] || ssh-keygen -q -t ed25519 -N '' -f "$work/sshd/host_key"
+    host_key=$(ssh-keygen -l -f "$work/sshd/host_key" | awk '{print $2}')
+    server_port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+    printf '%s\n' "ListenAddress 127.0.0.1" "Port $server_port" "HostKey $work/sshd/host_key" "PidFile none" \
+        "UsePAM no" "PasswordAuthentication yes" "KbdInteractiveAuthentication no" "StrictModes no" \
+        "AllowUsers $sftp_user" "Subsystem sftp internal-sftp" >"$work/sshd/sshd_config"
+    /usr/sbin/sshd -D -f "$work/sshd/sshd_config" -E "$work/sshd/sshd.log" &
+    pids+=($!)
+    server_pid=$!
+    for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$server_port") 2>/dev/null && break; sleep 0.1; done
+}
+
+# One run of PELNO and of lftp over SFTP, each into a fresh home on a fresh sshd: sets $pelno and $stock.
+run_sftp_once() { # run_sftp_once KIND RTT SRC
+    local kind=$1 rtt=$2 src=$3 root=$work/root-sftp t0 t1
+    start_sshd "$root"
+    use_control_port "$rtt"
+    "$bin/pelno_uploadbench" "$src" "sftp://127.0.0.1:$port" $sftp_user $password --host-key "$host_key" \
+        >"$work/pelno.out" 2>&1 || true
+    pelno=$(sed -n 's/^pelno \([0-9.]*\) s.*/\1/p' "$work/pelno.out")
+    [ -n "$pelno" ] || pelno=0
+    grep -E '^pelno|^failed|host key' "$work/pelno.out" | head -5 | sed 's/^/  /'
+    verify "$src" "$root/$kind" "PELNO"
+    stop_server
+
+    start_sshd "$root"
+    use_control_port "$rtt"
+    t0=$(date +%s.%N)
+    timeout 600 lftp -c "set sftp:connect-program 'ssh -a -x -o StrictHostKeyChecking=no -o UserKnownHostsFile=/dev/null'; \
+set net:max-retries 1; open -u $sftp_user,$password -p $port sftp://127.0.0.1; mirror -R --parallel=10 $src $kind" \
+        >/dev/null 2>&1 || true
+    t1=$(date +%s.%N)
+    stock=$(echo "$t1 - $t0" | bc)
+    verify "$src" "$root/$kind" "lftp"
+    stop_server
+}
+
+run_sftp_pair() { # run_sftp_pair KIND RTT RUNS
+    local kind=$1 rtt=$2 runs=$3 src=$work/data/$1/$1
+    local port pelno stock
+    local -a pelnos=() stocks=()
+    for _ in $(seq "$runs"); do
+        run_sftp_once "$kind" "$rtt" "$src"
+        pelnos+=("$pelno") stocks+=("$stock")
+    done
+    pelno=$(median "${pelnos[@]}") stock=$(median "${stocks[@]}")
+    printf '%-9s RTT %2d ms, median of %d: PELNO %6.2f s | lftp sftp %6.2f s | PELNO/lftp %.2f\n' \
+        "$kind-sftp" "$rtt" "$runs" "$pelno" "$stock" "$(echo "$pelno / $stock" | bc -l)"
+    printf '          each run: PELNO %s s, lftp sftp %s s\n' "$(spread "${pelnos[@]}")" "$(spread "${stocks[@]}")"
+}
+
+sftp_kind() { # sftp_kind KIND
+    [ "$(id -u)" -eq 0 ] || { echo "$1-sftp: the test user and sshd need root; skipped"; return; }
+    [ -d "$work/data/$1/$1" ] || /usr/bin/python3 bench/workload.py "$1" "$work/data/$1/$1"
+    run_sftp_pair "$1" 0 "${BENCH_RUNS_DIRECT:-5}"
+    run_sftp_pair "$1" 20 "${BENCH_RUNS_DELAYED:-3}"
 }
 
 memory() {
@@ -486,12 +562,13 @@ republish() {
 
 mkdir -p "$work"
 kinds=("$@")
-[ ${#kinds[@]} -eq 0 ] && kinds=(site bulk bulk-mp site-tls memory large-folder republish delete)
+[ ${#kinds[@]} -eq 0 ] && kinds=(site bulk bulk-mp site-tls site-sftp bulk-sftp memory large-folder republish delete)
 server_args=()
 for kind in "${kinds[@]}"; do
     server_args=()
     if [ "$kind" = memory ]; then memory; continue; fi
     if [ "$kind" = site-tls ]; then site_tls; continue; fi
+    if [ "${kind%-sftp}" != "$kind" ]; then sftp_kind "${kind%-sftp}"; continue; fi
     if [ "$kind" = large-folder ]; then large_folder; continue; fi
     if [ "$kind" = republish ]; then republish; continue; fi
     if [ "$kind" = delete ]; then delete_site; continue; fi

@@ -9,9 +9,12 @@
 #include "app/tform1.h"
 #include "connectdialog.h"
 #include "connectedwindow.h"
+#include "dialogs/hostkeydialog.h"
 #include "dialogs/tform2.h"
+#include "ftp/profiles.h"
 #include "modal.h"
 #include "settings/appfolders.h"
+#include "settings/appconfig.h"
 #include "settle.h"
 #include "transfer/publishrecord.h"
 
@@ -67,8 +70,9 @@ int main(int argc, char* argv[])
     const QStringList args = QCoreApplication::arguments();
     if (args.size() < 5) {
         std::fprintf(stderr,
-                     "usage: pelno_uploadbench <folder> <host:port> <user> <password> [--convert] [--proxy-stats FILE] "
-                     "[--into FOLDER] [--changed-only] [--seed-record N]\n");
+                     "usage: pelno_uploadbench <folder> <host:port | sftp://host:port> <user> <password> [--convert] "
+                     "[--proxy-stats FILE] [--into FOLDER] [--changed-only] [--seed-record N] "
+                     "[--host-key SHA256:<fingerprint>]\n");
         return 2;
     }
     if (const qsizetype at = args.indexOf(QStringLiteral("--seed-record")); at > 0 && at + 1 < args.size()) {
@@ -90,7 +94,31 @@ int main(int argc, char* argv[])
     form.setConnectDialog(&dialog);
     Settle settle(form);
     form.show();
-    connectLikeAUser(form, args[2], args[3], args[4]);
+    // sftp://host:port: the connection goes over SFTP with the host key of --host-key trusted, as a profile that
+    // trusted it before would; any other key is refused, so a run never trusts a key it was not given.
+    const QString sftpScheme = QStringLiteral("sftp://");
+    if (args[2].startsWith(sftpScheme)) {
+        const qsizetype at = args.indexOf(QStringLiteral("--host-key"));
+        Credentials profile{args[2].mid(sftpScheme.size()), args[3], args[4], {}};
+        profile.settings.protocol = TransferProtocol::Sftp;
+        profile.settings.hostKey = at > 0 && at + 1 < args.size() ? args[at + 1] : QString();
+        if (!isHostKeyText(profile.settings.hostKey)) {
+            std::fprintf(stderr, "sftp:// needs --host-key SHA256:<fingerprint>\n");
+            return 2;
+        }
+        AppConfig config;
+        QStringList names = readProfileNames(config);
+        storeProfile(config, QStringLiteral("bench-sftp"), profile, names);
+        ModalAnswerer refuseOtherKeys([](QWidget* modal) {
+            if (auto* question = qobject_cast<HostKeyDialog*>(modal)) {
+                std::fprintf(stderr, "the server's host key is not the one given\n");
+                question->distrustButton()->click();
+            }
+        });
+        connectLikeAUser(form, profile.server, profile.userId, profile.password, QStringLiteral("bench-sftp"));
+    } else {
+        connectLikeAUser(form, args[2], args[3], args[4]);
+    }
     if (form.currentLayout() != MainWindowPort::Layout::Browser)
         return 1;
     // --into: the drop goes into that folder of the root, as when the user selected it first (a server whose

@@ -3,7 +3,7 @@
 
 PELNO_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-webengine-dev libgl-dev
     libcurl4-openssl-dev libssl-dev libuchardet-dev libicu-dev fonts-noto-cjk python3-pyftpdlib
-    python3-openssl openssl iproute2 nftables vsftpd)
+    python3-openssl openssl iproute2 nftables vsftpd openssh-server)
 PELNO_DISPLAY_PACKAGES=(xvfb xauth)
 # Only tools/fuzz.sh needs these: clang with its libFuzzer and sanitizer runtimes.
 PELNO_FUZZ_PACKAGES=(clang libclang-rt-dev)

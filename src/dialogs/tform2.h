@@ -2,6 +2,7 @@
 
 #include "ftp/credentials.h"
 #include "ftp/profiles.h"
+#include "ftp/sshkeys.h"
 #include "ftp/tlscertificate.h"
 
 #include <QDialog>
@@ -14,7 +15,10 @@ class QPushButton;
 // accepted the login, hands the Credentials (server, user ID, password and settings) to the main window and stores the
 // profile. Below the password, two drop-down lists choose the data connections and TLS of the profile. When the
 // server's certificate does not pass the check, the certificate question (CertificateDialog) asks whether to trust it;
-// a trusted key is pinned and stored with the profile.
+// a trusted key is pinned and stored with the profile. A protocol list (FTP or SFTP) stands below the profile name;
+// for SFTP the FTP-only lists are disabled and a key file (with a "..." button to choose it) and its passphrase can
+// be given, and an SFTP server's host key that the profile does not trust yet is shown in the host key question
+// (HostKeyDialog) before anything is sent; a trusted host key is stored with the profile.
 //
 // Contract: created once by the application on the main thread and shown modally on each connect command; between
 // shows it keeps whatever its fields hold. exec() returns Accepted only after a successful connection test; a
@@ -33,6 +37,10 @@ public:
     QLineEdit* passwordEdit() const { return m_password; }
     QComboBox* dataConnectionBox() const { return m_dataConnection; }
     QComboBox* securityBox() const { return m_security; }
+    QComboBox* protocolBox() const { return m_protocol; }
+    QLineEdit* keyFileEdit() const { return m_keyFile; }
+    QPushButton* keyFileButton() const { return m_keyFileButton; }
+    QLineEdit* passphraseEdit() const { return m_passphrase; }
     QPushButton* connectButton() const { return m_connect; }
     QPushButton* cancelButton() const { return m_cancel; }
 
@@ -45,6 +53,9 @@ private:
     void FormCreate();
     bool TestConnection(QString& detail);
     bool askTrust(const FtpCertificate& certificate);
+    bool askTrust(const SshHostKey& key);
+    void protocolChanged(int index);
+    void chooseKeyFile();
     FtpConnectionSettings chosenSettings() const;
     // What the fields hold, to be used with settings.
     Credentials entered(const FtpConnectionSettings& settings) const;
@@ -58,7 +69,13 @@ private:
     QLineEdit* m_password = nullptr;
     QComboBox* m_dataConnection = nullptr;
     QComboBox* m_security = nullptr;
+    QComboBox* m_protocol = nullptr;
+    QLineEdit* m_keyFile = nullptr;
+    QPushButton* m_keyFileButton = nullptr;
+    QLineEdit* m_passphrase = nullptr;
+    int m_shownProtocol = 0;
     QString m_pinnedKey;                // of the profile shown, or trusted in this dialog
+    QString m_hostKey;                  // the same for an SFTP server's host key
     FtpConnectionSettings m_testedWith; // what the last successful test used, negotiated TLS made required
     QPushButton* m_connect = nullptr;
     QPushButton* m_cancel = nullptr;

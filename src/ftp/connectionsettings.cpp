@@ -7,6 +7,16 @@ const QString DataPrefix = QStringLiteral("-data:");
 const QString TlsPrefix = QStringLiteral("-tls:");
 const QString PinPrefix = QStringLiteral("-pin:");
 const QString PinScheme = QStringLiteral("sha256//");
+const QString ProtocolPrefix = QStringLiteral("-protocol:");
+const QString HostKeyPrefix = QStringLiteral("-hostkey:");
+const QString KeyPrefix = QStringLiteral("-key:");
+const QString HostKeyScheme = QStringLiteral("SHA256:");
+
+bool isKeyFileArgument(const QString& path)
+{
+    return !path.isEmpty() && !path.contains(QLatin1Char('"')) && !path.contains(QLatin1Char('\n')) &&
+           !path.contains(QLatin1Char('\r'));
+}
 } // namespace
 
 QString dataConnectionText(DataConnectionMode mode)
@@ -55,6 +65,30 @@ TlsMode tlsFromText(const QString& text)
     return TlsMode::WhenOffered;
 }
 
+QString protocolText(TransferProtocol protocol)
+{
+    return protocol == TransferProtocol::Sftp ? QStringLiteral("sftp") : QStringLiteral("ftp");
+}
+
+TransferProtocol protocolFromText(const QString& text)
+{
+    return text.trimmed().toLower() == QLatin1String("sftp") ? TransferProtocol::Sftp : TransferProtocol::Ftp;
+}
+
+quint16 defaultPort(TransferProtocol protocol)
+{
+    return protocol == TransferProtocol::Sftp ? 22 : 21;
+}
+
+bool isHostKeyText(const QString& text)
+{
+    if (!text.startsWith(HostKeyScheme) || text.endsWith(QLatin1Char('=')))
+        return false;
+    const QByteArray encoded = text.mid(HostKeyScheme.size()).toLatin1();
+    const auto decoded = QByteArray::fromBase64Encoding(encoded, QByteArray::AbortOnBase64DecodingErrors);
+    return decoded && decoded.decoded.size() == 32;
+}
+
 bool isPinnedKeyText(const QString& text)
 {
     if (!text.startsWith(PinScheme))
@@ -69,6 +103,13 @@ QStringList clientArguments(const FtpConnectionSettings& settings)
     QStringList arguments{DataPrefix + dataConnectionText(settings.dataConnection), TlsPrefix + tlsText(settings.tls)};
     if (isPinnedKeyText(settings.pinnedKey))
         arguments << PinPrefix + settings.pinnedKey;
+    if (settings.protocol == TransferProtocol::Sftp) {
+        arguments << ProtocolPrefix + protocolText(settings.protocol);
+        if (isHostKeyText(settings.hostKey))
+            arguments << HostKeyPrefix + settings.hostKey;
+        if (isKeyFileArgument(settings.keyFile))
+            arguments << QStringLiteral("\"%1%2\"").arg(KeyPrefix, settings.keyFile);
+    }
     return arguments;
 }
 
@@ -94,6 +135,27 @@ bool applyClientArgument(const QString& argument, FtpConnectionSettings& setting
         if (!isPinnedKeyText(value))
             return false;
         settings.pinnedKey = value;
+        return true;
+    }
+    if (argument.startsWith(ProtocolPrefix, Qt::CaseInsensitive)) {
+        const QString value = argument.mid(ProtocolPrefix.size());
+        if (protocolText(protocolFromText(value)) != value)
+            return false;
+        settings.protocol = protocolFromText(value);
+        return true;
+    }
+    if (argument.startsWith(HostKeyPrefix, Qt::CaseInsensitive)) {
+        const QString value = argument.mid(HostKeyPrefix.size());
+        if (!isHostKeyText(value))
+            return false;
+        settings.hostKey = value;
+        return true;
+    }
+    if (argument.startsWith(KeyPrefix, Qt::CaseInsensitive)) {
+        const QString value = argument.mid(KeyPrefix.size());
+        if (!isKeyFileArgument(value))
+            return false;
+        settings.keyFile = value;
         return true;
     }
     return false;

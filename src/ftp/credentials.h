@@ -6,7 +6,8 @@
 
 // Where and how to log in: a stored profile, the connection of the main window (what the last successful connect
 // test accepted; an empty server means that no connection has been made yet), and what each worker and listing
-// connects with. The server may carry a port: "host:port" or "[v6 address]:port"; without one the port is 21.
+// connects with. The server may carry a port: "host:port" or "[v6 address]:port"; without one the port is the
+// protocol's (21 for FTP, 22 for SFTP).
 struct Credentials
 {
     QString server;

@@ -172,11 +172,23 @@ private:
         const QByteArray password = m_lines.next().value_or(QByteArray());
 
         disconnect(false);
-        const QList<QByteArray> words = argument.simplified().split(' ');
+        QList<QByteArray> words = argument.simplified().split(' ');
+        // "sftp://host:port" and "ftp://host:port" choose the protocol; a bare host keeps the client's own.
+        FtpConnectionSettings settings = m_settings;
+        for (const TransferProtocol protocol : {TransferProtocol::Sftp, TransferProtocol::Ftp}) {
+            const QByteArray scheme = protocolText(protocol).toLatin1() + "://";
+            if (words[0].toLower().startsWith(scheme)) {
+                settings.protocol = protocol;
+                words[0] = words[0].mid(scheme.size());
+                if (words[0].endsWith('/'))
+                    words[0].chop(1);
+                break;
+            }
+        }
         QString host;
-        quint16 port = INTERNET_DEFAULT_FTP_PORT;
+        quint16 port = ::defaultPort(settings.protocol);
         bool portOk = true;
-        quint16 defaultPort = INTERNET_DEFAULT_FTP_PORT;
+        quint16 defaultPort = port;
         if (words.size() == 2) {
             const uint value = words[1].toUInt(&portOk);
             portOk = portOk && value > 0 && value <= 65535;
@@ -200,7 +212,7 @@ private:
         m_sentUser = false;
         beginOperation();
         ftpSetTranscript(m_root, [this](FtpTranscriptKind kind, const QByteArray& line) { onTranscript(kind, line); });
-        ftpSetConnectionSettings(m_root, m_settings);
+        ftpSetConnectionSettings(m_root, settings);
         // One arg() call: chained calls would read a "%2" inside the host as a place for the port.
         const QString portText = QString::number(port);
         const QString server = host.contains(QLatin1Char(':')) ? QStringLiteral("[%1]:%2").arg(host, portText)
@@ -413,10 +425,13 @@ int runFtpClient(const QStringList& arguments)
     QString problem;
     // Without options the client speaks clear-text FTP with active data connections.
     FtpConnectionSettings settings{DataConnectionMode::Active, TlsMode::Off, {}};
+    settings.keyPassphrase = qEnvironmentVariable(keyPassphraseVariable);
     const std::optional<QString> scriptPath = scriptPathOf(arguments, settings, problem);
     if (!scriptPath) {
-        printError(QStringLiteral("ftp: %1\nUsage: ftp [-data:auto|active|passive] [-tls:offered|required|none] "
-                                  "[-pin:sha256//<key>] [-s:<script file>]")
+        printError(QStringLiteral(
+                       "ftp: %1\nUsage: ftp [-data:auto|active|passive] [-tls:offered|required|none] "
+                       "[-pin:sha256//<key>] [-protocol:ftp|sftp] [-hostkey:SHA256:<fingerprint>] [-key:<key file>] "
+                       "[-s:<script file>]")
                        .arg(problem));
         return 2;
     }

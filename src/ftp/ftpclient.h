@@ -12,7 +12,11 @@
 // them it connects in clear text with active data connections. A mistyped option is a usage error, never a weaker
 // connection.
 //
-// Script lines end with CR LF or LF and are UTF-8. "open host[:port]" (or "open host port") connects; the next
+// "-protocol:sftp", "-hostkey:SHA256:<fingerprint>" and "-key:<key file>" make it connect over SFTP with that trusted
+// host key and key file (the key's passphrase comes from the environment variable keyPassphraseVariable).
+//
+// Script lines end with CR LF or LF and are UTF-8. "open host[:port]" (or "open host port", "open sftp://host:port",
+// "open ftp://host:port": the scheme chooses the protocol, the default port is that of the protocol) connects; the next
 // two lines are always the user ID and the password, also when the connect fails, and are never printed.
 // Commands: cd <path> (a path beginning with "/" is from the server's root, any other relative to the current
 // directory, which starts at the login directory), ls -al / ls <options> (LIST <options>), ls (NLST), dir

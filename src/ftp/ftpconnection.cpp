@@ -171,3 +171,13 @@ bool ftpActiveTlsUnavailable(HINTERNET root)
 {
     return root && root->activeTlsUnavailable;
 }
+
+SshLoginProblem ftpSshProblem(HINTERNET root)
+{
+    return root ? root->sshProblem : SshLoginProblem::None;
+}
+
+SshHostKey ftpHostKeyProblem(HINTERNET root)
+{
+    return root ? root->hostKeyProblem : SshHostKey();
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ftp/connectionsettings.h"
+#include "ftp/sshkeys.h"
 #include "ftp/tlscertificate.h"
 #include "ftp/wininet.h"
 
@@ -91,6 +92,35 @@ bool ftpIsPassive(HINTERNET connection);
 // After a failed InternetConnectA, read from the root handle: the server's certificate when the check of it (or of
 // the pinned key) failed the connect, with the reason; null for any other failure.
 FtpCertificate ftpCertificateProblem(HINTERNET root);
+// SFTP (a root handle whose settings say TransferProtocol::Sftp): the connection operations of wininet.h and the
+// functions here work alike over SFTP, with these differences.
+// - The server's host key must be the one the settings trust (hostKey); any other refuses the connect before
+//   anything is sent (ftpHostKeyProblem tells which key the server showed). A key file in the settings logs in
+//   with that key (its passphrase from the settings), otherwise with the password, or the agent when
+//   SSH_AUTH_SOCK is set; ~/.ssh/known_hosts is never read.
+// - Paths are from the login directory: "/" is the login directory, "/www/a.html" the file a.html in its folder
+//   www (the server's own root is out of reach, as the tree shows it).
+// - Commands are carried out as file operations: MKD, DELE, RMD, RNFR and RNTO (the rename goes out with RNTO and
+//   replaces an existing target, as FTP servers do: the target is removed first, once the source has been seen),
+//   CWD (whether the path is a directory that can be opened), PWD and NOOP; every other command gets 502. Their reply
+//   codes are those FTP gives (257, 250, 550 for a refusal, 0 when the server did not answer), and the transcript shows
+//   each command and a reply line made by this layer in FTP's form, the login as USER, PASS and their replies, so that
+//   a reader of FTP transcripts reads it alike.
+// - An ASCII upload arrives with LF line ends (CR LF and LF sources alike); a binary one byte for byte.
+// - Listings show the server's long names ("ls -l" lines, "." and ".." included); NLST the names alone.
+// - Busy: the server closed the connection before the key exchange (sshd's MaxStartups), or refused the session
+//   after the login (MaxSessions); Rejected: a refused login, host key or key exchange.
+enum class SshLoginProblem
+{
+    None,
+    RsaUserKey,     // the key file holds an RSA key, which libssh2 1.10 cannot sign with for current servers
+    RsaHostKeyOnly, // the server offers only an RSA host key, which libssh2 1.10 cannot check
+};
+SshLoginProblem ftpSshProblem(HINTERNET root);
+// After a failed InternetConnectA over SFTP, read from the root handle: the server's host key when it was not the
+// trusted one (SshHostKey::trusted holds the trusted fingerprint when there was one); null for any other failure.
+SshHostKey ftpHostKeyProblem(HINTERNET root);
+
 // After a failed InternetConnectA, read from the root handle: TLS was required and the server refused AUTH TLS.
 bool ftpTlsRefused(HINTERNET root);
 

@@ -61,7 +61,8 @@ bool writeAll(int fd, const QByteArray& data)
 
 } // namespace
 
-bool RunFtpScript(const QString& commandLine, const QString& input, QString& output, QString& errors)
+bool RunFtpScript(const QString& commandLine, const QString& input, QString& output, QString& errors,
+                  const QString& keyPassphrase)
 {
     output.clear();
     errors.clear();
@@ -77,6 +78,11 @@ bool RunFtpScript(const QString& commandLine, const QString& input, QString& out
     process.setProgram(program);
     process.setArguments(arguments);
     process.setProcessChannelMode(QProcess::SeparateChannels);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QString::fromLatin1(keyPassphraseVariable));
+    if (!keyPassphrase.isEmpty())
+        environment.insert(QString::fromLatin1(keyPassphraseVariable), keyPassphrase);
+    process.setProcessEnvironment(environment);
 
     QByteArray out;
     QByteArray err;
@@ -191,6 +197,6 @@ bool runFtpScriptFile(const QStringList& lines, QString& output, const FtpConnec
     if (!writeFtpScript(lines))
         return false;
     QString errors;
-    RunFtpScript(ftpCommandLine(settings), QString(), output, errors);
+    RunFtpScript(ftpCommandLine(settings), QString(), output, errors, settings.keyPassphrase);
     return true;
 }

@@ -18,7 +18,10 @@
 // - The script file "ftpcmd.txt" lives beside AppConfig.ini (AppFolders: beside the executable unless installed);
 //   it holds the password, so it is written with mode 0600 immediately before each run, UTF-8 with every line
 //   ended by CR LF, and every caller removes it after the run.
-bool RunFtpScript(const QString& commandLine, const QString& input, QString& output, QString& errors);
+// A non-empty keyPassphrase reaches the client in its environment (keyPassphraseVariable), which only its owner can
+// read, never on its command line.
+bool RunFtpScript(const QString& commandLine, const QString& input, QString& output, QString& errors,
+                  const QString& keyPassphrase = QString());
 
 QString ftpScriptPath();  // <configuration folder>/ftpcmd.txt
 QString ftpCommandLine(); // ftp -s:"<configuration folder>/ftpcmd.txt"

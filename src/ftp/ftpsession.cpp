@@ -35,9 +35,10 @@ bool FtpSession::connect()
             ftpSetByteCounter(m_root, m_byteCounter);
         ftpSetConnectionSettings(m_root, m_credentials.settings);
     }
-    m_connection = InternetConnectA(m_root, m_credentials.server.toUtf8().constData(), INTERNET_DEFAULT_FTP_PORT,
-                                    m_credentials.userId.toUtf8().constData(),
-                                    m_credentials.password.toUtf8().constData(), INTERNET_SERVICE_FTP, 0, 0);
+    m_connection =
+        InternetConnectA(m_root, m_credentials.server.toUtf8().constData(),
+                         defaultPort(m_credentials.settings.protocol), m_credentials.userId.toUtf8().constData(),
+                         m_credentials.password.toUtf8().constData(), INTERNET_SERVICE_FTP, 0, 0);
     m_failure = ftpLastConnectFailure(m_root);
     return m_connection != nullptr;
 }

@@ -2,6 +2,7 @@
 
 #include "ftp/addressrule.h"
 #include "ftp/tlsconnectionsetup.h"
+#include "ftp/uploadreader.h"
 
 #include <QFile>
 #include <QHostAddress>
@@ -36,83 +37,6 @@ QByteArray urlPathOf(const QByteArray& remote)
     if (remote.startsWith('/'))
         return "%2F" + remote.mid(1).toPercentEncoding("/");
     return remote.toPercentEncoding("/");
-}
-
-// Streams a file to libcurl. In ASCII mode libcurl itself sends every LF as CR LF, including the LF of an
-// existing CR LF, which would then go out as CR CR LF; so the reader hands it CR LF as a bare LF. A lone CR is
-// passed on unchanged. The wire thus carries CR LF for both LF and CR LF sources.
-struct UploadReader
-{
-    QFile* file = nullptr;
-    bool ascii = false;
-    bool failed = false;
-    bool heldCr = false; // a CR at the end of the last chunk, waiting to see whether LF follows
-    bool atEnd = false;
-    QByteArray pending;
-    qsizetype pendingPos = 0;
-
-    size_t read(char* buffer, size_t size)
-    {
-        if (!ascii) {
-            const qint64 n = file->read(buffer, qint64(size));
-            if (n < 0) {
-                failed = true;
-                return CURL_READFUNC_ABORT;
-            }
-            return size_t(n);
-        }
-        while (pendingPos >= pending.size()) {
-            if (atEnd)
-                return 0;
-            char raw[32768];
-            const qint64 n = file->read(raw, sizeof raw);
-            if (n < 0) {
-                failed = true;
-                return CURL_READFUNC_ABORT;
-            }
-            pending.clear();
-            pendingPos = 0;
-            if (n == 0) {
-                atEnd = true;
-                if (heldCr)
-                    pending.append('\r');
-                heldCr = false;
-                continue;
-            }
-            // Runs without CR are copied whole: text files are large and CRs rare or regular, so this is what
-            // keeps the conversion at the speed of a copy.
-            const char* at = raw;
-            const char* const end = raw + n;
-            if (heldCr) {
-                heldCr = false;
-                if (*at != '\n')
-                    pending.append('\r');
-            }
-            while (at < end) {
-                const auto* cr = static_cast<const char*>(std::memchr(at, '\r', size_t(end - at)));
-                if (!cr) {
-                    pending.append(at, end - at);
-                    break;
-                }
-                pending.append(at, cr - at);
-                if (cr + 1 == end) {
-                    heldCr = true;
-                } else if (cr[1] != '\n') {
-                    pending.append('\r');
-                }
-                at = cr + 1;
-            }
-        }
-        const size_t count = qMin(size, size_t(pending.size() - pendingPos));
-        std::memcpy(buffer, pending.constData() + pendingPos, count);
-        pendingPos += qsizetype(count);
-        return count;
-    }
-};
-
-size_t readCallback(char* buffer, size_t size, size_t items, void* userp)
-{
-    return static_cast<UploadReader*>(userp)->read(buffer, size * items);
 }
 
 struct ListingWriter
@@ -439,7 +363,7 @@ bool InternetHandle::connect(const QString& host, quint16 port, const QByteArray
         return false;
     }
     const QByteArray hostText = host.contains(QLatin1Char(':')) ? "[" + host.toUtf8() + "]" : host.toUtf8();
-    baseUrl = "ftp://" + hostText + ":" + QByteArray::number(port);
+    baseUrl = (isSftp() ? "sftp://" : "ftp://") + hostText + ":" + QByteArray::number(port);
     user = userName;
     password = userPassword;
     this->host = host;
@@ -449,6 +373,8 @@ bool InternetHandle::connect(const QString& host, quint16 port, const QByteArray
     tlsRefused = false;
     activeTlsUnavailable = false;
     connectFailure = FtpConnectFailure::None;
+    if (isSftp())
+        return sftpConnect();
 
     for (DWORD attempt = 0;; ++attempt) {
         prepare(baseUrl + "/");
@@ -532,6 +458,8 @@ bool InternetHandle::putFile(const QString& localFile, const QByteArray& remoteF
         lastError = file.errorString();
         return false;
     }
+    if (isSftp())
+        return sftpPutFile(file, remoteFile, ascii);
     UploadReader reader;
     const auto attempt = [&] {
         reader = UploadReader();
@@ -540,7 +468,7 @@ bool InternetHandle::putFile(const QString& localFile, const QByteArray& remoteF
         file.seek(0);
         prepare(baseUrl + "/" + urlPathOf(remoteFile));
         curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
-        curl_easy_setopt(curl, CURLOPT_READFUNCTION, readCallback);
+        curl_easy_setopt(curl, CURLOPT_READFUNCTION, uploadReadCallback);
         curl_easy_setopt(curl, CURLOPT_READDATA, &reader);
         curl_easy_setopt(curl, CURLOPT_TRANSFERTEXT, ascii ? 1L : 0L);
         // libcurl's default of 64 KiB costs a read, a send and a poll for every 64 KiB; ten workers with a
@@ -568,6 +496,8 @@ int InternetHandle::sendCommand(const QByteArray& command)
         lastError = QStringLiteral("invalid command text");
         return 0;
     }
+    if (isSftp())
+        return sftpCommand(command);
     prepare(baseUrl + "/");
     curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
     // "*" lets the operation go on after a refusal: the reply code is the answer, not a libcurl error.
@@ -585,6 +515,10 @@ int InternetHandle::renameFile(const QByteArray& from, const QByteArray& to)
     if (!isSafeCommandText(rnfr) || !isSafeCommandText(rnto)) {
         lastError = QStringLiteral("invalid command text");
         return 0;
+    }
+    if (isSftp()) {
+        const int ready = sftpCommand(rnfr);
+        return ready == 350 ? sftpCommand(rnto) : ready;
     }
     prepare(baseUrl + "/");
     curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
@@ -609,6 +543,8 @@ int InternetHandle::listing(const QByteArray& command, const std::function<void(
         lastError = QStringLiteral("invalid command text");
         return 0;
     }
+    if (isSftp())
+        return sftpListing(command, sink, bytes, directory);
     ListingWriter writer;
     writer.sink = &sink;
     // A refused CWD stops the listing: it would otherwise list whatever directory the server is in.

@@ -2,11 +2,13 @@
 
 #include "ftp/connectionsettings.h"
 #include "ftp/ftpconnection.h"
+#include "ftp/sshkeys.h"
 #include "ftp/tlscertificate.h"
 #include "ftp/wininet.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QString>
 
 #include <atomic>
@@ -84,6 +86,11 @@ struct InternetHandle
     // Why the last connect failed, in the terms a caller decides on (see ftpLastConnectFailure).
     FtpConnectFailure connectFailure = FtpConnectFailure::None;
 
+    // SFTP: why the last connect was refused when it was the host key (null otherwise), and a cause that needs
+    // its own message.
+    SshHostKey hostKeyProblem;
+    SshLoginProblem sshProblem = SshLoginProblem::None;
+
     // internal state of a connection
     CURL* curl = nullptr;
     CURLM* multi = nullptr; // runs each operation of curl, and keeps its connection between them
@@ -107,11 +114,32 @@ struct InternetHandle
     QElapsedTimer progressClock;
     qint64 countedBytes = 0; // of the operation under way, already added to byteCounter
 
+    // SFTP (sftptransport.cpp)
+    QByteArray sftpDirectory = "/"; // the current directory, from the login directory
+    QByteArray errorText;           // libcurl's error buffer of the operation under way
+    SshHostKey offeredHostKey;      // what the server showed in the last connect
+    QByteArray sftpRenameFrom;      // the path of the last RNFR, until its RNTO
+    bool isSftp() const { return settings.protocol == TransferProtocol::Sftp; }
+
     // called back by libcurl
     void onDebug(int type, const char* data, size_t size);
-    bool onProgress(qint64 bytes); // false stops the operation
+    bool onProgress(qint64 bytes);             // false stops the operation
+    bool onHostKey(const QByteArray& keyBlob); // false refuses the server
 
 private:
+    bool sftpConnect();
+    bool sftpPutFile(QFile& file, const QByteArray& remoteFile, bool ascii);
+    int sftpCommand(const QByteArray& command);
+    int sftpListing(const QByteArray& command, const std::function<void(const QByteArray&)>& sink, qint64* bytes,
+                    const QByteArray& directory);
+    void prepareSftp(const QByteArray& path, bool directory);
+    int performSftp(bool watchData);
+    bool sftpQuote(const QByteArray& operation, const QByteArray& path, const QByteArray& target = {});
+    bool sftpDirectoryExists(const QByteArray& path);
+    bool sftpRename(const QByteArray& from, const QByteArray& to);
+    bool sftpServerAnswers();
+    void sftpReply(int code, const QByteArray& text);
+    void sftpFailure(int rc);
     void prepare(const QByteArray& url);
     int performCounted(const QByteArray& watchedCommand);
     int perform();

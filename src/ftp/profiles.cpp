@@ -12,6 +12,10 @@ const QString PasswordKey = QStringLiteral("password");
 const QString DataConnectionKey = QStringLiteral("dataconnection");
 const QString SecurityKey = QStringLiteral("security");
 const QString PinnedKeyKey = QStringLiteral("pinnedkey");
+const QString ProtocolKey = QStringLiteral("protocol");
+const QString HostKeyKey = QStringLiteral("hostkey");
+const QString KeyFileKey = QStringLiteral("keyfile");
+const QString PassphraseKey = QStringLiteral("keypassphrase");
 } // namespace
 
 QString ProfileSection(const QString& name)
@@ -30,6 +34,11 @@ Credentials readProfile(const AppConfig& config, const QString& name)
     profile.settings.tls = tlsFromText(config.readString(section, SecurityKey, QString()));
     const QString pin = config.readString(section, PinnedKeyKey, QString());
     profile.settings.pinnedKey = isPinnedKeyText(pin) ? pin : QString();
+    profile.settings.protocol = protocolFromText(config.readString(section, ProtocolKey, QString()));
+    const QString hostKey = config.readString(section, HostKeyKey, QString());
+    profile.settings.hostKey = isHostKeyText(hostKey) ? hostKey : QString();
+    profile.settings.keyFile = config.readString(section, KeyFileKey, QString());
+    profile.settings.keyPassphrase = config.readString(section, PassphraseKey, QString());
     return profile;
 }
 
@@ -62,7 +71,11 @@ void storeProfile(AppConfig& config, const QString& name, const Credentials& pro
                                   {PasswordKey, profile.password},
                                   {DataConnectionKey, dataConnectionText(profile.settings.dataConnection)},
                                   {SecurityKey, tlsText(profile.settings.tls)},
-                                  {PinnedKeyKey, profile.settings.pinnedKey}});
+                                  {PinnedKeyKey, profile.settings.pinnedKey},
+                                  {ProtocolKey, protocolText(profile.settings.protocol)},
+                                  {HostKeyKey, profile.settings.hostKey},
+                                  {KeyFileKey, profile.settings.keyFile},
+                                  {PassphraseKey, profile.settings.keyPassphrase}});
     config.writeString(AppSection, DefaultKey, name);
     if (isProfileListed(names, name))
         return;

@@ -8,8 +8,9 @@
 class AppConfig;
 
 // Connection profiles in the settings file: the section "cn_" + name holds "server", "userid" and "password",
-// and "dataconnection", "security" and "pinnedkey" (texts of connectionsettings.h; absent keys read as the
-// defaults, so files written before these settings keep working);
+// and "dataconnection", "security" and "pinnedkey", "protocol", "hostkey", "keyfile" and "keypassphrase" (texts
+// of connectionsettings.h; absent keys read as the defaults, so files written before these settings keep working
+// and a profile without a protocol is FTP; the passphrase is kept like the password);
 // "app"/"defaultConnection" names the profile of the last successful connect and "app"/"cn_names" lists every
 // stored name as a comma list (a listed name holding a line break, which only an edit by hand can put there, is
 // left out when the list is read).

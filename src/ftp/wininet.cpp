@@ -71,7 +71,8 @@ HINTERNET InternetConnectA(HINTERNET root, const char* serverName, INTERNET_PORT
     }
     QString host;
     quint16 actualPort = 0;
-    if (!parseFtpServer(QString::fromUtf8(serverName), port ? port : INTERNET_DEFAULT_FTP_PORT, host, actualPort)) {
+    if (!parseFtpServer(QString::fromUtf8(serverName), port ? port : defaultPort(root->settings.protocol), host,
+                        actualPort)) {
         root->lastError = QStringLiteral("invalid server name");
         root->connectFailure = FtpConnectFailure::Rejected;
         return nullptr;
@@ -96,6 +97,8 @@ HINTERNET InternetConnectA(HINTERNET root, const char* serverName, INTERNET_PORT
         root->tlsRefused = connection->tlsRefused;
         root->activeTlsUnavailable = connection->activeTlsUnavailable;
         root->connectFailure = connection->connectFailure;
+        root->hostKeyProblem = connection->hostKeyProblem;
+        root->sshProblem = connection->sshProblem;
         delete connection;
         return nullptr;
     }
@@ -104,6 +107,8 @@ HINTERNET InternetConnectA(HINTERNET root, const char* serverName, INTERNET_PORT
     root->tlsRefused = false;
     root->activeTlsUnavailable = false;
     root->connectFailure = FtpConnectFailure::None;
+    root->hostKeyProblem = {};
+    root->sshProblem = SshLoginProblem::None;
     return connection;
 }
 

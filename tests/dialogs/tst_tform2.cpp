@@ -7,6 +7,7 @@
 
 #include "ftpserverfixture.h"
 #include "modal.h"
+#include "sshdfixture.h"
 #include "testcertificates.h"
 #include "testfiles.h"
 
@@ -21,6 +22,8 @@
 
 // The connect dialog with its real widgets, against the real test server and the real settings file beside the
 // test program.
+using namespace Qt::StringLiterals;
+
 class TestTForm2 : public QObject
 {
     Q_OBJECT
@@ -110,7 +113,7 @@ private slots:
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         QCOMPARE(dialog.windowTitle(), QStringLiteral("接続情報設定"));
-        QCOMPARE(dialog.size(), QSize(260, 208));
+        QCOMPARE(dialog.size(), QSize(260, 280));
         QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
         const Qt::WindowFlags flags = dialog.windowFlags();
         QVERIFY(flags & Qt::WindowCloseButtonHint);
@@ -119,12 +122,16 @@ private slots:
         QCOMPARE(dialog.passwordEdit()->echoMode(), QLineEdit::Normal);
 
         // each caption stands on the row of its field, whole and inside the window, and nothing overlaps
-        const QStringList captions = {QStringLiteral("設定名"),     QStringLiteral("サーバー"),
-                                      QStringLiteral("ユーザー"),   QStringLiteral("パスワード"),
-                                      QStringLiteral("データ接続"), QStringLiteral("暗号化")};
-        const QList<QWidget*> fieldsInRows = {dialog.ProfileName(),  dialog.serverEdit(),        dialog.userEdit(),
-                                              dialog.passwordEdit(), dialog.dataConnectionBox(), dialog.securityBox()};
-        QList<QRect> taken = {dialog.connectButton()->geometry(), dialog.cancelButton()->geometry()};
+        const QStringList captions = {
+            QStringLiteral("設定名"),     QStringLiteral("サーバー"),   QStringLiteral("ユーザー"),
+            QStringLiteral("パスワード"), QStringLiteral("データ接続"), QStringLiteral("暗号化"),
+            QStringLiteral("プロトコル"), QStringLiteral("鍵ファイル"), QStringLiteral("パスフレーズ")};
+        const QList<QWidget*> fieldsInRows = {
+            dialog.ProfileName(),  dialog.serverEdit(),        dialog.userEdit(),
+            dialog.passwordEdit(), dialog.dataConnectionBox(), dialog.securityBox(),
+            dialog.protocolBox(),  dialog.keyFileEdit(),       dialog.passphraseEdit()};
+        QList<QRect> taken = {dialog.connectButton()->geometry(), dialog.cancelButton()->geometry(),
+                              dialog.keyFileButton()->geometry()};
         for (int row = 0; row < captions.size(); ++row) {
             QLabel* label = nullptr;
             for (QLabel* candidate : dialog.findChildren<QLabel*>()) {
@@ -150,9 +157,11 @@ private slots:
         TForm2 dialog(credentials);
         dialog.show();
         QVERIFY(QTest::qWaitForWindowActive(&dialog));
-        const QList<QWidget*> order = {dialog.serverEdit(),        dialog.userEdit(),    dialog.passwordEdit(),
-                                       dialog.dataConnectionBox(), dialog.securityBox(), dialog.connectButton(),
-                                       dialog.cancelButton(),      dialog.ProfileName(), dialog.serverEdit()};
+        // the key file and passphrase are SFTP's: skipped while FTP is chosen
+        const QList<QWidget*> order = {dialog.serverEdit(),    dialog.userEdit(),          dialog.passwordEdit(),
+                                       dialog.protocolBox(),   dialog.dataConnectionBox(), dialog.securityBox(),
+                                       dialog.connectButton(), dialog.cancelButton(),      dialog.ProfileName(),
+                                       dialog.serverEdit()};
         QTRY_COMPARE(QApplication::focusWidget(), order.first());
         for (int i = 1; i < order.size(); ++i) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -400,6 +409,167 @@ private slots:
         }
         QCOMPARE(AppConfig().readString("cn_secure", "pinnedkey", QString()), pin);
         QCOMPARE(tls.passwordsOverTls(), QList<bool>{});
+    }
+
+    void protocolChoiceShapesTheDialog_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<int>("protocol");
+        QTest::addColumn<QString>("shownServer");
+        QTest::newRow("FTP's port becomes SFTP's") << u"host:21"_s << 1 << u"host:22"_s;
+        QTest::newRow("another port stays") << u"host:2222"_s << 1 << u"host:2222"_s;
+        QTest::newRow("no port, none added") << u"host"_s << 1 << u"host"_s;
+        QTest::newRow("v6 with FTP's port") << u"[::1]:21"_s << 1 << u"[::1]:22"_s;
+        QTest::newRow("there and back") << u"host:21"_s << 0 << u"host:21"_s;
+    }
+    void protocolChoiceShapesTheDialog()
+    {
+        QFETCH(QString, server);
+        QFETCH(int, protocol);
+        QFETCH(QString, shownServer);
+        Credentials credentials;
+        TForm2 dialog(credentials);
+        dialog.show();
+        dialog.serverEdit()->setText(server);
+        dialog.protocolBox()->setCurrentIndex(protocol);
+        if (protocol == 0) { // there and back: SFTP's default port goes back to FTP's
+            dialog.protocolBox()->setCurrentIndex(1);
+            QCOMPARE(dialog.serverEdit()->text(), u"host:22"_s);
+            dialog.protocolBox()->setCurrentIndex(0);
+        }
+        QCOMPARE(dialog.serverEdit()->text(), shownServer);
+        const bool sftp = protocol == 1;
+        QCOMPARE(dialog.dataConnectionBox()->isEnabled(), !sftp);
+        QCOMPARE(dialog.securityBox()->isEnabled(), !sftp);
+        QCOMPARE(dialog.keyFileEdit()->isEnabled(), sftp);
+        QCOMPARE(dialog.keyFileButton()->isEnabled(), sftp);
+        QCOMPARE(dialog.passphraseEdit()->isEnabled(), sftp);
+        QCOMPARE(dialog.passphraseEdit()->echoMode(), QLineEdit::Password);
+        QVERIFY(dialog.serverEdit()->placeholderText().contains(sftp ? u"22"_s : u"21"_s));
+
+        // a stored profile shows its server as stored, whatever the protocol's default port
+        writeSettings("[app]\ndefaultConnection=x\ncn_names=x\n[cn_x]\nserver=" + server.toUtf8() +
+                      "\nprotocol=" + (sftp ? "sftp" : "ftp") + "\n");
+        Credentials stored;
+        TForm2 reopened(stored);
+        QCOMPARE(reopened.serverEdit()->text(), server);
+        QCOMPARE(reopened.protocolBox()->currentIndex(), protocol);
+        QCOMPARE(reopened.keyFileEdit()->isEnabled(), sftp);
+    }
+
+    void hostKeyQuestionDecidesWhatIsSent()
+    {
+        if (!SshdFixture::isAvailable())
+            QSKIP("needs root and Debian's openssh-server");
+        SshdFixture sshd;
+        QVERIFY(sshd.start());
+        const auto credentialsSent = [&sshd] {
+            return sshd.log().filter(u"Accepted "_s).size() + sshd.log().filter(u"Failed "_s).size();
+        };
+        Credentials credentials;
+        // not trusting the key connects nothing: no user name or password reaches the server
+        {
+            TForm2 dialog(credentials);
+            dialog.show();
+            fill(dialog, u"ssh"_s, sshd.host(), sshd.user(), SshdFixture::password());
+            dialog.protocolBox()->setCurrentIndex(1);
+            const QStringList shown = connectAnswering(dialog, u"信頼しない"_s);
+            QCOMPARE(shown.size(), 2);
+            QVERIFY(shown.at(0).startsWith(u"サーバーの鍵の確認|"_s));
+            QVERIFY(shown.at(0).contains(u"このサーバーの鍵を信頼して接続しますか？"_s));
+            QVERIFY(shown.at(0).contains(u"256 "_s + sshd.hostKeyFingerprint() + u" (ED25519)"_s));
+            QCOMPARE(shown.at(1), u"PELNO2.0|接続に失敗しました"_s);
+            QVERIFY(dialog.isVisible());
+            QCOMPARE(credentialsSent(), 0);
+        }
+        QVERIFY(!AppConfig().exists() || AppConfig().readString("cn_ssh", "hostkey", QString()).isEmpty());
+        // trusting it connects and stores it with the profile
+        {
+            TForm2 dialog(credentials);
+            dialog.show();
+            fill(dialog, u"ssh"_s, sshd.host(), sshd.user(), SshdFixture::password());
+            dialog.protocolBox()->setCurrentIndex(1);
+            QCOMPARE(connectAnswering(dialog, u"信頼する"_s).size(), 1);
+            QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        }
+        QCOMPARE(AppConfig().readString("cn_ssh", "hostkey", QString()), sshd.hostKeyFingerprint());
+        QCOMPARE(AppConfig().readString("cn_ssh", "protocol", QString()), u"sftp"_s);
+        QCOMPARE(credentials.settings.hostKey, sshd.hostKeyFingerprint());
+        QCOMPARE(credentials.settings.protocol, TransferProtocol::Sftp);
+        QCOMPARE(credentialsSent(), 1);
+        // the stored profile connects without a question
+        {
+            TForm2 dialog(credentials);
+            dialog.show();
+            QCOMPARE(dialog.protocolBox()->currentIndex(), 1);
+            QCOMPARE(connectAnswering(dialog, QString()), QStringList());
+            QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        }
+        // a key other than the trusted one is refused with a warning naming both; not trusting it sends nothing
+        const QString other = u"SHA256:AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA"_s;
+        AppConfig().writeString("cn_ssh", "hostkey", other);
+        {
+            TForm2 dialog(credentials);
+            dialog.show();
+            const QStringList shown = connectAnswering(dialog, u"信頼しない"_s);
+            QCOMPARE(shown.size(), 2);
+            QVERIFY(shown.at(0).contains(u"信頼済みの鍵と異なります"_s));
+            QVERIFY(shown.at(0).contains(other));
+            QVERIFY(shown.at(0).contains(sshd.hostKeyFingerprint()));
+            QCOMPARE(dialog.result(), int(QDialog::Rejected));
+        }
+        QCOMPARE(AppConfig().readString("cn_ssh", "hostkey", QString()), other);
+        QCOMPARE(credentialsSent(), 2);
+    }
+
+    void sshKeyFilesLogIn_data()
+    {
+        QTest::addColumn<int>("key"); // -1: the password
+        QTest::addColumn<QString>("passphrase");
+        QTest::addColumn<bool>("rsaHostKeyOnly");
+        QTest::addColumn<QString>("message"); // empty: connects
+        QTest::newRow("ed25519") << int(SshdFixture::Key::Ed25519) << QString() << false << QString();
+        QTest::newRow("ed25519 with passphrase")
+            << int(SshdFixture::Key::Ed25519WithPassphrase) << SshdFixture::passphrase() << false << QString();
+        QTest::newRow("RSA") << int(SshdFixture::Key::Rsa) << QString() << false
+                             << u"ed25519の鍵を作って使ってください"_s;
+        QTest::newRow("server with only an RSA host key")
+            << -1 << QString() << true << u"RSAのホスト鍵しか提示しません"_s;
+    }
+    void sshKeyFilesLogIn()
+    {
+        if (!SshdFixture::isAvailable())
+            QSKIP("needs root and Debian's openssh-server");
+        QFETCH(int, key);
+        QFETCH(QString, passphrase);
+        QFETCH(bool, rsaHostKeyOnly);
+        QFETCH(QString, message);
+        SshdFixture sshd;
+        SshdFixture::Options options;
+        options.rsaHostKeyOnly = rsaHostKeyOnly;
+        QVERIFY(sshd.start(options));
+        Credentials credentials;
+        TForm2 dialog(credentials);
+        dialog.show();
+        fill(dialog, u"key"_s, sshd.host(), sshd.user(), key < 0 ? SshdFixture::password() : QString());
+        dialog.protocolBox()->setCurrentIndex(1);
+        const QString keyFile = key < 0 ? QString() : sshd.keyFile(SshdFixture::Key(key));
+        dialog.keyFileEdit()->setText(keyFile);
+        dialog.passphraseEdit()->setText(passphrase);
+        const QStringList shown = connectAnswering(dialog, u"信頼する"_s);
+        // a key exchange that fails shows no host key to ask about
+        if (!rsaHostKeyOnly)
+            QVERIFY(shown.value(0).startsWith(u"サーバーの鍵の確認|"_s));
+        if (message.isEmpty()) {
+            QCOMPARE(shown.size(), 1);
+            QCOMPARE(dialog.result(), int(QDialog::Accepted));
+            QCOMPARE(AppConfig().readString("cn_key", "keyfile", QString()), keyFile);
+            QCOMPARE(AppConfig().readString("cn_key", "keypassphrase", QString()), passphrase);
+        } else {
+            QCOMPARE(shown.size(), rsaHostKeyOnly ? 1 : 2);
+            QVERIFY2(shown.last().contains(message), qPrintable(shown.last()));
+            QVERIFY(dialog.isVisible());
+        }
     }
 
     void settingsListsFollowTheProfile()

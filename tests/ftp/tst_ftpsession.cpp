@@ -2,6 +2,7 @@
 #include "ftp/ftpsession.h"
 
 #include "ftpserverfixture.h"
+#include "sshdfixture.h"
 #include "testfiles.h"
 
 #include <QFileInfo>
@@ -72,6 +73,9 @@ private slots:
         QTest::newRow("nothing listening") << "closed" << int(FtpConnectFailure::Unreachable);
         QTest::newRow("turned away") << "busy" << int(FtpConnectFailure::Busy);
         QTest::newRow("turned away at the password") << "busy at password" << int(FtpConnectFailure::Busy);
+        QTest::newRow("SFTP login refused") << "sftp refused" << int(FtpConnectFailure::Rejected);
+        QTest::newRow("SFTP host key not trusted") << "sftp host key" << int(FtpConnectFailure::Rejected);
+        QTest::newRow("SFTP, nothing listening") << "sftp closed" << int(FtpConnectFailure::Unreachable);
     }
 
     // A failed connect says why, keeps the root handle for what the layer tells about it, and a later connect of
@@ -81,7 +85,22 @@ private slots:
         QFETCH(QString, cause);
         QFETCH(int, failure);
         Credentials target = credentials();
-        if (cause == QLatin1String("refused")) {
+        SshdFixture sshd;
+        if (cause.startsWith(QLatin1String("sftp"))) {
+            if (!SshdFixture::isAvailable())
+                QSKIP("needs root and Debian's openssh-server");
+            QVERIFY(sshd.start());
+            target = {sshd.host(), sshd.user(),
+                      cause == QLatin1String("sftp refused") ? QStringLiteral("nope") : SshdFixture::password()};
+            target.settings.protocol = TransferProtocol::Sftp;
+            if (cause != QLatin1String("sftp host key"))
+                target.settings.hostKey = sshd.hostKeyFingerprint();
+            if (cause == QLatin1String("sftp closed"))
+                sshd.stop();
+        }
+        if (cause.startsWith(QLatin1String("sftp"))) {
+            // the cause is the session's own settings: it holds for the session's life
+        } else if (cause == QLatin1String("refused")) {
             m_server.refuseLogins();
         } else if (cause == QLatin1String("tls")) {
             target.settings.tls = TlsMode::Required;
@@ -104,6 +123,8 @@ private slots:
         QVERIFY(session.root());
         QCOMPARE(int(session.connectFailure()), failure);
         QCOMPARE(ftpTlsRefused(session.root()), cause == QLatin1String("tls"));
+        QCOMPARE(ftpHostKeyProblem(session.root()).fingerprint,
+                 cause == QLatin1String("sftp host key") ? sshd.hostKeyFingerprint() : QString());
         // A refused password is asked once: trying it again could lock the account.
         if (cause == QLatin1String("refused"))
             QCOMPARE(m_server.commands().filter(QRegularExpression(QStringLiteral("^\\d+ PASS "))).size(), 1);
@@ -115,7 +136,7 @@ private slots:
         else if (cause.startsWith(QLatin1String("busy")))
             occupant.reset();
         else
-            return; // the settings hold for the session's life
+            return; // the settings (or an SFTP profile's credentials) hold for the session's life
         QTRY_VERIFY(session.connect());
         QCOMPARE(int(session.connectFailure()), int(FtpConnectFailure::None));
     }

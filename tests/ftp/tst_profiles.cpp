@@ -55,16 +55,36 @@ private slots:
         QTest::addColumn<int>("data");
         QTest::addColumn<int>("tls");
         QTest::addColumn<QString>("pin");
+        QTest::addColumn<int>("protocol");
+        QTest::addColumn<QString>("hostKey");
+        QTest::addColumn<QString>("keyFile");
+        QTest::addColumn<QString>("passphrase");
         const QString pin = QStringLiteral("sha256//") + QString::fromLatin1(QByteArray(32, 'k').toBase64());
+        const QString hostKey = QStringLiteral("SHA256:") +
+                                QString::fromLatin1(QByteArray(32, 'h').toBase64(QByteArray::OmitTrailingEquals));
+        const int ftp = int(TransferProtocol::Ftp);
+        const int sftp = int(TransferProtocol::Sftp);
         QTest::newRow("stored before the settings")
-            << QByteArray() << int(DataConnectionMode::Automatic) << int(TlsMode::WhenOffered) << QString();
+            << QByteArray() << int(DataConnectionMode::Automatic) << int(TlsMode::WhenOffered) << QString() << ftp
+            << QString() << QString() << QString();
         QTest::newRow("all set") << "dataconnection=passive\nsecurity=required\npinnedkey=" + pin.toLatin1() + "\n"
-                                 << int(DataConnectionMode::Passive) << int(TlsMode::Required) << pin;
+                                 << int(DataConnectionMode::Passive) << int(TlsMode::Required) << pin << ftp
+                                 << QString() << QString() << QString();
         QTest::newRow("active, no TLS") << QByteArray("DataConnection=active\nSecurity=none\n")
-                                        << int(DataConnectionMode::Active) << int(TlsMode::Off) << QString();
+                                        << int(DataConnectionMode::Active) << int(TlsMode::Off) << QString() << ftp
+                                        << QString() << QString() << QString();
         QTest::newRow("unknown values and a broken pin")
             << QByteArray("dataconnection=fast\nsecurity=maybe\npinnedkey=sha256//abc\n")
-            << int(DataConnectionMode::Automatic) << int(TlsMode::WhenOffered) << QString();
+            << int(DataConnectionMode::Automatic) << int(TlsMode::WhenOffered) << QString() << ftp << QString()
+            << QString() << QString();
+        QTest::newRow("SFTP with key file and passphrase")
+            << "protocol=sftp\nhostkey=" + hostKey.toLatin1() + "\nkeyfile=/home/u/.ssh/id ed25519\nkeypassphrase=p p\n"
+            << int(DataConnectionMode::Automatic) << int(TlsMode::WhenOffered) << QString() << sftp << hostKey
+            << QStringLiteral("/home/u/.ssh/id ed25519") << QStringLiteral("p p");
+        QTest::newRow("unknown protocol and a padded host key")
+            << "protocol=scp\nhostkey=" + hostKey.toLatin1() + "=\n"
+            << int(DataConnectionMode::Automatic) << int(TlsMode::WhenOffered) << QString() << ftp << QString()
+            << QString() << QString();
     }
     void connectionSettingsReadBack()
     {
@@ -72,12 +92,20 @@ private slots:
         QFETCH(int, data);
         QFETCH(int, tls);
         QFETCH(QString, pin);
+        QFETCH(int, protocol);
+        QFETCH(QString, hostKey);
+        QFETCH(QString, keyFile);
+        QFETCH(QString, passphrase);
         QVERIFY(writeAll(iniPath(), "[cn_site]\nserver=s\nuserid=u\npassword=p\n" + stored));
         AppConfig config(iniPath());
         const Credentials profile = readProfile(config, QStringLiteral("site"));
         QCOMPARE(int(profile.settings.dataConnection), data);
         QCOMPARE(int(profile.settings.tls), tls);
         QCOMPARE(profile.settings.pinnedKey, pin);
+        QCOMPARE(int(profile.settings.protocol), protocol);
+        QCOMPARE(profile.settings.hostKey, hostKey);
+        QCOMPARE(profile.settings.keyFile, keyFile);
+        QCOMPARE(profile.settings.keyPassphrase, passphrase);
 
         // what is stored reads back the same
         QStringList names;

@@ -81,6 +81,7 @@ private slots:
     void initTestCase();
     void init();
     void cleanup();
+    void treeDeletionFilesThenDirectoriesInOrder_data();
     void treeDeletionFilesThenDirectoriesInOrder();
     void listDeletionOfDirectoryKeepsTrailingSlash();
     void listDeletionOfFilesOnlyRunsNoListing();
@@ -124,7 +125,7 @@ private:
         choose(action);
         waitForEnd();
     }
-    bool exists(const QString& relative) const { return QFileInfo::exists(m_server.root() + '/' + relative); }
+    bool exists(const QString& relative) const { return QFileInfo::exists(m_window.serverRoot() + '/' + relative); }
 
     ConnectedWindow m_window;
     FtpServerFixture& m_server = m_window.server;
@@ -162,14 +163,16 @@ void TestDeletion::cleanup()
     QFile::remove(QCoreApplication::applicationDirPath() + QStringLiteral("/AppConfig.ini"));
     m_answerer.stop();
     m_form.reset();
+    m_window.sshd.reset(); // the next test speaks FTP again
 }
 
 void TestDeletion::put(const QStringList& entries)
 {
     for (const QString& entry : entries) {
-        const QString local = m_server.root() + QLatin1Char('/') + entry;
+        const QString local = m_window.serverRoot() + QLatin1Char('/') + entry;
         QVERIFY(entry.endsWith(QLatin1Char('/')) ? QDir().mkpath(local) : writeAll(local, "content"));
     }
+    m_window.handOverServerFiles();
 }
 
 void TestDeletion::connectWindow()
@@ -207,8 +210,18 @@ void TestDeletion::waitForEnd()
     QCOMPARE(m_form->statusText(), QString());
 }
 
+void TestDeletion::treeDeletionFilesThenDirectoriesInOrder_data()
+{
+    QTest::addColumn<bool>("sftp");
+    QTest::newRow("FTP") << false;
+    QTest::newRow("SFTP") << true;
+}
+
 void TestDeletion::treeDeletionFilesThenDirectoriesInOrder()
 {
+    QFETCH(bool, sftp);
+    if (sftp)
+        QVERIFY(startSftpServer(m_window));
     put({"a/s/g", "a/f", "keep/sub/"});
     connectWindow();
     chooseNode(QStringLiteral("keep"));
@@ -233,6 +246,12 @@ void TestDeletion::treeDeletionFilesThenDirectoriesInOrder()
     QVERIFY(state.FailedList.isEmpty());
     QCOMPARE(m_form->sentCountLabel()->text(), QStringLiteral("4"));
     QCOMPARE(m_form->progressBar()->value(), 4);
+    if (sftp) {
+        // the listing afterwards no longer shows what went
+        QTRY_VERIFY(!nodeNamed(m_form->tree(), QStringLiteral("a")));
+        QVERIFY(nodeNamed(m_form->tree(), QStringLiteral("keep")));
+        return;
+    }
     // Files first, then the directories level by level, children before parents.
     const QStringList commands = m_server.commands();
     QCOMPARE(received(m_server, "RMD "), (QStringList{"RMD /a/s", "RMD /a"}));

@@ -9,3 +9,7 @@ class TForm1;
 // the dialog still open after a refused login is left to the caller's own answer).
 void connectLikeAUser(TForm1& form, const QString& server, const QString& user, const QString& password,
                       const QString& profile = QString());
+
+// The same over SFTP: chooses the protocol too, and trusts the server's host key when the question comes, as a user
+// who compared the fingerprint would.
+void connectLikeAUserOverSftp(TForm1& form, const QString& server, const QString& user, const QString& password);

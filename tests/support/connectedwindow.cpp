@@ -65,8 +65,11 @@ bool connectWindow(ConnectedWindow& s)
         s.statusTexts.clear();
         s.form = showMainWindow();
         QVERIFY(s.form);
-        connectLikeAUser(*s.form, s.server.host(), FtpServerFixture::user(), FtpServerFixture::password());
-        QCOMPARE(s.form->state().credentials.server, s.server.host());
+        if (s.sshd)
+            connectLikeAUserOverSftp(*s.form, s.sshd->host(), s.sshd->user(), SshdFixture::password());
+        else
+            connectLikeAUser(*s.form, s.server.host(), FtpServerFixture::user(), FtpServerFixture::password());
+        QCOMPARE(s.form->state().credentials.server, s.sshd ? s.sshd->host() : s.server.host());
         QCOMPARE(s.form->currentLayout(), MainWindowPort::Layout::Browser);
         QVERIFY(!s.form->state().BusyLock);
         auto* status = s.form->findChild<QLabel*>(QStringLiteral("StatusBar1"));
@@ -74,6 +77,20 @@ bool connectWindow(ConnectedWindow& s)
         new StatusRecorder(status, &s.statusTexts);
     }();
     return !QTest::currentTestFailed();
+}
+
+bool startSftpServer(ConnectedWindow& s)
+{
+    if (!SshdFixture::isAvailable()) {
+        QTest::qFail("SFTP needs root and Debian's openssh-server", __FILE__, __LINE__);
+        return false;
+    }
+    s.sshd = std::make_unique<SshdFixture>();
+    if (!s.sshd->start()) {
+        QTest::qFail("sshd did not start", __FILE__, __LINE__);
+        return false;
+    }
+    return true;
 }
 
 bool connectSession(ConnectedWindow& s, const FtpServerFixture::Options& options)

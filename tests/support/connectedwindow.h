@@ -2,6 +2,7 @@
 
 #include "app/tform1.h"
 #include "ftpserverfixture.h"
+#include "sshdfixture.h"
 
 #include <QPoint>
 #include <QStringList>
@@ -19,12 +20,22 @@ class RemoteBrowser;
 struct ConnectedWindow
 {
     FtpServerFixture server;
+    // Set by startSftpServer: the window connects over SFTP to this server instead.
+    std::unique_ptr<SshdFixture> sshd;
     QStringList statusTexts; // every text the status line painted since the connect, in order; outlives the form
     std::unique_ptr<TForm1> form;
 
     QTreeWidget* tree() const { return form->tree(); }
     FileListView* list() const { return form->fileList(); }
     RemoteBrowser& browser() const { return form->browser(); }
+    // The folder that the server shows as the login directory, whichever server it is.
+    QString serverRoot() const { return sshd ? sshd->root() : server.root(); }
+    // After a test put files into serverRoot() itself: over SFTP they must be the test user's to be changed.
+    void handOverServerFiles() const
+    {
+        if (sshd)
+            sshd->handOver();
+    }
     QWidget* treeViewport() const;
     QWidget* listViewport() const;
 };
@@ -35,6 +46,9 @@ std::unique_ptr<TForm1> showMainWindow();
 // Shows a new window and connects it to the running server; records the status line from then on. False when
 // a check failed on the way (the test has failed then).
 bool connectWindow(ConnectedWindow& s);
+
+// Starts Debian's sshd as the server of s (connectWindow then connects over SFTP); false when it did not start.
+bool startSftpServer(ConnectedWindow& s);
 
 // Starts the server with these options, then connectWindow. The server's log keeps the connect's commands.
 bool connectSession(ConnectedWindow& s, const FtpServerFixture::Options& options = {});

@@ -69,6 +69,7 @@ class TestUpload : public QObject
 {
     Q_OBJECT
 private slots:
+    void folderAndFilesOntoTree_data();
     void folderAndFilesOntoTree();
     void listDropIntoRoot();
     void refusedDrops();
@@ -81,11 +82,26 @@ private slots:
     void elapsedTime();
 };
 
+void TestUpload::folderAndFilesOntoTree_data()
+{
+    QTest::addColumn<bool>("sftp");
+    QTest::newRow("FTP") << false;
+    QTest::newRow("SFTP") << true;
+}
+
 void TestUpload::folderAndFilesOntoTree()
 {
+    QFETCH(bool, sftp);
     UploadSession s;
-    QVERIFY(QDir().mkpath(s.server.root() + "/www"));
-    QVERIFY(connectSession(s));
+    if (sftp) {
+        QVERIFY(startSftpServer(s));
+        QVERIFY(QDir().mkpath(s.serverRoot() + "/www"));
+        s.handOverServerFiles();
+        QVERIFY(connectWindow(s));
+    } else {
+        QVERIFY(QDir().mkpath(s.server.root() + "/www"));
+        QVERIFY(connectSession(s));
+    }
     QVERIFY(selectNode(s, "www"));
 
     const QString site = s.localPath("site");
@@ -108,6 +124,7 @@ void TestUpload::folderAndFilesOntoTree()
     });
 
     s.server.clearLog();
+    const int loginsBefore = sftp ? s.sshd->logins() : 0;
     QVERIFY(dropPaths(s.treeViewport(), {site, s.localPath("single.txt"), s.localPath("photo.bin")}));
     QCOMPARE(s.form->currentLayout(), MainWindowPort::Layout::Progress);
     QCOMPARE(s.form->plannedCountLabel()->text(), QStringLiteral("1,101"));
@@ -141,7 +158,7 @@ void TestUpload::folderAndFilesOntoTree()
 
     // The server holds the folder under its own name and the single files beside it; binary files byte for
     // byte, text files with the line ends the server stores for ASCII transfers. Empty folders arrive too.
-    const QString www = s.server.root() + "/www/";
+    const QString www = s.serverRoot() + "/www/";
     QStringList expectedNames{"single.txt", "photo.bin"};
     for (auto it = files.cbegin(); it != files.cend(); ++it) {
         expectedNames << "site/" + it.key();
@@ -156,10 +173,14 @@ void TestUpload::folderAndFilesOntoTree()
     QCOMPARE(readAll(www + "single.txt"), QByteArray("one\ntwo\n"));
 
     // One login per worker; the listing afterwards goes over the browser's kept connection. One STOR per file.
-    const QStringList commands = s.server.commands();
-    QCOMPARE(commands.filter(QRegularExpression("^\\d+ STOR ")).size(), planned - folders);
-    QCOMPARE(s.server.logins(), MainState::kSlotsPerKind);
-    qInfo("%d files: %lld commands in all", planned, commands.size());
+    if (sftp) {
+        QCOMPARE(s.sshd->logins() - loginsBefore, MainState::kSlotsPerKind);
+    } else {
+        const QStringList commands = s.server.commands();
+        QCOMPARE(commands.filter(QRegularExpression("^\\d+ STOR ")).size(), planned - folders);
+        QCOMPARE(s.server.logins(), MainState::kSlotsPerKind);
+        qInfo("%d files: %lld commands in all", planned, commands.size());
+    }
 
     // The listing afterwards shows the new folder below www.
     QTreeWidgetItem* node = nodeNamed(s.tree(), "www");
@@ -312,17 +333,20 @@ void TestUpload::conversion_data()
         QByteArray::fromHex("93fa967b8cea82cc8365834c8358836782c582b781420a94bc8a702041534349492082e00a");
     const QByteArray euc =
         QByteArray::fromHex("c6fccbdcb8eca4cea5c6a5ada5b9a5c8a4c7a4b9a1a30ac8beb3d120415343494920a4e20a");
-    QTest::newRow("Shift-JIS") << "Shift-JIS" << sjis;
-    QTest::newRow("EUC-JP") << "EUC-JP" << euc;
+    QTest::addColumn<bool>("sftp");
+    QTest::newRow("Shift-JIS") << "Shift-JIS" << sjis << false;
+    QTest::newRow("EUC-JP") << "EUC-JP" << euc << false;
+    QTest::newRow("Shift-JIS over SFTP") << "Shift-JIS" << sjis << true;
 }
 
 void TestUpload::conversion()
 {
     QFETCH(QString, charset);
     QFETCH(QByteArray, expected);
+    QFETCH(bool, sftp);
 
     UploadSession s;
-    QVERIFY(connectSession(s));
+    QVERIFY(sftp ? startSftpServer(s) && connectWindow(s) : connectSession(s));
     chooseEncoding(*s.form, true, charset);
     QByteArray text;
     for (int i = 0; i < 40; ++i)
@@ -339,8 +363,8 @@ void TestUpload::conversion()
     answerNext(&message);
     QVERIFY(waitForBrowser(*s.form));
     QVERIFY2(message.startsWith(QStringLiteral("送信処理が終了しました。(")), qPrintable(message));
-    QCOMPARE(readAll(s.server.root() + "/in/文書.txt"), expected.repeated(40));
-    QCOMPARE(readAll(s.server.root() + "/in/data.bin"), binary);
+    QCOMPARE(readAll(s.serverRoot() + "/in/文書.txt"), expected.repeated(40));
+    QCOMPARE(readAll(s.serverRoot() + "/in/data.bin"), binary);
     // The converted copies are gone; the originals are untouched.
     QCOMPARE(QDir(s.form->state().DataDirectory).entryList(QDir::Files | QDir::Hidden), QStringList{});
     QCOMPARE(readAll(s.localPath("in/文書.txt")), text);
