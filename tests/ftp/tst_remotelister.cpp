@@ -232,6 +232,7 @@ private slots:
             asked << QString("/d%1/").arg(i);
         }
         RemoteLister lister(credentials(), maxConnections);
+        int opened = 0;
         for (int round = 0; round < 2; ++round) {
             const QList<RemoteDirectoryListing> results = lister.list(asked);
             QCOMPARE(results.size(), paths);
@@ -242,13 +243,18 @@ private slots:
                 QCOMPARE(results[i].entries[0].name, QString("f%1").arg(i));
                 QCOMPARE(results[i].entries[0].size, qint64(i));
             }
-            QCOMPARE(lister.connectionsOpened(), logins);
-            QCOMPARE(m_server.logins(), logins);
+            // A connection that starts after the others have taken every path never logs in, so the first
+            // round opens at most `logins`; the second opens none.
+            if (round == 0)
+                opened = lister.connectionsOpened();
+            QVERIFY2(opened >= 1 && opened <= logins, qPrintable(QString::number(opened)));
+            QCOMPARE(lister.connectionsOpened(), opened);
+            QCOMPARE(m_server.logins(), opened);
         }
         QVERIFY(m_server.mostSimultaneousLogins() <= maxConnections);
         lister.close();
-        QTRY_COMPARE(commandsMatching("^\\d+ QUIT$"), logins);
-        QTRY_COMPARE(m_server.closedSessions().size(), logins);
+        QTRY_COMPARE(commandsMatching("^\\d+ QUIT$"), opened);
+        QTRY_COMPARE(m_server.closedSessions().size(), opened);
     }
 
     // A stop asked before the call lists nothing and logs in nowhere; one asked during the call ends the handing
