@@ -13,8 +13,8 @@
 #include "dialogs/tform2.h"
 #include "ftp/profiles.h"
 #include "modal.h"
-#include "settings/appfolders.h"
 #include "settings/appconfig.h"
+#include "settings/appfolders.h"
 #include "settle.h"
 #include "transfer/publishrecord.h"
 
