@@ -8,6 +8,7 @@
 #include "connectdialog.h"
 #include "connectedwindow.h"
 #include "dialogs/tform2.h"
+#include "endwatch.h"
 #include "settle.h"
 
 #include <QDeadlineTimer>
@@ -24,26 +25,6 @@
 #include <utility>
 
 namespace {
-
-// Calls back once, when the first modal window is shown.
-class EndWatch : public QObject
-{
-public:
-    explicit EndWatch(std::function<void(QWidget*)> shown) : m_shown(std::move(shown)) {}
-
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() == QEvent::Show && m_shown) {
-            auto* widget = qobject_cast<QWidget*>(watched);
-            if (widget && widget->isWindow() && widget->isModal())
-                std::exchange(m_shown, nullptr)(widget);
-        }
-        return QObject::eventFilter(watched, event);
-    }
-
-private:
-    std::function<void(QWidget*)> m_shown;
-};
 
 // The proxy's counts once they have stopped changing for 300 ms (three seconds at most): the connect test's
 // goodbye and the first listing's last reply may still be on their way.

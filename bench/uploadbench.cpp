@@ -11,6 +11,7 @@
 #include "connectedwindow.h"
 #include "dialogs/hostkeydialog.h"
 #include "dialogs/tform2.h"
+#include "endwatch.h"
 #include "ftp/profiles.h"
 #include "modal.h"
 #include "settings/appconfig.h"
@@ -39,30 +40,6 @@
 #include <cstdio>
 #include <functional>
 #include <utility>
-
-namespace {
-
-// Calls back once, when the first modal window is shown.
-class EndWatch : public QObject
-{
-public:
-    explicit EndWatch(std::function<void(QWidget*)> shown) : m_shown(std::move(shown)) {}
-
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() == QEvent::Show && m_shown) {
-            auto* widget = qobject_cast<QWidget*>(watched);
-            if (widget && widget->isWindow() && widget->isModal())
-                std::exchange(m_shown, nullptr)(widget);
-        }
-        return QObject::eventFilter(watched, event);
-    }
-
-private:
-    std::function<void(QWidget*)> m_shown;
-};
-
-} // namespace
 
 int main(int argc, char* argv[])
 {
