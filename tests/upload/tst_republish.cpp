@@ -309,28 +309,38 @@ void TestRepublish::stopWhileComparing()
 
 void TestRepublish::liveFileReplacedWhole_data()
 {
+    QTest::addColumn<bool>("sftp");
     QTest::addColumn<bool>("refuseRenameOver");
     QTest::addColumn<bool>("abortTemporary");
-    QTest::newRow("renamed over the old file") << false << false;
-    QTest::newRow("server refuses to rename onto a name") << true << false;
-    QTest::newRow("put of the temporary file fails") << false << true;
+    QTest::newRow("renamed over the old file") << false << false << false;
+    QTest::newRow("server refuses to rename onto a name") << false << true << false;
+    QTest::newRow("put of the temporary file fails") << false << false << true;
+    // OpenSSH refuses to rename onto an existing name; the reader reads the server's file as a web server would.
+    QTest::newRow("over SFTP") << true << true << false;
 }
 
 void TestRepublish::liveFileReplacedWhole()
 {
+    QFETCH(bool, sftp);
     QFETCH(bool, refuseRenameOver);
     QFETCH(bool, abortTemporary);
     UploadSession s;
-    // Slow enough that the reader fetches the file many times while the new content arrives.
-    s.server.setUploadRateLimit(256 * 1024);
-    s.server.setRefuseRenameOver(refuseRenameOver);
-    if (abortTemporary)
-        s.server.setAbortedUploadPrefix(".pelno-");
+    if (sftp) {
+        QVERIFY(startSftpServer(s));
+    } else {
+        // Slow enough that the reader fetches the file many times while the new content arrives.
+        s.server.setUploadRateLimit(256 * 1024);
+        s.server.setRefuseRenameOver(refuseRenameOver);
+        if (abortTemporary)
+            s.server.setAbortedUploadPrefix(".pelno-");
+    }
+    const QString root = s.serverRoot();
     const QByteArray oldContent(512 * 1024, 'A');
     const QByteArray newContent(600 * 1024, 'B');
-    QVERIFY(writeAll(s.server.root() + "/live.bin", oldContent));
-    QVERIFY(setModified(s.server.root() + "/live.bin", QDateTime(QDate(2020, 1, 1), QTime(0, 0), Qt::UTC)));
-    QVERIFY(connectSession(s));
+    QVERIFY(writeAll(root + "/live.bin", oldContent));
+    QVERIFY(setModified(root + "/live.bin", QDateTime(QDate(2020, 1, 1), QTime(0, 0), Qt::UTC)));
+    s.handOverServerFiles();
+    QVERIFY(sftp ? connectWindow(s) : connectSession(s));
     checkChangedOnly(*s.form, true);
     QVERIFY(writeAll(s.localPath("live.bin"), newContent));
 
@@ -339,12 +349,21 @@ void TestRepublish::liveFileReplacedWhole()
     const Credentials credentials{s.server.host(), FtpServerFixture::user(), FtpServerFixture::password()};
     QThread* reader = QThread::create([&] {
         FtpSession session(credentials);
-        if (!session.connect())
+        if (!sftp && !session.connect())
             return;
         while (!stop) {
             QByteArray got;
-            const int code =
-                ftpListing(session.connection(), "RETR /live.bin", [&got](const QByteArray& bytes) { got += bytes; });
+            int code = 226;
+            if (sftp) {
+                QFile file(root + "/live.bin");
+                if (file.open(QIODevice::ReadOnly))
+                    got = file.readAll();
+                else
+                    code = 550;
+            } else {
+                code = ftpListing(session.connection(), "RETR /live.bin",
+                                  [&got](const QByteArray& bytes) { got += bytes; });
+            }
             if (code != 226)
                 ++sawNothing;
             else if (got == oldContent)
@@ -370,8 +389,8 @@ void TestRepublish::liveFileReplacedWhole()
     // Only a server that refuses to rename onto a name leaves a moment without the file.
     if (!refuseRenameOver)
         QCOMPARE(sawNothing.load(), 0);
-    QCOMPARE(readAll(s.server.root() + "/live.bin"), abortTemporary ? oldContent : newContent);
-    QCOMPARE(temporaryFiles(s.server.root()), QStringList());
+    QCOMPARE(readAll(root + "/live.bin"), abortTemporary ? oldContent : newContent);
+    QCOMPARE(temporaryFiles(root), QStringList());
     if (abortTemporary)
         QVERIFY2(shown.contains(s.localPath("live.bin")), qPrintable(shown));
     else
