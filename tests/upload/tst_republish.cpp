@@ -19,6 +19,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <sys/stat.h>
 
 namespace {
 
@@ -64,6 +65,33 @@ QStringList putNames(const FtpServerFixture& server)
     return names;
 }
 
+// Over SFTP the server keeps no log of puts. A put replaces the file (a new inode) or writes into it (a new change
+// time), so a file's inode and change time, taken after the server was prepared, tell whether it got new content.
+using Stamps = QMap<QString, QString>;
+
+Stamps stampsBelow(const QString& root)
+{
+    Stamps stamps;
+    for (const QString& name : filesBelow(root)) {
+        struct stat info = {};
+        if (::stat(QFile::encodeName(root + '/' + name).constData(), &info) == 0)
+            stamps.insert(
+                name, QStringLiteral("%1 %2.%3").arg(info.st_ino).arg(info.st_ctim.tv_sec).arg(info.st_ctim.tv_nsec));
+    }
+    return stamps;
+}
+
+QStringList putNamesSince(const QString& root, const Stamps& before)
+{
+    QStringList names;
+    const Stamps now = stampsBelow(root);
+    for (auto it = now.cbegin(); it != now.cend(); ++it) {
+        if (before.value(it.key()) != it.value() && !it.key().section('/', -1).startsWith(QStringLiteral(".pelno-")))
+            names << it.key();
+    }
+    return names;
+}
+
 QStringList temporaryFiles(const QString& root)
 {
     return filesBelow(root).filter(QRegularExpression(QStringLiteral("(^|/)\\.pelno-")));
@@ -93,32 +121,56 @@ private slots:
 
 void TestRepublish::redrop_data()
 {
+    QTest::addColumn<bool>("sftp");
     QTest::addColumn<bool>("mlsd");
     QTest::addColumn<QString>("step");
     QTest::addColumn<QStringList>("expectedPut");
     const QStringList all{"in/a.txt", "in/b.txt", "in/c.html", "in/img/p.bin"};
-    QTest::newRow("unchanged") << true << "none" << QStringList();
-    QTest::newRow("unchanged, server without MLSD") << false << "none" << QStringList();
-    QTest::newRow("edited, same size") << true << "edit" << QStringList{"in/a.txt"};
-    QTest::newRow("touched, same content") << true << "touch" << QStringList();
-    QTest::newRow("changed on the server") << true << "server" << QStringList{"in/c.html"};
-    QTest::newRow("record lost") << true << "forget" << QStringList();
-    QTest::newRow("record lost, server without MLSD") << false << "forget" << QStringList();
-    QTest::newRow("damaged record") << true << "damage" << QStringList();
-    QTest::newRow("another charset") << true << "charset" << all;
-    QTest::newRow("leftover of ours") << true << "leftover" << QStringList();
-    QTest::newRow("folder gone on the server") << true << "rmdir" << QStringList{"in/img/p.bin"};
+    QTest::newRow("unchanged") << false << true << "none" << QStringList();
+    QTest::newRow("unchanged, server without MLSD") << false << false << "none" << QStringList();
+    QTest::newRow("edited, same size") << false << true << "edit" << QStringList{"in/a.txt"};
+    QTest::newRow("touched, same content") << false << true << "touch" << QStringList();
+    QTest::newRow("changed on the server") << false << true << "server" << QStringList{"in/c.html"};
+    QTest::newRow("record lost") << false << true << "forget" << QStringList();
+    QTest::newRow("record lost, server without MLSD") << false << false << "forget" << QStringList();
+    QTest::newRow("damaged record") << false << true << "damage" << QStringList();
+    QTest::newRow("another charset") << false << true << "charset" << all;
+    QTest::newRow("leftover of ours") << false << true << "leftover" << QStringList();
+    QTest::newRow("folder gone on the server") << false << true << "rmdir" << QStringList{"in/img/p.bin"};
+    // SFTP lists through ls -l lines: minute precision, and the server's time for every file.
+    QTest::newRow("unchanged over SFTP") << true << false << "none" << QStringList();
+    QTest::newRow("edited, same size, over SFTP") << true << false << "edit" << QStringList{"in/a.txt"};
+    QTest::newRow("touched, same content, over SFTP") << true << false << "touch" << QStringList();
+    QTest::newRow("changed on the server, over SFTP") << true << false << "server" << QStringList{"in/c.html"};
+    QTest::newRow("record lost, over SFTP") << true << false << "forget" << QStringList();
+    QTest::newRow("another charset, over SFTP") << true << false << "charset" << all;
+    QTest::newRow("leftover of ours, over SFTP") << true << false << "leftover" << QStringList();
+    QTest::newRow("folder gone on the server, over SFTP") << true << false << "rmdir" << QStringList{"in/img/p.bin"};
 }
 
 void TestRepublish::redrop()
 {
+    QFETCH(bool, sftp);
     QFETCH(bool, mlsd);
     QFETCH(QString, step);
     QFETCH(QStringList, expectedPut);
 
     UploadSession s;
-    s.server.setOfferMlsd(mlsd);
-    QVERIFY(connectSession(s));
+    if (sftp) {
+        QVERIFY(startSftpServer(s));
+        QVERIFY(connectWindow(s));
+    } else {
+        s.server.setOfferMlsd(mlsd);
+        QVERIFY(connectSession(s));
+    }
+    const QString root = s.serverRoot();
+    Stamps before;
+    // What got new content since the server was last prepared: its log of puts, or the files' stamps over SFTP.
+    const auto prepared = [&] {
+        s.server.clearLog();
+        before = stampsBelow(root);
+    };
+    const auto put = [&] { return sftp ? putNamesSince(root, before) : putNames(s.server); };
     chooseEncoding(*s.form, true, "Shift-JIS");
     checkChangedOnly(*s.form, true);
     const QString in = s.localPath("in");
@@ -133,15 +185,17 @@ void TestRepublish::redrop()
     QVERIFY(QDir().mkpath(in + "/empty"));
 
     // The first publish: nothing on the server yet, everything goes.
+    prepared();
     QString message = publish(s, {in});
     QVERIFY2(message.startsWith(QStringLiteral("送信処理が終了しました。(")) && message.endsWith(unchangedText(0)),
              qPrintable(message));
-    QCOMPARE(putNames(s.server), QStringList({"in/a.txt", "in/b.txt", "in/c.html", "in/img/p.bin"}));
-    QVERIFY(QFileInfo(s.server.root() + "/in/empty").isDir());
+    QCOMPARE(put(), QStringList({"in/a.txt", "in/b.txt", "in/c.html", "in/img/p.bin"}));
+    QVERIFY(QFileInfo(root + "/in/empty").isDir());
     QCOMPARE(AppConfig().readBool("app", "changedonly", false), true);
     const QString data = s.form->state().DataDirectory;
     QCOMPARE(QDir(data).entryList({"published-*.json"}, QDir::Files).size(), 1);
-    QVERIFY(!readAll(QDir(data).filePath(QDir(data).entryList({"published-*.json"}).value(0))).contains("s3cret"));
+    const QByteArray record = readAll(QDir(data).filePath(QDir(data).entryList({"published-*.json"}).value(0)));
+    QVERIFY(!record.contains((sftp ? SshdFixture::password() : FtpServerFixture::password()).toUtf8()));
 
     if (step == "edit") {
         QVERIFY(writeAll(in + "/a.txt", QStringLiteral("月本語のテキストです。\n").repeated(20).toUtf8()));
@@ -149,7 +203,7 @@ void TestRepublish::redrop()
     } else if (step == "touch") {
         QVERIFY(setModified(in + "/b.txt", QDateTime::currentDateTimeUtc().addSecs(100)));
     } else if (step == "server") {
-        QVERIFY(writeAll(s.server.root() + "/in/c.html", "changed behind our back\n"));
+        QVERIFY(writeAll(root + "/in/c.html", "changed behind our back\n"));
     } else if (step == "forget" || step == "damage") {
         for (const QString& name : QDir(data).entryList({"published-*.json"}, QDir::Files)) {
             if (step == "forget")
@@ -160,29 +214,30 @@ void TestRepublish::redrop()
     } else if (step == "charset") {
         chooseEncoding(*s.form, true, "EUC-JP");
     } else if (step == "leftover") {
-        QVERIFY(writeAll(s.server.root() + "/in/.pelno-left", "half"));
+        QVERIFY(writeAll(root + "/in/.pelno-left", "half"));
     } else if (step == "rmdir") {
-        QVERIFY(QDir(s.server.root() + "/in/img").removeRecursively());
+        QVERIFY(QDir(root + "/in/img").removeRecursively());
     }
+    s.handOverServerFiles();
 
-    s.server.clearLog();
+    prepared();
     message = publish(s, {in});
     const int unchanged = 4 - int(expectedPut.size());
     QVERIFY2(message.startsWith(QStringLiteral("送信処理が終了しました。(")) &&
                  message.endsWith(unchangedText(unchanged)),
              qPrintable(message));
-    QCOMPARE(putNames(s.server), expectedPut);
+    QCOMPARE(put(), expectedPut);
     QCOMPARE(s.form->unchangedCountLabel()->text(), QString::number(unchanged));
     QVERIFY(s.statusTexts.contains(QStringLiteral("サーバー上のファイルと比較しています")));
-    QCOMPARE(temporaryFiles(s.server.root()), QStringList());
-    QCOMPARE(readAll(s.server.root() + "/in/c.html"), storedAsText(readAll(in + "/c.html")));
-    QCOMPARE(readAll(s.server.root() + "/in/img/p.bin"), binary);
+    QCOMPARE(temporaryFiles(root), QStringList());
+    QCOMPARE(readAll(root + "/in/c.html"), storedAsText(readAll(in + "/c.html")));
+    QCOMPARE(readAll(root + "/in/img/p.bin"), binary);
 
     // Whatever the step did, a third drop finds nothing to send: the record holds what the second one saw.
-    s.server.clearLog();
+    prepared();
     message = publish(s, {in});
     QVERIFY2(message.endsWith(unchangedText(4)), qPrintable(message));
-    QCOMPARE(putNames(s.server), QStringList());
+    QCOMPARE(put(), QStringList());
 }
 
 // A run stopped part-way keeps a record of what arrived: the next drop sends only the rest.
@@ -254,28 +309,38 @@ void TestRepublish::stopWhileComparing()
 
 void TestRepublish::liveFileReplacedWhole_data()
 {
+    QTest::addColumn<bool>("sftp");
     QTest::addColumn<bool>("refuseRenameOver");
     QTest::addColumn<bool>("abortTemporary");
-    QTest::newRow("renamed over the old file") << false << false;
-    QTest::newRow("server refuses to rename onto a name") << true << false;
-    QTest::newRow("put of the temporary file fails") << false << true;
+    QTest::newRow("renamed over the old file") << false << false << false;
+    QTest::newRow("server refuses to rename onto a name") << false << true << false;
+    QTest::newRow("put of the temporary file fails") << false << false << true;
+    // OpenSSH refuses to rename onto an existing name; the reader reads the server's file as a web server would.
+    QTest::newRow("over SFTP") << true << true << false;
 }
 
 void TestRepublish::liveFileReplacedWhole()
 {
+    QFETCH(bool, sftp);
     QFETCH(bool, refuseRenameOver);
     QFETCH(bool, abortTemporary);
     UploadSession s;
-    // Slow enough that the reader fetches the file many times while the new content arrives.
-    s.server.setUploadRateLimit(256 * 1024);
-    s.server.setRefuseRenameOver(refuseRenameOver);
-    if (abortTemporary)
-        s.server.setAbortedUploadPrefix(".pelno-");
+    if (sftp) {
+        QVERIFY(startSftpServer(s));
+    } else {
+        // Slow enough that the reader fetches the file many times while the new content arrives.
+        s.server.setUploadRateLimit(256 * 1024);
+        s.server.setRefuseRenameOver(refuseRenameOver);
+        if (abortTemporary)
+            s.server.setAbortedUploadPrefix(".pelno-");
+    }
+    const QString root = s.serverRoot();
     const QByteArray oldContent(512 * 1024, 'A');
     const QByteArray newContent(600 * 1024, 'B');
-    QVERIFY(writeAll(s.server.root() + "/live.bin", oldContent));
-    QVERIFY(setModified(s.server.root() + "/live.bin", QDateTime(QDate(2020, 1, 1), QTime(0, 0), Qt::UTC)));
-    QVERIFY(connectSession(s));
+    QVERIFY(writeAll(root + "/live.bin", oldContent));
+    QVERIFY(setModified(root + "/live.bin", QDateTime(QDate(2020, 1, 1), QTime(0, 0), Qt::UTC)));
+    s.handOverServerFiles();
+    QVERIFY(sftp ? connectWindow(s) : connectSession(s));
     checkChangedOnly(*s.form, true);
     QVERIFY(writeAll(s.localPath("live.bin"), newContent));
 
@@ -284,12 +349,21 @@ void TestRepublish::liveFileReplacedWhole()
     const Credentials credentials{s.server.host(), FtpServerFixture::user(), FtpServerFixture::password()};
     QThread* reader = QThread::create([&] {
         FtpSession session(credentials);
-        if (!session.connect())
+        if (!sftp && !session.connect())
             return;
         while (!stop) {
             QByteArray got;
-            const int code =
-                ftpListing(session.connection(), "RETR /live.bin", [&got](const QByteArray& bytes) { got += bytes; });
+            int code = 226;
+            if (sftp) {
+                QFile file(root + "/live.bin");
+                if (file.open(QIODevice::ReadOnly))
+                    got = file.readAll();
+                else
+                    code = 550;
+            } else {
+                code = ftpListing(session.connection(), "RETR /live.bin",
+                                  [&got](const QByteArray& bytes) { got += bytes; });
+            }
             if (code != 226)
                 ++sawNothing;
             else if (got == oldContent)
@@ -315,8 +389,8 @@ void TestRepublish::liveFileReplacedWhole()
     // Only a server that refuses to rename onto a name leaves a moment without the file.
     if (!refuseRenameOver)
         QCOMPARE(sawNothing.load(), 0);
-    QCOMPARE(readAll(s.server.root() + "/live.bin"), abortTemporary ? oldContent : newContent);
-    QCOMPARE(temporaryFiles(s.server.root()), QStringList());
+    QCOMPARE(readAll(root + "/live.bin"), abortTemporary ? oldContent : newContent);
+    QCOMPARE(temporaryFiles(root), QStringList());
     if (abortTemporary)
         QVERIFY2(shown.contains(s.localPath("live.bin")), qPrintable(shown));
     else
