@@ -3,6 +3,7 @@
 #include "ftp/wininet.h"
 
 #include "ftpserverfixture.h"
+#include "internethandles.h"
 #include "natnetwork.h"
 #include "testfiles.h"
 
@@ -42,12 +43,7 @@ private:
         const bool joined = m_network.runInClient([&] {
             HINTERNET root = InternetOpenA(nullptr, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
             // bounded: a data connection that cannot be made costs at most these
-            for (DWORD option :
-                 {INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_DATA_SEND_TIMEOUT,
-                  INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, INTERNET_OPTION_CONNECT_TIMEOUT}) {
-                const DWORD ms = 4000;
-                InternetSetOptionA(root, option, &ms, sizeof ms);
-            }
+            setAllTimeouts(root, 4000);
             FtpConnectionSettings settings;
             settings.dataConnection = mode;
             settings.tls = TlsMode::Off;

@@ -25,12 +25,7 @@ bool connectWith(Handles& h, const QString& server, const FtpConnectionSettings&
     h.root = InternetOpenA(nullptr, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
     if (!h.root)
         return false;
-    for (DWORD option :
-         {INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_DATA_SEND_TIMEOUT,
-          INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, INTERNET_OPTION_CONNECT_TIMEOUT}) {
-        const DWORD ms = 5000;
-        InternetSetOptionA(h.root, option, &ms, sizeof ms);
-    }
+    setAllTimeouts(h.root, 5000);
     ftpSetConnectionSettings(h.root, settings);
     h.connection = InternetConnectA(h.root, server.toUtf8().constData(), INTERNET_DEFAULT_FTP_PORT,
                                     FtpServerFixture::user().toUtf8().constData(),

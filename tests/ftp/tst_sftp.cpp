@@ -41,12 +41,7 @@ bool connectTo(Handles& h, const SshdFixture& server, const FtpConnectionSetting
     h.root = InternetOpenA(nullptr, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
     if (!h.root)
         return false;
-    for (DWORD option :
-         {INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_DATA_SEND_TIMEOUT,
-          INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, INTERNET_OPTION_CONNECT_TIMEOUT}) {
-        const DWORD ms = 5000;
-        InternetSetOptionA(h.root, option, &ms, sizeof ms);
-    }
+    setAllTimeouts(h.root, 5000);
     ftpSetConnectionSettings(h.root, settings);
     // no port in the text and none given: the protocol's default would be 22, so the fixture's port is named
     h.connection = InternetConnectA(h.root, server.host().toUtf8().constData(), 0, server.user().toUtf8().constData(),
@@ -205,30 +200,43 @@ private slots:
         QVERIFY(!m_server.log().filter(u"Accepted publickey for "_s + m_server.user()).isEmpty());
     }
 
-    void rsaOnlyHostKeyIsNamed()
+    // Servers that refuse the session for a reason of their own, each told apart from a refused login: one that
+    // offers only an RSA host key (which this libssh2 cannot verify) is named as such; one whose login passes but
+    // that allows no file transfer session has reached a limit.
+    void serverRefusesTheSession_data()
     {
-        SshdFixture rsaServer;
-        SshdFixture::Options options;
-        options.rsaHostKeyOnly = true;
-        QVERIFY(rsaServer.start(options));
-        Handles h;
-        QVERIFY(!connectTo(h, rsaServer, sftpSettings(rsaServer.hostKeyFingerprint())));
-        QCOMPARE(ftpSshProblem(h.root), SshLoginProblem::RsaHostKeyOnly);
-        QCOMPARE(ftpLastConnectFailure(h.root), FtpConnectFailure::Rejected);
-        QVERIFY2(ftpLastError(h.root).contains(u"ed25519 or ECDSA"_s), qPrintable(ftpLastError(h.root)));
+        QTest::addColumn<bool>("rsaHostKeyOnly");
+        QTest::addColumn<int>("maxSessions");
+        QTest::addColumn<FtpConnectFailure>("failure");
+        QTest::addColumn<SshLoginProblem>("problem");
+        QTest::addColumn<QString>("logged");  // a line of sshd's log the attempt must have left, or empty
+        QTest::addColumn<QString>("message"); // part of the layer's error text, or empty
+        QTest::newRow("only an RSA host key") << true << -1 << FtpConnectFailure::Rejected
+                                              << SshLoginProblem::RsaHostKeyOnly << QString() << u"ed25519 or ECDSA"_s;
+        QTest::newRow("no session allowed")
+            << false << 0 << FtpConnectFailure::Busy << SshLoginProblem::None << u"Accepted password"_s << QString();
     }
-
-    void sessionLimitIsBusy()
+    void serverRefusesTheSession()
     {
-        // The login passes, the file transfer session is refused: a limit too, not a refused login.
-        SshdFixture limited;
+        QFETCH(bool, rsaHostKeyOnly);
+        QFETCH(int, maxSessions);
+        QFETCH(FtpConnectFailure, failure);
+        QFETCH(SshLoginProblem, problem);
+        QFETCH(QString, logged);
+        QFETCH(QString, message);
+        SshdFixture server;
         SshdFixture::Options options;
-        options.maxSessions = 0;
-        QVERIFY(limited.start(options));
+        options.rsaHostKeyOnly = rsaHostKeyOnly;
+        options.maxSessions = maxSessions;
+        QVERIFY(server.start(options));
         Handles h;
-        QVERIFY(!connectTo(h, limited, sftpSettings(limited.hostKeyFingerprint())));
-        QCOMPARE(ftpLastConnectFailure(h.root), FtpConnectFailure::Busy);
-        QVERIFY(!limited.log().filter(u"Accepted password"_s).isEmpty());
+        QVERIFY(!connectTo(h, server, sftpSettings(server.hostKeyFingerprint())));
+        QCOMPARE(ftpLastConnectFailure(h.root), failure);
+        QCOMPARE(ftpSshProblem(h.root), problem);
+        if (!logged.isEmpty())
+            QVERIFY(!server.log().filter(logged).isEmpty());
+        if (!message.isEmpty())
+            QVERIFY2(ftpLastError(h.root).contains(message), qPrintable(ftpLastError(h.root)));
     }
 
     void connectionLimitIsBusy()

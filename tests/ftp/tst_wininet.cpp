@@ -30,10 +30,7 @@ void setOption(HINTERNET root, DWORD option, DWORD value)
 // The options an upload worker sets: three seconds for everything, five retries.
 void setShortTimeouts(HINTERNET root, DWORD ms = 3000)
 {
-    for (DWORD option :
-         {INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_DATA_SEND_TIMEOUT,
-          INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, INTERNET_OPTION_CONNECT_TIMEOUT})
-        setOption(root, option, ms);
+    setAllTimeouts(root, ms);
     setOption(root, INTERNET_OPTION_CONNECT_BACKOFF, 100);
     setOption(root, INTERNET_OPTION_CONNECT_RETRIES, 5);
 }

@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QSet>
 #include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
 
 namespace {
 constexpr int kStartTimeoutMs = 10000;
@@ -143,6 +145,23 @@ void stopServerProcess(QProcess& process)
         process.kill();
         process.waitForFinished(5000);
     }
+}
+
+quint16 freeLoopbackPort()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
+}
+
+bool loopbackServerGreets(quint16 port, const QByteArray& prefix)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(500))
+        return false;
+    while (socket.bytesAvailable() < prefix.size() && socket.waitForReadyRead(500)) {
+    }
+    return socket.readAll().startsWith(prefix);
 }
 
 void FtpServerFixture::stop()

@@ -9,6 +9,11 @@
 
 // Ends a server process the tests started: asked to terminate, killed when it has not within five seconds.
 void stopServerProcess(QProcess& process);
+// A port on 127.0.0.1 that nothing listens on now (0 when none could be had), for a server process to take.
+quint16 freeLoopbackPort();
+// Whether a server on 127.0.0.1:port accepts a connection and greets with text beginning with prefix ("220" for FTP,
+// "SSH-" for SSH): a started daemon is ready only then.
+bool loopbackServerGreets(quint16 port, const QByteArray& prefix);
 
 // A real FTP server (pyftpdlib, tests/support/ftpserver.py) on 127.0.0.1 for the tests.
 //

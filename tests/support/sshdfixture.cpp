@@ -8,8 +8,6 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QThread>
 
 #include <sys/stat.h>
@@ -19,23 +17,6 @@ namespace {
 
 constexpr int kStartTimeoutMs = 10000;
 const QString kSshd = QStringLiteral("/usr/sbin/sshd");
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
-}
-
-bool sendsVersion(quint16 port)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(500))
-        return false;
-    while (socket.bytesAvailable() < 4 && socket.waitForReadyRead(500)) {
-    }
-    return socket.readAll().startsWith("SSH-");
-}
 
 int run(const QString& program, const QStringList& arguments)
 {
@@ -189,7 +170,7 @@ bool SshdFixture::start(const Options& options)
 
     const QString logPath = m_work.filePath(QStringLiteral("sshd.log"));
     for (int attempt = 0; attempt < 2; ++attempt) {
-        m_port = freePort();
+        m_port = freeLoopbackPort();
         QStringList lines{
             QStringLiteral("ListenAddress 127.0.0.1"),
             QStringLiteral("Port %1").arg(m_port),
@@ -224,7 +205,7 @@ bool SshdFixture::start(const Options& options)
             return false;
         QDeadlineTimer deadline(kStartTimeoutMs);
         while (!deadline.hasExpired() && m_process.state() == QProcess::Running) {
-            if (sendsVersion(m_port))
+            if (loopbackServerGreets(m_port, "SSH-"))
                 return true;
             QThread::msleep(50);
         }

@@ -6,8 +6,6 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QThread>
 
 #include <unistd.h>
@@ -15,23 +13,6 @@
 namespace {
 
 constexpr int kStartTimeoutMs = 10000;
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
-}
-
-bool greets(quint16 port)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(500))
-        return false;
-    while (socket.bytesAvailable() < 4 && socket.waitForReadyRead(500)) {
-    }
-    return socket.readAll().startsWith("220");
-}
 
 } // namespace
 
@@ -67,7 +48,7 @@ bool VsftpdFixture::start(const QString& certificateFile, const QString& keyFile
     QFile::remove(m_work.filePath(QStringLiteral("vsftpd.log")));
     // The port is free a moment before vsftpd binds it; a second try covers the rare case that it was taken.
     for (int attempt = 0; attempt < 2; ++attempt) {
-        m_port = freePort();
+        m_port = freeLoopbackPort();
         const QString configPath = m_work.filePath(QStringLiteral("vsftpd.conf"));
         QFile config(configPath);
         if (!config.open(QIODevice::WriteOnly | QIODevice::Truncate))
@@ -125,7 +106,7 @@ bool VsftpdFixture::start(const QString& certificateFile, const QString& keyFile
             return false;
         QDeadlineTimer deadline(kStartTimeoutMs);
         while (!deadline.hasExpired() && m_process.state() == QProcess::Running) {
-            if (greets(m_port))
+            if (loopbackServerGreets(m_port, "220"))
                 return true;
             QThread::msleep(50);
         }
