@@ -43,6 +43,13 @@ bool FtpSession::connect()
     return m_connection != nullptr;
 }
 
+void FtpSession::setByteCounter(std::atomic<qint64>* counter)
+{
+    m_byteCounter = counter;
+    if (m_root)
+        ftpSetByteCounter(m_root, counter);
+}
+
 void FtpSession::close()
 {
     InternetCloseHandle(m_connection);

@@ -36,6 +36,10 @@ public:
     bool connect();
     void close();
 
+    // Where the transfers of this session count their bytes from now on (nullptr: nowhere); for a session handed
+    // over to another owner.
+    void setByteCounter(std::atomic<qint64>* counter);
+
     bool isConnected() const { return m_connection != nullptr; }
     HINTERNET connection() const { return m_connection; }
     // For what the layer reports about a failed connect (certificate, refused TLS, ...).

@@ -54,7 +54,7 @@ QStringList linesOf(const QByteArray& data)
     return lines;
 }
 
-bool offersMlsd(const QByteArray& featReply)
+bool featOffersMlsd(const QByteArray& featReply)
 {
     // MLST in FEAT announces MLSD as well; feature lines start with a space.
     for (const QByteArray& line : featReply.split('\n')) {
@@ -212,6 +212,7 @@ struct RemoteLister::Connection
     QThread* thread = nullptr;
     std::mutex mutex;
     std::condition_variable wake;
+    std::unique_ptr<FtpSession> adopted; // set before the thread starts
     bool run = false;
     bool quit = false;
 };
@@ -247,14 +248,10 @@ QList<RemoteDirectoryListing> RemoteLister::list(const QStringList& paths, const
     if (paths.isEmpty() || (stopped && stopped()))
         return round.results;
 
-    const int wanted = int(qMin<qsizetype>(m_maxConnections, paths.size()));
-    while (int(m_connections.size()) < wanted) {
-        auto connection = std::make_unique<Connection>();
-        Connection* raw = connection.get();
-        connection->thread = QThread::create([this, raw] { runConnection(raw); });
-        connection->thread->start();
-        m_connections.push_back(std::move(connection));
-    }
+    // Connections taken over take part too, even beyond one per path: they are logged in already.
+    const int wanted = qMax(int(m_connections.size()), int(qMin<qsizetype>(m_maxConnections, paths.size())));
+    while (int(m_connections.size()) < wanted)
+        addConnection();
 
     QEventLoop loop;
     round.loop = &loop;
@@ -279,6 +276,28 @@ QList<RemoteDirectoryListing> RemoteLister::list(const QStringList& paths, const
     return round.results;
 }
 
+void RemoteLister::addConnection(std::unique_ptr<FtpSession> adopted)
+{
+    auto connection = std::make_unique<Connection>();
+    connection->adopted = std::move(adopted);
+    Connection* raw = connection.get();
+    connection->thread = QThread::create([this, raw] { runConnection(raw); });
+    connection->thread->start();
+    m_connections.push_back(std::move(connection));
+}
+
+void RemoteLister::adopt(std::unique_ptr<FtpSession>& session)
+{
+    if (session && int(m_connections.size()) < m_maxConnections)
+        addConnection(std::move(session));
+}
+
+std::optional<bool> RemoteLister::offersMlsd() const
+{
+    const int known = m_mlsd.load();
+    return known < 0 ? std::nullopt : std::optional<bool>(known == 1);
+}
+
 int RemoteLister::exchange(std::optional<std::pair<int, RemoteDirectoryListing>> done, int loginsMade)
 {
     m_logins += loginsMade;
@@ -295,8 +314,35 @@ int RemoteLister::exchange(std::optional<std::pair<int, RemoteDirectoryListing>>
 
 void RemoteLister::runConnection(Connection* connection)
 {
-    FtpSession session(m_credentials, m_timeouts);
+    const std::unique_ptr<FtpSession> owned =
+        connection->adopted ? std::move(connection->adopted) : std::make_unique<FtpSession>(m_credentials, m_timeouts);
+    FtpSession& session = *owned;
     bool useMlsd = false;
+    bool mlsdDecided = false; // for this login
+    int logins = 0;           // made since the last exchange
+    // Right after the login the connection is in the login directory; a later listing may have left it anywhere
+    // (and a session taken over may be anywhere), so then every listing names its directory.
+    bool fresh = false;
+    const auto decideMlsd = [&] {
+        mlsdDecided = true;
+        if (m_command != ListingCommand::Best) {
+            useMlsd = false;
+        } else if (const int known = m_mlsd.load(); known >= 0) {
+            useMlsd = known == 1;
+        } else {
+            useMlsd = ftpSendCommand(session.connection(), "FEAT") == 211 &&
+                      featOffersMlsd(ftpLastReplyText(session.connection()));
+            m_mlsd = useMlsd ? 1 : 0;
+        }
+    };
+    const auto login = [&] {
+        if (!session.connect())
+            return false;
+        ++logins;
+        fresh = true;
+        decideMlsd();
+        return true;
+    };
     for (;;) {
         {
             std::unique_lock lock(connection->mutex);
@@ -306,7 +352,6 @@ void RemoteLister::runConnection(Connection* connection)
             connection->run = false;
         }
         std::optional<std::pair<int, RemoteDirectoryListing>> done;
-        int logins = 0;
         for (;;) {
             int index = -1;
             QString path;
@@ -324,22 +369,12 @@ void RemoteLister::runConnection(Connection* connection)
                 break;
 
             RemoteDirectoryListing result{path, false, {}, {}};
-            // Right after the login the connection is in the login directory; a later listing may have left it
-            // anywhere, so then every listing names its directory.
-            bool fresh = false;
-            const auto login = [&] {
-                if (!session.connect())
-                    return false;
-                ++logins;
-                fresh = true;
-                useMlsd = m_command == ListingCommand::Best && ftpSendCommand(session.connection(), "FEAT") == 211 &&
-                          offersMlsd(ftpLastReplyText(session.connection()));
-                return true;
-            };
             if (!session.isConnected() && !login()) {
                 done.emplace(index, std::move(result));
                 continue;
             }
+            if (!mlsdDecided)
+                decideMlsd();
             QByteArray data;
             const auto sink = [&data](const QByteArray& bytes) { data += bytes; };
             const auto listOnce = [&] {
@@ -353,8 +388,9 @@ void RemoteLister::runConnection(Connection* connection)
                 int code = useMlsd ? ftpListing(session.connection(), "MLSD " + target.toUtf8(), sink)
                                    : ftpListing(session.connection(), "LIST -a", sink, nullptr, directory);
                 if (useMlsd && (code == 500 || code == 502 || code == 504)) {
-                    // offered but refused after all: LIST from now on
+                    // offered but refused after all: LIST from now on, on every connection
                     useMlsd = false;
+                    m_mlsd = 0;
                     data.clear();
                     code = ftpListing(session.connection(), "LIST -a", sink, nullptr, directory);
                 }
@@ -368,6 +404,7 @@ void RemoteLister::runConnection(Connection* connection)
                 fresh = false;
                 code = login() ? listOnce() : 0;
             }
+            fresh = false;
             result.listed = code == 226 || code == 250;
             if (result.listed) {
                 const QDateTime now = QDateTime::currentDateTimeUtc();

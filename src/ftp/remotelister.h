@@ -91,6 +91,15 @@ public:
     // itself, "/www/" its www), as the browser's paths do; by default a path is taken from the server's root.
     // The results keep the paths as asked.
     void setPathsBelowLoginDirectory(bool below) { m_belowLoginDirectory = below; }
+    // Takes over a logged-in session (moves it out of the argument) as one more connection, so that a later list()
+    // finds it ready; the session then lives on the connection's thread. A worker whose own work has ended hands
+    // its connection over this way, and the server sees no more connections at a time than before. Takes nothing
+    // once maxConnections are open. Main thread; the session must not be in use elsewhere.
+    void adopt(std::unique_ptr<FtpSession>& session);
+    // Whether the server offers MLSD, once a connection's FEAT has told (or a caller that knew it set it); later
+    // logins then send no FEAT. nullopt while unknown.
+    std::optional<bool> offersMlsd() const;
+    void setOffersMlsd(bool offered) { m_mlsd = offered ? 1 : 0; }
     // QUIT on every connection, threads ended; waits keeping events processed.
     void close();
     // Logins made so far by this lister's connections (for tests and the benchmark).
@@ -99,6 +108,7 @@ public:
 private:
     struct Connection;
     struct Round;
+    void addConnection(std::unique_ptr<FtpSession> adopted = {});
     void runConnection(Connection* connection);
     // On the main thread, for a connection: takes its last result, and gives the index of its next path or -1.
     int exchange(std::optional<std::pair<int, RemoteDirectoryListing>> done, int loginsMade);
@@ -108,7 +118,8 @@ private:
     ListingCommand m_command;
     std::optional<FtpTimeouts> m_timeouts;
     std::atomic<bool> m_belowLoginDirectory = false;
-    QObject m_context; // lives on the main thread: the target of the connections' blocking calls
+    std::atomic<int> m_mlsd = -1; // -1 unknown, 0 no, 1 yes
+    QObject m_context;            // lives on the main thread: the target of the connections' blocking calls
     std::vector<std::unique_ptr<Connection>> m_connections;
     Round* m_round = nullptr;
     int m_logins = 0;

@@ -3,7 +3,10 @@
 #include <QObject>
 #include <QStringList>
 
+#include <memory>
+
 class BatchWorker;
+class FtpSession;
 
 // What a worker hands back at a batch exchange and at its end.
 struct BatchReport
@@ -35,6 +38,14 @@ public:
     virtual BatchOffer exchangeBatch(BatchWorker* worker, BatchReport report, bool take) = 0;
     // The worker has just logged in.
     virtual void workerLoggedIn(BatchWorker* worker) { Q_UNUSED(worker); }
+    // A worker that found the queue drained offers its logged-in connection before it closes it: a host with
+    // more for the connection to do moves it out of session (it no longer counts the worker's bytes). Default:
+    // left to the worker.
+    virtual void offerConnection(BatchWorker* worker, std::unique_ptr<FtpSession>& session)
+    {
+        Q_UNUSED(worker);
+        Q_UNUSED(session);
+    }
     // The worker's last call: what it still holds (a stopped worker's count and the rest of its batch). The handler
     // empties the worker's slot; the worker deletes itself once its thread has finished.
     virtual void workerDone(BatchWorker* worker, BatchReport rest) = 0;

@@ -21,14 +21,18 @@ BatchWorker::BatchWorker(BatchHost* host, int slot, Credentials credentials, Pol
 
 void BatchWorker::run()
 {
-    FtpSession session(m_credentials, m_policy.timeouts, &m_transferredBytes);
+    auto owned = std::make_unique<FtpSession>(m_credentials, m_policy.timeouts, &m_transferredBytes);
+    FtpSession& session = *owned;
     BatchReport report;
     int waits = 0; // connection failures since the connection last worked
+    bool drained = false;
     while (!isInterruptionRequested()) {
         report.connected = session.isConnected();
         const QStringList batch = exchange(report, true).batch;
-        if (batch.isEmpty())
+        if (batch.isEmpty()) {
+            drained = true;
             break;
+        }
         const BatchResult result = workBatch(session, batch, report);
         if (result == BatchResult::Worked) {
             waits = 0;
@@ -51,7 +55,13 @@ void BatchWorker::run()
         if (waits == kConnectionWaits || !waitBeforeRetry(waits++))
             break;
     }
-    session.close();
+    if (drained && session.isConnected() && !isInterruptionRequested()) {
+        session.setByteCounter(nullptr); // this worker and its counter go
+        QMetaObject::invokeMethod(
+            m_host, [this, &owned] { m_host->offerConnection(this, owned); }, Qt::BlockingQueuedConnection);
+    }
+    if (owned)
+        owned->close();
     // What a stopped worker still holds (its count, the rest of its batch) is the completion handler's to report,
     // or to drop while the window closes.
     QMetaObject::invokeMethod(

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
 
 // The loop of an upload or delete worker: it takes batches of entries from its host's queue through the batch
@@ -31,7 +32,8 @@
 // main thread while it waits (BatchHost); it reads no main-thread object otherwise. run() never throws. It checks
 // for a stop request before every exchange, after every entry and every 50 ms of a wait; a stopped worker makes no
 // further exchange and leaves its count and the rest of its batch to its host's workerDone. The connection is
-// closed (QUIT) before workerDone runs; the object deletes itself once the thread has finished.
+// closed (QUIT) before workerDone runs, unless the worker found the queue drained and its host took the connection
+// over (offerConnection); the object deletes itself once the thread has finished.
 class BatchWorker : public QThread
 {
     Q_OBJECT

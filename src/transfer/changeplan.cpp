@@ -171,6 +171,67 @@ QStringList directoriesLeftToList(const QStringList& wanted, const QList<RemoteD
     return left;
 }
 
+QStringList directoriesPublishedInto(const QStringList& wanted, const QHash<QString, PublishedFile>& record)
+{
+    const QSet<QString> wantedSet(wanted.cbegin(), wanted.cend());
+    QSet<QString> seen; // directories walked up from already: their ancestors were walked too
+    QSet<QString> found;
+    for (auto it = record.keyBegin(); it != record.keyEnd(); ++it) {
+        QString directory = it->left(it->lastIndexOf(QLatin1Char('/')) + 1);
+        while (!directory.isEmpty() && !seen.contains(directory)) {
+            seen.insert(directory);
+            if (wantedSet.contains(directory))
+                found.insert(directory);
+            directory.truncate(directory.lastIndexOf(QLatin1Char('/'), directory.size() - 2) + 1);
+        }
+    }
+    QStringList result;
+    for (const QString& directory : wanted)
+        if (found.contains(directory))
+            result.append(directory);
+    return result;
+}
+
+namespace {
+
+LocalFacts readFacts(const QString& localPath, int transferMode)
+{
+    LocalFacts facts;
+    const QFileInfo info(localPath);
+    facts.isFile = info.isFile();
+    if (!facts.isFile)
+        return facts;
+    facts.size = info.size();
+    facts.modifiedMs = info.lastModified().toMSecsSinceEpoch();
+    facts.binary = transferMode == 2   ? std::optional<bool>(true)
+                   : transferMode == 1 ? std::optional<bool>(false)
+                                       : IsBinaryFile(localPath);
+    return facts;
+}
+
+} // namespace
+
+QHash<QString, LocalFacts> readLocalFacts(const ChangeComparisonInput& input, const std::function<bool()>& stopped)
+{
+    QHash<QString, LocalFacts> result;
+    for (const QString& entry : input.entries) {
+        if (stopped && stopped())
+            break;
+        const auto parts = splitUploadEntry(entry, [](const QString& path) { return QFileInfo::exists(path); });
+        if (!parts || parts->directory)
+            continue;
+        LocalFacts facts = readFacts(parts->localPath, input.transferMode);
+        if (facts.isFile && facts.binary) {
+            const auto recorded = input.record.constFind(input.target + parts->relativeName);
+            if (recorded == input.record.cend() || recorded->sourceSize != facts.size ||
+                recorded->sourceModifiedMs != facts.modifiedMs)
+                facts.sha256 = fileSha256(parts->localPath);
+        }
+        result.insert(entry, std::move(facts));
+    }
+    return result;
+}
+
 ChangeComparisonResult compareWithServer(const ChangeComparisonInput& input, const std::function<bool()>& stopped)
 {
     ChangeComparisonResult result;
@@ -204,20 +265,21 @@ ChangeComparisonResult compareWithServer(const ChangeComparisonInput& input, con
                 result.toSend.append(entry);
             continue;
         }
-        const QFileInfo info(parts->localPath);
-        const std::optional<bool> binary = input.transferMode == 2   ? std::optional<bool>(true)
-                                           : input.transferMode == 1 ? std::optional<bool>(false)
-                                                                     : IsBinaryFile(parts->localPath);
-        if (!info.isFile() || !binary) {
+        const auto known = input.localFacts.constFind(entry);
+        const LocalFacts facts =
+            known != input.localFacts.cend() ? *known : readFacts(parts->localPath, input.transferMode);
+        if (!facts.isFile || !facts.binary) {
             result.toSend.append(entry);
             continue;
         }
         LocalFile local;
-        local.size = info.size();
-        local.modifiedMs = info.lastModified().toMSecsSinceEpoch();
-        local.binary = *binary;
+        local.size = facts.size;
+        local.modifiedMs = facts.modifiedMs;
+        local.binary = *facts.binary;
         local.conversion = input.encodingName;
         std::optional<QByteArray> sha;
+        if (!facts.sha256.isEmpty())
+            sha = facts.sha256;
         local.sha256 = [&sha, &parts] {
             if (!sha)
                 sha = fileSha256(parts->localPath);

@@ -58,6 +58,20 @@ QStringList directoriesToCompare(const QStringList& entries, const QString& targ
 // A first publish into an empty folder so costs one listing instead of one per folder.
 QStringList directoriesLeftToList(const QStringList& wanted, const QList<RemoteDirectoryListing>& listings);
 
+// The directories of wanted that the record shows files published into, in or below them: likely still there, so
+// worth listing at once with the shallowest instead of after them. In the order of wanted.
+QStringList directoriesPublishedInto(const QStringList& wanted, const QHash<QString, PublishedFile>& record);
+
+// What the comparison reads of a local file. Reading it needs no listing, so it runs while the listings are made.
+struct LocalFacts
+{
+    bool isFile = false;
+    qint64 size = -1;
+    qint64 modifiedMs = 0;      // milliseconds since the epoch, UTC
+    std::optional<bool> binary; // the transfer type chosen now; nullopt: the file could not be sniffed
+    QByteArray sha256;          // hex; empty: not read
+};
+
 // The comparison of a drop with the server, run on a short-lived thread of the upload's own: it gets everything as
 // its input and hands back its result, touching nothing else.
 struct ChangeComparisonInput
@@ -69,7 +83,14 @@ struct ChangeComparisonInput
     QString dataDirectory; // where conversions to measure text sizes are written and removed again
     QList<RemoteDirectoryListing> listings;
     QHash<QString, PublishedFile> record;
+    QHash<QString, LocalFacts> localFacts; // by entry, from readLocalFacts; what is not there is read when needed
 };
+
+// The facts of the input's files (its listings are not looked at). The SHA-256 only of files whose content the
+// comparison surely needs: the record has no entry for them, or one of another size or time. Ends early, with
+// what it has, when stopped says so.
+QHash<QString, LocalFacts> readLocalFacts(const ChangeComparisonInput& input,
+                                          const std::function<bool()>& stopped = {});
 
 struct ChangeComparisonResult
 {

@@ -70,6 +70,17 @@ QString remotePathOf(const QString& entry, const QString& target)
     return parts ? target + parts->relativeName : QString();
 }
 
+// Runs the event loop until the thread has finished, then frees it.
+void waitKeepingEvents(QThread* thread)
+{
+    QEventLoop loop;
+    QObject::connect(thread, &QThread::finished, &loop, &QEventLoop::quit);
+    if (!thread->isFinished())
+        loop.exec();
+    thread->wait();
+    delete thread;
+}
+
 // Seconds between a round that lost connections and its resend round, by the number of the round that ended.
 int resendPauseSeconds(int endedRound)
 {
@@ -228,24 +239,44 @@ bool UploadController::compareDroppedFiles()
     input.encodingName = options.convert ? options.charsetText : QString();
     input.dataDirectory = state.DataDirectory;
     input.record = m_record.files();
+    // The local files are read (sniffed, and hashed where the record cannot vouch for them) while the server lists.
+    QHash<QString, LocalFacts> localFacts;
+    ChangeComparisonInput toRead; // a copy of its own: the listings go into input meanwhile
+    toRead.entries = input.entries;
+    toRead.target = input.target;
+    toRead.transferMode = input.transferMode;
+    toRead.record = input.record;
+    QThread* reader = QThread::create([&localFacts, toRead = std::move(toRead), this] {
+        localFacts = readLocalFacts(toRead, [this] { return m_comparisonStopped.load(); });
+    });
+    reader->start();
     {
         RemoteLister lister(state.credentials, MainState::kSlotsPerKind, ListingCommand::Best, kComparisonTimeouts);
-        // The shallowest first: what they show missing is not listed at all.
+        // The shallowest first, with the folders we published into before: what the shallowest show missing is not
+        // listed at all (a first publish costs one listing), and a republish lists all its folders at once.
         const QStringList wanted = directoriesToCompare(state.UploadQueue, state.RemoteTarget);
-        QStringList shallowest;
+        QStringList first;
         qsizetype depth = std::numeric_limits<qsizetype>::max();
         for (const QString& directory : wanted) {
             const qsizetype level = directory.count(QLatin1Char('/'));
             if (level < depth)
-                shallowest.clear();
+                first.clear();
             if (level <= depth) {
                 depth = level;
-                shallowest.append(directory);
+                first.append(directory);
             }
         }
-        input.listings = lister.list(shallowest, stopped);
+        for (const QString& directory : directoriesPublishedInto(wanted, input.record))
+            if (!first.contains(directory))
+                first.append(directory);
+        input.listings = lister.list(first, stopped);
         input.listings += lister.list(directoriesLeftToList(wanted, input.listings), stopped);
+        m_offersMlsd = lister.offersMlsd();
     }
+    if (stopped())
+        m_comparisonStopped = true; // the window closing stops the reader too
+    waitKeepingEvents(reader);
+    input.localFacts = std::move(localFacts);
 
     ChangeComparisonResult result;
     if (!stopped()) {
@@ -261,12 +292,8 @@ bool UploadController::compareDroppedFiles()
                     FtpDeleteFileA(session.connection(), leftover.toUtf8().constData());
             }
         });
-        QEventLoop loop;
-        connect(thread, &QThread::finished, &loop, &QEventLoop::quit);
         thread->start();
-        loop.exec();
-        thread->wait();
-        delete thread;
+        waitKeepingEvents(thread);
     }
     m_comparing = false;
     if (stopped()) {
@@ -314,12 +341,13 @@ void UploadController::recordRound()
     m_roundEntries.clear();
     if (arrived.isEmpty())
         return;
-    // What the server shows of each file now is what a later comparison compares with.
-    QList<RemoteDirectoryListing> listings;
-    {
-        RemoteLister lister(state.credentials, MainState::kSlotsPerKind, ListingCommand::Best, kComparisonTimeouts);
-        listings = lister.list(directories, [this] { return m_port.state().closing; });
-    }
+    // What the server shows of each file now is what a later comparison compares with. The connections opened
+    // while the round's last workers finished are logged in already.
+    std::unique_ptr<RemoteLister> lister = std::move(m_recordLister);
+    if (!lister)
+        lister = makeRecordLister(directories.size());
+    const QList<RemoteDirectoryListing> listings = lister->list(directories, [this] { return m_port.state().closing; });
+    lister.reset();
     for (const RemoteDirectoryListing& listing : std::as_const(listings)) {
         for (const RemoteEntry& remote : listing.entries) {
             const auto found = arrived.constFind(listing.path + remote.name);
@@ -334,6 +362,16 @@ void UploadController::recordRound()
         }
     }
     m_record.write(m_recordPath);
+}
+
+std::unique_ptr<RemoteLister> UploadController::makeRecordLister(qsizetype directories) const
+{
+    auto lister = std::make_unique<RemoteLister>(m_port.state().credentials,
+                                                 int(qMin<qsizetype>(MainState::kSlotsPerKind, directories)),
+                                                 ListingCommand::Best, kComparisonTimeouts);
+    if (m_offersMlsd)
+        lister->setOffersMlsd(*m_offersMlsd);
+    return lister;
 }
 
 void UploadController::saveUploadOptions()
@@ -371,8 +409,19 @@ void UploadController::StartUploadWorkers()
                                       std::make_shared<RemoteDirectorySet>(),
                                       m_typeHints,
                                       m_changedOnly ? m_existingFiles : nullptr};
-    if (m_changedOnly)
+    m_recordLister.reset();
+    m_roundDirectories = 0;
+    if (m_changedOnly) {
         m_roundEntries = state.UploadQueue;
+        QSet<QString> directories;
+        for (const QString& entry : std::as_const(m_roundEntries)) {
+            if (!m_pending.contains(entry))
+                continue;
+            const QString remote = remotePathOf(entry, state.RemoteTarget);
+            directories.insert(remote.left(remote.lastIndexOf(QLatin1Char('/')) + 1));
+        }
+        m_roundDirectories = directories.size();
+    }
     for (int slot = MainState::kUploadSlotFirst; slot < MainState::kUploadSlotFirst + MainState::kSlotsPerKind;
          ++slot) {
         if (state.WorkerSlots[slot])
@@ -468,6 +517,19 @@ void UploadController::showWaitingForServer(bool waiting)
         waiting ? QStringLiteral("サーバーへの接続を待っています") : QStringLiteral("ファイルを送信しています"), true);
 }
 
+void UploadController::offerConnection(BatchWorker* worker, std::unique_ptr<FtpSession>& session)
+{
+    Q_UNUSED(worker);
+    // The round is draining: the listing that records it takes the worker's connection over instead of logging in
+    // anew, and the server sees no more connections at a time than before.
+    const MainState& state = m_port.state();
+    if (!m_changedOnly || m_roundDirectories == 0 || !state.UploadQueue.isEmpty() || m_stopped || state.closing)
+        return;
+    if (!m_recordLister)
+        m_recordLister = makeRecordLister(m_roundDirectories);
+    m_recordLister->adopt(session);
+}
+
 void UploadController::UploadWorkerDone(BatchWorker* worker, BatchReport rest)
 {
     Q_ASSERT(QThread::currentThread() == qApp->thread());
@@ -499,6 +561,7 @@ void UploadController::UploadWorkerDone(BatchWorker* worker, BatchReport rest)
         recordRound();
     if (state.closing) {
         // The window frees the lists once its workers have ended; nothing may start or show now.
+        m_recordLister.reset();
         m_port.elapsedTimer()->stop();
         return;
     }

@@ -11,12 +11,14 @@
 #include <atomic>
 
 #include <memory>
+#include <optional>
 #include <utility>
 
 class BatchWorker;
 class MainWindowPort;
 class RemoteBrowser;
 class QMimeData;
+class RemoteLister;
 class QTimer;
 class QTreeWidgetItem;
 class QWidget;
@@ -50,8 +52,9 @@ class TransferTypeHints;
 // its result, touching nothing else) and deletes temporary files of ours left in those directories, while this
 // thread waits in a local event loop. Only new and changed files are queued; files the server has already are
 // replaced whole by the workers. The stop command ends the comparison too: every dropped entry then goes to
-// FailedList. After each round the directories of what arrived are listed again and the publish record, with what
-// the server shows of those files, is written whole.
+// FailedList. After each round the directories of what arrived are listed again, over the connections its
+// workers handed over as they found the queue drained, and the publish record, with what the server shows of those
+// files, is written whole.
 class UploadController : public BatchHost
 {
     Q_OBJECT
@@ -75,6 +78,7 @@ public:
     // worker of the run holds a connection (as far as their calls have told).
     BatchOffer exchangeBatch(BatchWorker* worker, BatchReport report, bool take) override;
     void workerLoggedIn(BatchWorker* worker) override;
+    void offerConnection(BatchWorker* worker, std::unique_ptr<FtpSession>& session) override;
     void workerDone(BatchWorker* worker, BatchReport rest) override { UploadWorkerDone(worker, std::move(rest)); }
     // The completion handler of an upload worker: accounts for what it still held, and when it was the round's
     // last, starts the next round or ends the upload.
@@ -104,6 +108,7 @@ private:
     bool compareDroppedFiles();
     // Adds what arrived in the round that just ended to the publish record and writes it.
     void recordRound();
+    std::unique_ptr<RemoteLister> makeRecordLister(qsizetype directories) const;
 
     MainWindowPort& m_port;
     RemoteBrowser& m_browser;
@@ -131,4 +136,7 @@ private:
     QHash<QString, PublishedFile> m_pending; // by entry: what the record gets for a file once it arrived
     QStringList m_roundEntries;              // the entries the running round started with
     std::shared_ptr<const QSet<QString>> m_existingFiles;
+    std::optional<bool> m_offersMlsd; // as the comparison's listings found
+    qsizetype m_roundDirectories = 0; // the directories recordRound will list for the running round
+    std::unique_ptr<RemoteLister> m_recordLister;
 };
