@@ -1,3 +1,4 @@
+#include "ftp/ftpsession.h"
 #include "ftp/remotelister.h"
 
 #include "ftpserverfixture.h"
@@ -7,6 +8,8 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QTest>
+
+#include <memory>
 
 namespace {
 
@@ -209,21 +212,28 @@ private slots:
         QCOMPARE(commandsMatching(" LIST") > 0, !mlsdUsed);
     }
 
-    // Up to the given number of connections, each logged in once and kept for the next call; close() ends each
-    // with QUIT.
+    // Up to the given number of connections, each logged in once and kept for the next call, sessions handed over
+    // among them (they log in no more, and FEAT is not asked again once MLSD is known); close() ends each with QUIT.
     void connectionsKept_data()
     {
         QTest::addColumn<int>("paths");
         QTest::addColumn<int>("maxConnections");
-        QTest::addColumn<int>("logins");
-        QTest::newRow("25 paths, 10 connections") << 25 << 10 << 10;
-        QTest::newRow("3 paths, 10 connections") << 3 << 10 << 3;
-        QTest::newRow("6 paths, 1 connection") << 6 << 1 << 1;
+        QTest::addColumn<int>("handedOver"); // sessions logged in outside and offered before the first call
+        QTest::addColumn<bool>("mlsdKnown");
+        QTest::addColumn<int>("logins"); // the lister's own, at most
+        QTest::newRow("25 paths, 10 connections") << 25 << 10 << 0 << false << 10;
+        QTest::newRow("3 paths, 10 connections") << 3 << 10 << 0 << false << 3;
+        QTest::newRow("6 paths, 1 connection") << 6 << 1 << 0 << false << 1;
+        QTest::newRow("25 paths, 3 of 10 handed over") << 25 << 10 << 3 << true << 7;
+        QTest::newRow("2 paths, 3 handed over, MLSD not known") << 2 << 10 << 3 << false << 0;
+        QTest::newRow("6 paths, 2 offered to 1 connection") << 6 << 1 << 2 << true << 0;
     }
     void connectionsKept()
     {
         QFETCH(int, paths);
         QFETCH(int, maxConnections);
+        QFETCH(int, handedOver);
+        QFETCH(bool, mlsdKnown);
         QFETCH(int, logins);
         QStringList asked;
         for (int i = 0; i < paths; ++i) {
@@ -232,6 +242,16 @@ private slots:
             asked << QString("/d%1/").arg(i);
         }
         RemoteLister lister(credentials(), maxConnections);
+        if (mlsdKnown)
+            lister.setOffersMlsd(true);
+        int taken = 0;
+        for (int i = 0; i < handedOver; ++i) {
+            auto session = std::make_unique<FtpSession>(credentials());
+            QVERIFY(session->connect());
+            lister.adopt(session);
+            taken += session ? 0 : 1;
+            QCOMPARE(bool(session), i >= maxConnections); // one left over is the caller's to close
+        }
         for (int round = 0; round < 2; ++round) {
             const QList<RemoteDirectoryListing> results = lister.list(asked);
             QCOMPARE(results.size(), paths);
@@ -245,14 +265,16 @@ private slots:
             // A connection that starts after the others have taken every path does not log in in that call (it
             // may in the next one), so the logins over both calls are at most `logins`, never one per call.
             const int opened = lister.connectionsOpened();
-            QVERIFY2(opened >= 1 && opened <= logins, qPrintable(QString::number(opened)));
-            QCOMPARE(m_server.logins(), opened);
+            QVERIFY2(opened >= (taken ? 0 : 1) && opened <= logins, qPrintable(QString::number(opened)));
+            QCOMPARE(m_server.logins(), opened + handedOver);
         }
-        QVERIFY(m_server.mostSimultaneousLogins() <= maxConnections);
+        QVERIFY(m_server.mostSimultaneousLogins() <= maxConnections + handedOver - taken);
+        QCOMPARE(commandsMatching(" FEAT$") > 0, !mlsdKnown);
+        QCOMPARE(commandsMatching(" MLSD "), 2 * paths);
         lister.close();
         const int opened = lister.connectionsOpened();
-        QTRY_COMPARE(commandsMatching("^\\d+ QUIT$"), opened);
-        QTRY_COMPARE(m_server.closedSessions().size(), opened);
+        QTRY_COMPARE(commandsMatching("^\\d+ QUIT$"), opened + handedOver);
+        QTRY_COMPARE(m_server.closedSessions().size(), opened + handedOver);
     }
 
     // A stop asked before the call lists nothing and logs in nowhere; one asked during the call ends the handing

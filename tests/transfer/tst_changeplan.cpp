@@ -204,23 +204,34 @@ private slots:
         QCOMPARE(PublishRecord::read(path, "127.0.0.1:2121", "another user").files().size(), 0);
     }
 
-    // After the shallowest listings, what is left to list: nothing below a directory shown missing.
+    // After the shallowest listings, what is left to list: nothing below a directory shown missing. Listed at once
+    // with the shallowest: the directories the record shows files published into.
     void directoriesLeft_data()
     {
         QTest::addColumn<QStringList>("rootEntries"); // directories "/www/" shows; "-": not listed
         QTest::addColumn<QStringList>("left");
+        QTest::addColumn<QStringList>("recorded"); // remote paths in the record
+        QTest::addColumn<QStringList>("publishedInto");
         const QStringList all{"/www/site/", "/www/site/img/", "/www/site/img/x/", "/www/other/"};
-        QTest::newRow("empty target") << QStringList() << QStringList();
-        QTest::newRow("target missing") << QStringList{"-"} << QStringList();
+        QTest::newRow("empty target") << QStringList() << QStringList() << QStringList() << QStringList();
+        QTest::newRow("target missing") << QStringList{"-"} << QStringList() << QStringList{"/www/site/img/x/a.png"}
+                                        << QStringList({"/www/", "/www/site/", "/www/site/img/", "/www/site/img/x/"});
         QTest::newRow("site there") << QStringList{"site"}
-                                    << QStringList({"/www/site/", "/www/site/img/", "/www/site/img/x/"});
-        QTest::newRow("both there") << QStringList{"site", "other"} << all;
-        QTest::newRow("a file of the name") << QStringList{"file:site", "other"} << QStringList{"/www/other/"};
+                                    << QStringList({"/www/site/", "/www/site/img/", "/www/site/img/x/"})
+                                    << QStringList({"/www/site/a.html", "/elsewhere/b.html", "/www/sitemap/c"})
+                                    << QStringList({"/www/", "/www/site/"});
+        QTest::newRow("both there") << QStringList{"site", "other"} << all
+                                    << QStringList({"/www/other/o.txt", "/www/site/img/i.png", "/www/site/img/j.png"})
+                                    << QStringList({"/www/", "/www/site/", "/www/site/img/", "/www/other/"});
+        QTest::newRow("a file of the name") << QStringList{"file:site", "other"} << QStringList{"/www/other/"}
+                                            << QStringList{"/top.html"} << QStringList();
     }
     void directoriesLeft()
     {
         QFETCH(QStringList, rootEntries);
         QFETCH(QStringList, left);
+        QFETCH(QStringList, recorded);
+        QFETCH(QStringList, publishedInto);
         RemoteDirectoryListing root{"/www/", !rootEntries.contains("-"), {}, {}};
         for (const QString& name : rootEntries) {
             if (name == "-")
@@ -235,6 +246,10 @@ private slots:
         }
         const QStringList wanted{"/www/", "/www/site/", "/www/site/img/", "/www/site/img/x/", "/www/other/"};
         QCOMPARE(directoriesLeftToList(wanted, {root}), left);
+        QHash<QString, PublishedFile> record;
+        for (const QString& path : recorded)
+            record.insert(path, PublishedFile{});
+        QCOMPARE(directoriesPublishedInto(wanted, record), publishedInto);
     }
 
     // The comparison over real files and listings: the queue keeps what changed, leftovers of ours are found,
@@ -283,6 +298,24 @@ private slots:
         QCOMPARE(result.recordUpdates.value("/www/site/same.bin").sha256, fileSha256(site + "/same.bin"));
         QCOMPARE(result.pending.value(marker + "/changed.bin").sourceSize, 11);
         QVERIFY(filesBelow(dir.path()).filter("m_").isEmpty());
+
+        // Read ahead of the listings, the files give the same result. Their content is read only where the record
+        // cannot vouch for it: same.bin is recorded at its size and time, changed.bin at another size.
+        const qint64 sameTime = QFileInfo(site + "/same.bin").lastModified().toMSecsSinceEpoch();
+        ChangeComparisonInput ahead = input;
+        ahead.record.insert("/www/site/same.bin", PublishedFile{10, sameTime, "not read", true, QString()});
+        ahead.record.insert("/www/site/changed.bin", PublishedFile{10, sameTime, "not read", true, QString()});
+        ahead.localFacts = readLocalFacts(ahead);
+        QCOMPARE(ahead.localFacts.size(), 4);
+        QVERIFY(ahead.localFacts.value(marker + "/same.bin").sha256.isEmpty());
+        QCOMPARE(ahead.localFacts.value(marker + "/changed.bin").sha256, fileSha256(site + "/changed.bin"));
+        QCOMPARE(ahead.localFacts.value(marker + "/new.txt").binary, std::optional<bool>(false));
+        ahead.record.clear();
+        const ChangeComparisonResult fromFacts = compareWithServer(ahead);
+        QCOMPARE(fromFacts.toSend, result.toSend);
+        QCOMPARE(fromFacts.unchanged, result.unchanged);
+        QCOMPARE(fromFacts.recordUpdates.value("/www/site/img/text.txt").sha256, fileSha256(site + "/img/text.txt"));
+        QCOMPARE(fromFacts.pending.value(marker + "/changed.bin").sha256, fileSha256(site + "/changed.bin"));
     }
 };
 

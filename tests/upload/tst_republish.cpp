@@ -191,6 +191,10 @@ void TestRepublish::redrop()
     QVERIFY2(message.startsWith(QStringLiteral("送信処理が終了しました。(")) && message.endsWith(unchangedText(0)),
              qPrintable(message));
     QCOMPARE(put(), QStringList({"in/a.txt", "in/b.txt", "in/c.html", "in/img/p.bin"}));
+    // What arrived was listed for the record over the workers' connections, which need no FEAT once the
+    // comparison has asked: one FEAT, the comparison's, where fresh logins for the record would each ask again.
+    if (!sftp)
+        QCOMPARE(s.server.commands().filter(QRegularExpression("^\\d+ FEAT$")).size(), 1);
     QVERIFY(QFileInfo(root + "/in/empty").isDir());
     QCOMPARE(AppConfig().readBool("app", "changedonly", false), true);
     const QString data = s.form->state().DataDirectory;
