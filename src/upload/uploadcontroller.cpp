@@ -341,8 +341,8 @@ void UploadController::recordRound()
     m_roundEntries.clear();
     if (arrived.isEmpty())
         return;
-    // What the server shows of each file now is what a later comparison compares with. The connections opened
-    // while the round's last workers finished are logged in already.
+    // What the server shows of each file now is what a later comparison compares with. The connections the round's
+    // workers handed over as they ended are logged in already.
     std::unique_ptr<RemoteLister> lister = std::move(m_recordLister);
     if (!lister)
         lister = makeRecordLister(directories.size());
