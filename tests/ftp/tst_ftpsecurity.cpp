@@ -71,14 +71,7 @@ private:
         return m_plain;
     }
 
-    QString localFile(const QByteArray& content)
-    {
-        static int counter = 0;
-        const QString path = m_local.filePath(u"src%1"_s.arg(++counter));
-        if (!writeAll(path, content))
-            qFatal("cannot write %s", qPrintable(path));
-        return path;
-    }
+    QString localFile(const QByteArray& content) { return newSourceFile(m_local.path(), content); }
 
 private slots:
     void initTestCase()

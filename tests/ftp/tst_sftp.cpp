@@ -60,14 +60,7 @@ private:
     SshdFixture m_server;
     QTemporaryDir m_local;
 
-    QString localFile(const QByteArray& content)
-    {
-        static int counter = 0;
-        const QString path = m_local.filePath(QStringLiteral("src%1").arg(++counter));
-        if (!writeAll(path, content))
-            qFatal("cannot write %s", qPrintable(path));
-        return path;
-    }
+    QString localFile(const QByteArray& content) { return newSourceFile(m_local.path(), content); }
     FtpConnectionSettings trusted() const { return sftpSettings(m_server.hostKeyFingerprint()); }
 
 private slots:

@@ -25,6 +25,15 @@ bool writeAll(const QString& path, const QByteArray& bytes)
     return file.write(bytes) == bytes.size() && file.flush();
 }
 
+QString newSourceFile(const QString& folder, const QByteArray& content)
+{
+    static int counter = 0;
+    const QString path = folder + QStringLiteral("/src%1").arg(++counter);
+    if (!writeAll(path, content))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
 QStringList filesBelow(const QString& folder)
 {
     const QDir base(folder);

@@ -12,6 +12,10 @@ QByteArray readAll(const QString& path);
 // Writes bytes to a file, replacing it and creating its parent folders; false when that fails.
 bool writeAll(const QString& path, const QByteArray& bytes);
 
+// A new file with the content in folder, named src1, src2, ... in the order of the calls; ends the test program
+// when it cannot be written.
+QString newSourceFile(const QString& folder, const QByteArray& content);
+
 // Every file below a folder (any depth), as sorted relative paths with "/" separators; folders themselves are
 // not listed.
 QStringList filesBelow(const QString& folder);
